@@ -1,0 +1,12 @@
+# GoogleTest from Debian's sources, compiled for whichever target this build has.
+set(GTEST_SRC /usr/src/googletest/googletest)
+if(NOT EXISTS ${GTEST_SRC}/src/gtest-all.cc)
+  message(FATAL_ERROR "GoogleTest sources not found in ${GTEST_SRC} (run scripts/setup)")
+endif()
+add_library(gtest STATIC ${GTEST_SRC}/src/gtest-all.cc)
+target_include_directories(gtest SYSTEM PUBLIC ${GTEST_SRC}/include PRIVATE ${GTEST_SRC})
+find_package(Threads REQUIRED)
+target_link_libraries(gtest PUBLIC Threads::Threads)
+add_library(gtest_main STATIC ${GTEST_SRC}/src/gtest_main.cc)
+target_link_libraries(gtest_main PUBLIC gtest)
+include(GoogleTest)

@@ -1,0 +1,23 @@
+// What the driver does when a process loads and unloads it.
+#include "driver/config/driver_config.h"
+#include "driver/config/log.h"
+#include "driver/config/module_identity.h"
+#include "platform/platform.h"
+
+void LibraryAttach() {
+    try {
+        WriteEarlyLog("%s: process attach pid=%lu path=%s", ModuleBaseName().c_str(),
+                      static_cast<unsigned long>(platform::CurrentProcessId()), ModuleFullPath().c_str());
+        LoadDriverConfig();
+        if (g_config.ConfigFatal) WriteLogLine("Configuration fatal: will deny PassThruOpen (not blocking DLL load)");
+    } catch (...) {
+        // A load never fails because of the driver's own state.
+    }
+}
+
+void LibraryDetach() {
+    try {
+        platform::ThreadTextShutdown();
+    } catch (...) {
+    }
+}

@@ -1,0 +1,19 @@
+// PassThruWriteMsgs.
+#include <cstdint>
+
+#include "driver/api/api_impl.h"
+#include "driver/api/device.h"
+#include "driver/api/last_error.h"
+
+int32_t PassThruWriteMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t) {
+    if (!pMsg || !pNumMsgs || *pNumMsgs == 0) return j2534::ERR_NULL_PARAMETER;
+    if (reinterpret_cast<uintptr_t>(pMsg) < 0x10000) {
+        SetLastErrorText("PassThruWriteMsgs: pMsg pointer too small (ABI mismatch)");
+        return j2534::ERR_NULL_PARAMETER;
+    }
+    std::lock_guard<std::mutex> lock(g_deviceLock);
+    int32_t rc = CheckDeviceOpen(0, "PassThruWriteMsgs");
+    if (rc != j2534::STATUS_NOERROR) return rc;
+    if (!FindChannel(ChannelID)) return j2534::ERR_INVALID_CHANNEL_ID;
+    return j2534::ERR_FAILED;
+}

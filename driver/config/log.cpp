@@ -1,0 +1,216 @@
+#include "driver/config/log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "driver/config/driver_config.h"
+#include "driver/config/module_identity.h"
+
+namespace {
+
+std::mutex g_logLock;
+bool g_bannerWritten = false;
+
+bool EndsWithSeparator(const std::string& s) { return !s.empty() && platform::IsPathSeparator(s.back()); }
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+bool EndsWithArchSuffix(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string tail = Lower(name.substr(name.size() - 4));
+    return tail == "_x86" || tail == "_x64";
+}
+
+void AppendLine(const std::string& path, const std::string& line) {
+    std::string bytes = line;
+    bytes += "\r\n";
+    platform::AppendToFile(path, bytes.data(), bytes.size());
+}
+
+std::string TimeStamp() {
+    platform::LocalTime t = platform::GetLocalTime();
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04u%02u%02u_%02u%02u%02u", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    return buf;
+}
+
+std::string BannerLine() {
+    std::string dir = ModuleDirectory();
+    return std::string("Wrapper build: ") + __DATE__ + " " + __TIME__ + " | DLL=" + ModuleBaseName() +
+           " | Dir=" + (dir.empty() ? std::string("?") : dir);
+}
+
+}  // namespace
+
+std::string ResolveLogPath(const std::string& logDir, const std::string& logFile, const std::string& moduleDir,
+                           const std::string& moduleBaseName) {
+    std::string dir = logDir;
+    std::string file = logFile.empty() ? moduleBaseName + ".log" : logFile;
+    const char sep = platform::kPathSeparator;
+    if (!dir.empty()) {
+        if (!platform::IsAbsolutePath(dir)) {
+            std::string prefix = moduleDir;
+            if (!prefix.empty() && !EndsWithSeparator(prefix)) prefix += sep;
+            dir = prefix + dir;
+        }
+        if (!EndsWithSeparator(dir)) dir += sep;
+        return dir + LastPathComponent(file);
+    }
+    if (platform::IsAbsolutePath(file)) return file;
+    if (moduleDir.empty()) return file;
+    std::string base = moduleDir;
+    if (!EndsWithSeparator(base)) base += sep;
+    if (file.size() >= 5 && Lower(file.substr(0, 4)) == "logs" && platform::IsPathSeparator(file[4]))
+        file = file.substr(5);
+    return base + "Logs" + sep + file;
+}
+
+std::string MirrorLogPath(const std::string& logPath, const std::string& moduleBaseName) {
+    size_t sepPos = logPath.find_last_of("\\/");
+    std::string dirPart = sepPos == std::string::npos ? std::string() : logPath.substr(0, sepPos + 1);
+    std::string fileName = sepPos == std::string::npos ? logPath : logPath.substr(sepPos + 1);
+    size_t dot = fileName.find_last_of('.');
+    std::string stem = dot == std::string::npos ? fileName : fileName.substr(0, dot);
+    std::string ext = dot == std::string::npos ? std::string() : fileName.substr(dot);
+    if (!EndsWithArchSuffix(stem)) return {};
+    std::string name;
+    if (!moduleBaseName.empty()) {
+        name = moduleBaseName;
+        if (EndsWithArchSuffix(name)) name.resize(name.size() - 4);
+    } else {
+        name = stem.substr(0, stem.size() - 4);
+    }
+    std::string mirror = dirPart + name + ext;
+    return mirror == logPath ? std::string() : mirror;
+}
+
+std::string RotationArchiveName(const std::string& path, const std::string& stamp, unsigned n) {
+    size_t sepPos = path.find_last_of("\\/");
+    size_t dot = path.find_last_of('.');
+    bool hasExt = dot != std::string::npos && (sepPos == std::string::npos || dot > sepPos);
+    std::string stem = hasExt ? path.substr(0, dot) : path;
+    std::string ext = hasExt ? path.substr(dot) : std::string();
+    std::string name = stem + "_" + stamp;
+    if (n > 0) name += "_" + std::to_string(n);
+    return name + ext;
+}
+
+bool RotateLogIfNeeded(const std::string& path, const std::string& stamp) {
+    if (path.empty()) return false;
+    platform::FileInfo info = platform::GetFileInfo(path);
+    if (!info.exists || info.size < kLogRotateBytes) return false;
+    for (unsigned n = 0; n < 100; ++n) {
+        std::string archive = RotationArchiveName(path, stamp, n);
+        if (platform::GetFileInfo(archive).exists) continue;
+        if (platform::RenameReplace(path, archive)) return true;
+    }
+    return false;
+}
+
+void WriteLogLine(const std::string& line) {
+    const std::string logPath = g_config.LogFilePath;
+    if (!g_config.LogEnabled || logPath.empty()) return;
+    std::string dir = WithoutLastComponent(logPath);
+    if (!dir.empty()) platform::CreateDirectories(dir);
+    const std::string mirror = MirrorLogPath(logPath, ModuleBaseName());
+
+    std::lock_guard<std::mutex> lock(g_logLock);
+    bool rotated = false;
+    if (!g_bannerWritten) {
+        g_bannerWritten = true;
+        const std::string banner = BannerLine();
+        AppendLine(logPath, banner);
+        if (!mirror.empty()) AppendLine(mirror, banner);
+    }
+    rotated |= RotateLogIfNeeded(logPath, TimeStamp());
+    AppendLine(logPath, line);
+    if (!mirror.empty()) {
+        rotated |= RotateLogIfNeeded(mirror, TimeStamp());
+        AppendLine(mirror, line);
+    }
+    // The line that caused the rotation opens the new file; the banner follows it.
+    if (rotated) g_bannerWritten = false;
+}
+
+void LogPrintf(const char* format, ...) {
+    if (!g_config.LogEnabled || !format) return;
+    char buf[4096];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buf, sizeof buf, format, args);
+    va_end(args);
+    WriteLogLine(buf);
+}
+
+void LogPrintfShort(const char* format, ...) {
+    if (!format) return;
+    char buf[2047];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buf, sizeof buf, format, args);
+    va_end(args);
+    WriteLogLine(buf);
+}
+
+std::string FormatHexBytes(const uint8_t* data, size_t length) {
+    if (!data) return {};
+    static const char kHex[] = "0123456789ABCDEF";
+    size_t shown = length < 32 ? length : 32;
+    std::string out;
+    out.reserve(shown * 3 + 4);
+    for (size_t i = 0; i < shown; ++i) {
+        if (i) out += ' ';
+        out += kHex[data[i] >> 4];
+        out += kHex[data[i] & 0x0F];
+    }
+    if (length > 32) out += " ...";
+    return out;
+}
+
+std::string EarlyLogDirectory() {
+    std::string base;
+#if defined(_WIN32)
+    if (!platform::GetEnv("PROGRAMDATA", &base) || base.empty() || base.size() >= 259)
+        base = "C:\\ProgramData";
+#else
+    // The native build's equivalent of the machine-wide application-data folder.
+    if (!platform::GetEnv("PROGRAMDATA", &base) || base.empty() || base.size() >= 259) {
+        std::string home;
+        if (platform::GetEnv("XDG_STATE_HOME", &base) && !base.empty()) {
+        } else if (platform::GetEnv("HOME", &home) && !home.empty()) {
+            base = home + "/.local/state";
+            platform::CreateDirectories(base);
+        } else {
+            base = "/tmp";
+        }
+    }
+#endif
+    const char sep = platform::kPathSeparator;
+    return base + sep + "Zelkor-Tech" + sep + "MIVRA_J2534";
+}
+
+void WriteEarlyLog(const char* format, ...) {
+    if (!format) return;
+    char buf[1024] = {0};
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buf, sizeof buf, format, args);
+    va_end(args);
+    size_t len = std::strlen(buf);
+    // CR LF as far as the buffer still has room.
+    if (len < sizeof buf - 1) buf[len++] = '\r';
+    if (len < sizeof buf - 1) buf[len++] = '\n';
+
+    std::string dir = EarlyLogDirectory();
+    platform::CreateOneDirectory(WithoutLastComponent(dir));
+    platform::CreateOneDirectory(dir);
+    platform::AppendToFile(dir + platform::kPathSeparator + "loader.log", buf, len);
+    platform::DebugOutput(buf);
+}

@@ -1,0 +1,29 @@
+// The diagnostic log: one plain-text line per call, CR LF, no stamps; a banner per file,
+// size-based rotation, a mirror for architecture-suffixed library names, and the early log.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+void WriteLogLine(const std::string& line);
+void LogPrintf(const char* format, ...) PLATFORM_PRINTF_FORMAT(1, 2);
+void LogPrintfShort(const char* format, ...) PLATFORM_PRINTF_FORMAT(1, 2);
+void WriteEarlyLog(const char* format, ...) PLATFORM_PRINTF_FORMAT(1, 2);
+std::string FormatHexBytes(const uint8_t* data, size_t length);
+
+// Log path from the [Logging] directory and file name, relative to the library's folder.
+std::string ResolveLogPath(const std::string& logDir, const std::string& logFile, const std::string& moduleDir,
+                           const std::string& moduleBaseName);
+// Second file that receives every line when the log is named "..._x86" or "..._x64"; empty if none.
+std::string MirrorLogPath(const std::string& logPath, const std::string& moduleBaseName);
+// Archive name for rotation: stem + "_" + stamp (+ "_" + n when n > 0) + extension.
+std::string RotationArchiveName(const std::string& path, const std::string& stamp, unsigned n);
+// Renames the file away when it has reached the size limit. True when it was rotated.
+bool RotateLogIfNeeded(const std::string& path, const std::string& stamp);
+// Directory of the early log ("...\Zelkor-Tech\MIVRA_J2534"), from the environment.
+std::string EarlyLogDirectory();
+
+constexpr uint64_t kLogRotateBytes = 1468000;

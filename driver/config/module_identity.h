@@ -1,0 +1,16 @@
+// Identity of the driver library itself: where it lies and what it is called.
+#pragma once
+
+#include <string>
+
+// Full path of the driver library (not the host executable); empty when unknown.
+std::string ModuleFullPath();
+// The full path without its last component; empty when unknown.
+std::string ModuleDirectory();
+// File name without folder and extension; "Orvex_J2534" when the path is unknown.
+std::string ModuleBaseName();
+
+// Path helpers shared by the configuration and the log (both separators accepted).
+std::string LastPathComponent(const std::string& path);
+std::string WithoutLastComponent(const std::string& path);
+std::string StripExtension(const std::string& fileName);

@@ -1,0 +1,107 @@
+// The one door to the operating system. Everything above this header is plain C++17;
+// win32/ and posix/ hold the two implementations. Paths and texts are UTF-8 byte strings
+// (on Windows converted to and from UTF-16 at this boundary).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#if defined(__GNUC__)
+#define PLATFORM_PRINTF_FORMAT(fmtIndex, argIndex) __attribute__((format(printf, fmtIndex, argIndex)))
+#else
+#define PLATFORM_PRINTF_FORMAT(fmtIndex, argIndex)
+#endif
+
+// Marks the functions a shared library exports (Windows builds export through .def files).
+#if defined(__GNUC__) && !defined(_WIN32)
+#define PLATFORM_EXPORT __attribute__((visibility("default")))
+#else
+#define PLATFORM_EXPORT
+#endif
+
+namespace platform {
+
+// Separator used when this system builds a path.
+#if defined(_WIN32)
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+inline bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+// ---- Module identity -------------------------------------------------------------------
+// Full path of the library or program that contains this code (found from the address of
+// one of its own functions, so a library gets its own file, not the host's). Empty if unknown.
+std::string ThisModulePath();
+// Full path of the host process's executable. Empty if unknown.
+std::string HostExecutablePath();
+// The process's current directory, used to make relative paths absolute.
+std::string CurrentDirectory();
+
+// ---- Files and directories ---------------------------------------------------------------
+struct FileInfo {
+    bool exists = false;
+    bool isDirectory = false;
+    uint64_t size = 0;
+};
+FileInfo GetFileInfo(const std::string& path);
+// Creates one directory level; an existing directory counts as success.
+bool CreateOneDirectory(const std::string& path);
+// Creates a directory with all missing parents; an existing directory counts as success.
+bool CreateDirectories(const std::string& path);
+// Renames a file, replacing a file that already has the new name.
+bool RenameReplace(const std::string& from, const std::string& to);
+// Opens for appending (creating it if needed, shared with other readers and writers),
+// writes the bytes without any newline translation and closes again.
+bool AppendToFile(const std::string& path, const void* data, size_t size);
+// Whole-file read (binary). False when the file cannot be opened.
+bool ReadWholeFile(const std::string& path, std::string* out);
+// Whole-file replace (binary), creating the file.
+bool WriteWholeFile(const std::string& path, const std::string& data);
+bool RemoveFile(const std::string& path);
+// True when the path is absolute in the driver's sense: a drive letter and ':' or a
+// leading '\\' or '/'.
+bool IsAbsolutePath(const std::string& path);
+
+// ---- Environment, time -----------------------------------------------------------------
+bool GetEnv(const char* name, std::string* value);
+bool SetEnv(const char* name, const char* value);  // null value removes it
+
+struct LocalTime {
+    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+LocalTime GetLocalTime();
+
+// Milliseconds since an arbitrary start (system start on Windows), the 32-bit value wrapping.
+uint32_t TickCount32();
+uint64_t TickCount64();
+void SleepMs(uint32_t ms);
+uint32_t CurrentThreadId();
+uint32_t CurrentProcessId();
+
+// ---- Diagnostics -------------------------------------------------------------------------
+void DebugOutput(const char* text);
+
+// ---- Per-thread text ---------------------------------------------------------------------
+// A text slot per thread, freed when the thread ends. One slot per loaded copy of the
+// library that owns it; ThreadTextShutdown releases it before the library goes away.
+void SetThreadText(const std::string& text);
+std::string GetThreadText();
+void ThreadTextShutdown();
+
+// ---- Libraries ---------------------------------------------------------------------------
+using LibraryHandle = void*;
+// Loads a shared library by path (a bare name uses the system's search). Null on failure.
+LibraryHandle LoadLibraryFile(const std::string& path);
+void* GetLibrarySymbol(LibraryHandle lib, const char* name);
+void FreeLibraryFile(LibraryHandle lib);
+// File-name suffix of shared libraries on this platform: ".dll" or ".so".
+const char* SharedLibrarySuffix();
+
+}  // namespace platform
+
+// Implemented by the library that links the platform's entry-point file (the driver):
+// called once when the library is loaded into a process and once when it is unloaded.
+void LibraryAttach();
+void LibraryDetach();

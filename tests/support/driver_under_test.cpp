@@ -1,0 +1,72 @@
+#include "tests/support/driver_under_test.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "tests/support/temp_dir.h"
+
+std::string BuiltLibrary(const std::string& baseName) {
+    return JoinPath(TestBinDir(), baseName + platform::SharedLibrarySuffix());
+}
+
+namespace {
+template <typename Fn>
+void Bind(void* lib, const char* name, Fn* out) {
+    *out = reinterpret_cast<Fn>(platform::GetLibrarySymbol(lib, name));
+}
+}  // namespace
+
+bool LoadDriverCopy(DriverUnderTest* d, const std::string& scenario, const std::string& baseName,
+                    const char* iniText) {
+    d->dir = MakeScenarioDir(scenario);
+    d->baseName = baseName;
+    std::string target = JoinPath(d->dir, baseName + platform::SharedLibrarySuffix());
+    if (!CopyFileTo(BuiltLibrary("Orvex_J2534"), target)) {
+        ADD_FAILURE() << "cannot copy the driver to " << target;
+        return false;
+    }
+    if (iniText) platform::WriteWholeFile(JoinPath(d->dir, baseName + ".ini"), iniText);
+    d->handle = platform::LoadLibraryFile(target);
+    if (!d->handle) {
+        ADD_FAILURE() << "cannot load " << target;
+        return false;
+    }
+    Bind(d->handle, "PassThruOpen", &d->Open);
+    Bind(d->handle, "PassThruClose", &d->Close);
+    Bind(d->handle, "PassThruConnect", &d->Connect);
+    Bind(d->handle, "PassThruDisconnect", &d->Disconnect);
+    Bind(d->handle, "PassThruReadMsgs", &d->ReadMsgs);
+    Bind(d->handle, "PassThruWriteMsgs", &d->WriteMsgs);
+    Bind(d->handle, "PassThruStartPeriodicMsg", &d->StartPeriodicMsg);
+    Bind(d->handle, "PassThruStopPeriodicMsg", &d->StopPeriodicMsg);
+    Bind(d->handle, "PassThruStartMsgFilter", &d->StartMsgFilter);
+    Bind(d->handle, "PassThruStopMsgFilter", &d->StopMsgFilter);
+    Bind(d->handle, "PassThruSetProgrammingVoltage", &d->SetProgrammingVoltage);
+    Bind(d->handle, "PassThruReadVersion", &d->ReadVersion);
+    Bind(d->handle, "PassThruGetLastError", &d->GetLastError);
+    Bind(d->handle, "PassThruIoctl", &d->Ioctl);
+    if (!d->Open || !d->Close || !d->Connect || !d->Disconnect || !d->ReadMsgs || !d->WriteMsgs ||
+        !d->StartPeriodicMsg || !d->StopPeriodicMsg || !d->StartMsgFilter || !d->StopMsgFilter ||
+        !d->SetProgrammingVoltage || !d->ReadVersion || !d->GetLastError || !d->Ioctl) {
+        ADD_FAILURE() << "an export is missing from " << target;
+        return false;
+    }
+    return true;
+}
+
+void UnloadDriverCopy(DriverUnderTest* d) {
+    platform::FreeLibraryFile(d->handle);
+    d->handle = nullptr;
+}
+
+std::string DriverUnderTest::LastError() const {
+    char buf[80] = {0};
+    GetLastError(buf);
+    return buf;
+}
+
+std::string DriverUnderTest::LogPath() const {
+    return JoinPath(JoinPath(dir, "Logs"), baseName + ".log");
+}
+
+std::string DriverUnderTest::LogText() const { return ReadFileText(LogPath()); }

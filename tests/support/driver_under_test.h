@@ -1,0 +1,42 @@
+// A copy of the built driver in a scenario folder, loaded through the OS loader with its
+// exports looked up by name.
+#pragma once
+
+#include <string>
+
+#include "common/j2534.h"
+
+struct DriverUnderTest {
+    std::string dir;       // scenario folder
+    std::string baseName;  // e.g. "Orvex_J2534"
+    void* handle = nullptr;
+
+    PassThruOpenFn Open = nullptr;
+    PassThruCloseFn Close = nullptr;
+    PassThruConnectFn Connect = nullptr;
+    PassThruDisconnectFn Disconnect = nullptr;
+    PassThruReadMsgsFn ReadMsgs = nullptr;
+    PassThruWriteMsgsFn WriteMsgs = nullptr;
+    PassThruStartPeriodicMsgFn StartPeriodicMsg = nullptr;
+    PassThruStopPeriodicMsgFn StopPeriodicMsg = nullptr;
+    PassThruStartMsgFilterFn StartMsgFilter = nullptr;
+    PassThruStopMsgFilterFn StopMsgFilter = nullptr;
+    PassThruSetProgrammingVoltageFn SetProgrammingVoltage = nullptr;
+    PassThruReadVersionFn ReadVersion = nullptr;
+    PassThruGetLastErrorFn GetLastError = nullptr;
+    PassThruIoctlFn Ioctl = nullptr;
+
+    std::string LastError() const;
+    std::string LogPath() const;  // default log location: <dir>/Logs/<baseName>.log
+    std::string LogText() const;
+};
+
+// Copies the driver into a fresh scenario folder under baseName (plus the platform's
+// suffix), writes iniText into baseName + ".ini" when it is not null, and loads it.
+// Fails the current test (and returns false) when the copy cannot be loaded.
+bool LoadDriverCopy(DriverUnderTest* d, const std::string& scenario, const std::string& baseName,
+                    const char* iniText);
+void UnloadDriverCopy(DriverUnderTest* d);
+
+// Path of a built deliverable in the test's bin folder, e.g. BuiltFile("Orvex_J2534").
+std::string BuiltLibrary(const std::string& baseName);
