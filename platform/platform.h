@@ -99,6 +99,38 @@ void FreeLibraryFile(LibraryHandle lib);
 // File-name suffix of shared libraries on this platform: ".dll" or ".so".
 const char* SharedLibrarySuffix();
 
+
+// ---- INI files ---------------------------------------------------------------------------
+// Windows private-profile semantics: sections and keys without regard to case, the first
+// match wins, values trimmed, a missing file or key gives the default. Writing creates the
+// file, section and key as needed and keeps the rest of the file intact.
+int ProfileGetInt(const std::string& section, const std::string& key, int defaultValue, const std::string& iniPath);
+// The value cut to bufferSize - 1 bytes, as the Windows function does with its buffer.
+std::string ProfileGetString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                             const std::string& iniPath, size_t bufferSize = 256);
+bool ProfileWriteString(const std::string& section, const std::string& key, const std::string& value,
+                        const std::string& iniPath);
+// Makes earlier writes visible to other processes that read the file.
+void ProfileFlush(const std::string& iniPath);
+
+// ---- Named cross-process mutex ------------------------------------------------------------
+// Creates (not owned) or opens a named mutex that other processes see; *alreadyExisted tells
+// whether another holder had created it. Null on failure. The object goes away when its last
+// holder closes it or ends.
+void* CreateNamedMutex(const std::string& name, bool* alreadyExisted);
+void CloseNamedMutex(void* handle);
+
+// ---- Processes -----------------------------------------------------------------------------
+// Starts a program without a console window and without inherited handles, and forgets it.
+// commandLine follows the Windows quoting rules and includes the program itself.
+bool StartDetachedProcess(const std::string& exePath, const std::string& commandLine);
+
+// ---- Crash guard ---------------------------------------------------------------------------
+// Runs fn(context). A crash inside it (access violation and the like) is caught, the thread
+// goes on, and the result is false with the exception code (POSIX: the signal number).
+// Crashes outside a guarded call reach the host as before.
+bool RunGuarded(void (*fn)(void*), void* context, uint32_t* exceptionCode);
+
 }  // namespace platform
 
 // Implemented by the library that links the platform's entry-point file (the driver):

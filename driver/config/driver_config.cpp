@@ -11,7 +11,7 @@ namespace {
 std::once_flag g_loadOnce;
 
 void LoadOnce() {
-    g_config.LogFilePath = ResolveLogPath(g_config.LogPath, g_config.LogFile, ModuleDirectory(), ModuleBaseName());
+    g_config.LogFilePath = ResolveLogPath(g_config.Logging.LogPath, g_config.Logging.LogFile, ModuleDirectory(), ModuleBaseName());
 }
 }  // namespace
 

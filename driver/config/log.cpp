@@ -116,7 +116,7 @@ bool RotateLogIfNeeded(const std::string& path, const std::string& stamp) {
 
 void WriteLogLine(const std::string& line) {
     const std::string logPath = g_config.LogFilePath;
-    if (!g_config.LogEnabled || logPath.empty()) return;
+    if (!g_config.Logging.LogEnabled || logPath.empty()) return;
     std::string dir = WithoutLastComponent(logPath);
     if (!dir.empty()) platform::CreateDirectories(dir);
     const std::string mirror = MirrorLogPath(logPath, ModuleBaseName());
@@ -140,7 +140,7 @@ void WriteLogLine(const std::string& line) {
 }
 
 void LogPrintf(const char* format, ...) {
-    if (!g_config.LogEnabled || !format) return;
+    if (!g_config.Logging.LogEnabled || !format) return;
     char buf[4096];
     va_list args;
     va_start(args, format);

@@ -87,7 +87,7 @@ protected:
     void SetUp() override {
         saved_ = g_config;
         dir_ = MakeScenarioDir("logwrite");
-        g_config.LogEnabled = true;
+        g_config.Logging.LogEnabled = true;
         g_config.LogFilePath = JoinPath(JoinPath(dir_, "Logs"), "w.log");
     }
     void TearDown() override { g_config = saved_; }
@@ -119,11 +119,11 @@ TEST_F(LogWriting, FormattingLimits) {
 }
 
 TEST_F(LogWriting, DisabledOrPathlessWritesNothing) {
-    g_config.LogEnabled = false;
+    g_config.Logging.LogEnabled = false;
     LogPrintf("x %d", 1);
     WriteLogLine("y");
     EXPECT_FALSE(platform::GetFileInfo(g_config.LogFilePath).exists);
-    g_config.LogEnabled = true;
+    g_config.Logging.LogEnabled = true;
     g_config.LogFilePath.clear();
     WriteLogLine("z");  // must simply return
 }
