@@ -233,5 +233,9 @@ struct DriverConfig {
 
 extern DriverConfig g_config;
 
-// Reads the configuration once per process; concurrent callers wait for the first.
+// Reads the configuration once per process; concurrent callers wait for the first. The lines
+// the load produces are written to the log once its path is known.
 void LoadDriverConfig();
+// One load without the once-per-process guard, for the library at modulePath (empty when
+// unknown): fills a fresh record and appends the load's log lines to heldLines in order.
+void LoadDriverConfigFrom(const std::string& modulePath, DriverConfig* cfg, std::vector<std::string>* heldLines);
