@@ -6,7 +6,8 @@ void ForEachIniKey(const std::string& text,
                    const std::function<void(const std::string&, const std::string&, const std::string&)>& onKey) {
     std::string section;
     bool inSection = false;
-    size_t start = 0;
+    // A UTF-8 byte-order mark (editors add one) would otherwise hide the first header.
+    size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
