@@ -1,11 +1,75 @@
-// One connected J2534 channel.
+// One connected J2534 channel with its filters, periodic messages and the transmit and
+// receive state that the read and write paths keep per channel.
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/j2534.h"
+
+// One message filter as the host gave it (whole records copied).
+struct FilterRecord {
+    uint32_t filterId = 0;
+    uint32_t filterType = 0;  // PASS_FILTER, BLOCK_FILTER or FLOW_CONTROL_FILTER
+    j2534::PASSTHRU_MSG mask{};
+    j2534::PASSTHRU_MSG pattern{};
+    j2534::PASSTHRU_MSG flowControl{};  // all zero unless FLOW_CONTROL_FILTER
+};
+
+// One message the periodic sender repeats.
+struct PeriodicRecord {
+    uint32_t msgId = 0;
+    j2534::PASSTHRU_MSG message{};
+    uint32_t intervalMs = 0;
+    uint32_t nextDueTick = 0;
+};
 
 struct ChannelContext {
     uint32_t channelId = 0;
     uint32_t protocolId = 0;
     uint32_t flags = 0;
     uint32_t dataRate = 0;
+    std::map<uint32_t, uint32_t> configValues;  // every SET_CONFIG parameter
+
+    bool kwpOnCan = false;
+    bool dpduRawMode = false;
+    bool swIsoTp = false;
+    uint32_t swIsoTpTxId = 0;
+    uint32_t swIsoTpRxId = 0;
+    bool comParamsEnabled = false;
+    bool canIdInDataFallback = false;
+    bool isoTpIdsSet = false;
+    uint32_t isoTpTxId = 0;
+    uint32_t isoTpRxId = 0;
+    uint8_t isoBs = 0;
+    uint8_t isoStMin = 0;
+    uint8_t param20 = 0;
+
+    uint32_t nextFilterId = 1;
+    std::vector<FilterRecord> filters;  // creation order
+    uint32_t nextPeriodicId = 1;
+    std::vector<PeriodicRecord> periodicMsgs;  // creation order
+
+    bool dasWakeSent = false;
+    uint32_t linkHandle = 0;  // backend link id; 0 = no link
+    std::string linkName;
+    uint32_t kind = 0;  // 0 D-PDU link (or none), 1 NativeDoIP
+
+    // Transmit and receive state.
+    bool autoFlowControl = true;
+    uint32_t lastTxCanId = 0;
+    uint32_t expectedRxId = 0;
+    uint32_t lastFfRxId = 0;
+    uint64_t lastAutoFcTick = 0;
+    bool comParamsTried = false;
+    uint8_t sfScratch[12] = {};
+    uint32_t doipTxCount = 0;
+    uint32_t benchSynthTick = 0;
+    bool rxAssembling = false;
+    uint8_t rxNextSn = 0;
+    uint32_t rxTotalLen = 0;
+    std::vector<uint8_t> rxBuffer;
+    uint64_t rxStartTick = 0;
 };

@@ -1,10 +1,12 @@
-// The one J2534 device of the process, its channels and the device lock.
+// The one J2534 device of the process, its channels, the device lock, and the backend
+// bring-up and tear-down that open, close, connect and the comm-lost back-off share.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <list>
 #include <mutex>
+#include <string>
 
 #include "driver/api/channel.h"
 
@@ -13,10 +15,19 @@ struct DeviceContext {
     uint32_t deviceId = 0;
     std::list<ChannelContext> channels;  // creation order; owned here
     uint32_t nextChannelId = 1;          // never reset: ids are not reused in a process
-    std::atomic<uint32_t> programmingVoltage{0};  // written without the lock
+    bool backendInitialized = false;
+    bool moduleConnected = false;
+    uint32_t moduleHandle = 0;  // backend module id; 0 = none
+    void* instanceMutex = nullptr;
+    bool instanceLockHeld = false;
+    std::atomic<uint32_t> commLostNextAllowed{0};  // read and written by unlocked callers
+    std::atomic<uint32_t> programmingVoltage{0};   // written without the lock
+    std::atomic<uint32_t> lastVbatt{0};            // millivolts; READ_VBATT runs unlocked
 };
 
 constexpr uint32_t kDeviceId = 1;
+constexpr uint32_t kCommLostBackoffMs = 1000;
+constexpr uint32_t kLockDeviceRetryPauseMs = 900;
 
 extern DeviceContext g_device;
 // One process-wide, non-recursive lock over g_device and every channel.
@@ -26,3 +37,28 @@ extern std::mutex g_deviceLock;
 int32_t CheckDeviceOpen(uint32_t deviceId, const char* callerName);
 // Caller holds g_deviceLock. Null when no channel has this id.
 ChannelContext* FindChannel(uint32_t channelId);
+
+// Caller holds g_deviceLock. Closes every channel and link, the module and the backend
+// (except the module kept for the next session in NoEcu mode with VW/ODIS hosts), and the
+// instance lock.
+void CleanupDeviceStateLocked();
+
+// The backend's text for a module that another application holds locked.
+bool IsLockDeviceFailure(const std::string& errorText);
+// Caller holds g_deviceLock. Dpdu_OpenModule; after a LockDevice failure one forced unload,
+// a pause, one re-initialisation and one more open.
+bool OpenModuleWithRetry(uint32_t* moduleHandle, std::string* errorText);
+
+// The VCI link is lost: wait out the back-off window and shut the backend down so that the
+// next connect brings it up again. whereName may be null. HandleCommLost takes the device
+// lock only to clear the backend fields; HandleCommLostLocked is for a caller holding it.
+void HandleCommLost(const char* whereName);
+void HandleCommLostLocked(const char* whereName);
+// How long a comm-lost back-off starting at tick now waits, moving the window when a new one
+// begins. A window end that lies in the past or implausibly far ahead starts a new window.
+uint32_t CommLostWaitMs(uint32_t now, std::atomic<uint32_t>* nextAllowed, bool* newWindow);
+
+// Dpdu_Shutdown with KeepToolkitLoaded off for its duration, so the vendor library goes.
+void ShutdownBackendUnloading();
+// Closes the single-instance mutex if this process holds it.
+void ReleaseInstanceLock();

@@ -1,4 +1,5 @@
 // What the driver does when a process loads and unloads it.
+#include "driver/api/device.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/log.h"
 #include "driver/config/module_identity.h"
@@ -17,6 +18,7 @@ void LibraryAttach() {
 
 void LibraryDetach() {
     try {
+        ReleaseInstanceLock();
         platform::ThreadTextShutdown();
     } catch (...) {
     }

@@ -1,0 +1,64 @@
+#include "driver/api/das_profile.h"
+
+#include <string>
+
+#include "driver/api/device.h"
+#include "driver/config/driver_config.h"
+#include "driver/config/host_profile.h"
+#include "driver/config/log.h"
+#include "driver/dpdu/dpdu_backend.h"
+#include "platform/platform.h"
+
+namespace {
+void PutBigEndian(uint8_t* out, uint32_t value) {
+    out[0] = static_cast<uint8_t>(value >> 24);
+    out[1] = static_cast<uint8_t>(value >> 16);
+    out[2] = static_cast<uint8_t>(value >> 8);
+    out[3] = static_cast<uint8_t>(value);
+}
+
+void SendWakeupFrame(const ChannelContext& channel, uint32_t txId, uint8_t b0, uint8_t b1, uint8_t b2) {
+    uint8_t frame[7];
+    PutBigEndian(frame, txId);
+    frame[4] = b0;
+    frame[5] = b1;
+    frame[6] = b2;
+    LogPrintf("[DAS] Injecting wake-up TX=0x%lX data=%s", static_cast<unsigned long>(txId),
+              FormatHexBytes(frame + 4, 3).c_str());
+    std::string error;
+    Dpdu_Send(channel.linkHandle, frame, sizeof frame, 2000, &error);  // the answer is not needed
+    if (g_config.DAS.InjectDelayMs != 0) platform::SleepMs(g_config.DAS.InjectDelayMs);
+}
+}  // namespace
+
+void AddPassFilter(ChannelContext& channel, uint32_t canId, uint32_t mask) {
+    FilterRecord f;
+    f.filterId = channel.nextFilterId++;
+    f.filterType = j2534::PASS_FILTER;
+    f.mask.ProtocolID = j2534::ISO15765;
+    f.mask.DataSize = 4;
+    PutBigEndian(f.mask.Data, mask);
+    f.pattern.ProtocolID = j2534::ISO15765;
+    f.pattern.DataSize = 4;
+    PutBigEndian(f.pattern.Data, canId);
+    channel.filters.push_back(f);
+}
+
+void InstallDasResponseFilters(ChannelContext& channel) {
+    if (g_config.DasIdPairs.empty()) {
+        AddPassFilter(channel, 0x7E8, 0x7FF);
+        AddPassFilter(channel, 0x7E8, 0x7F8);
+        return;
+    }
+    for (const auto& pair : g_config.DasIdPairs) AddPassFilter(channel, pair.second, 0x1FFFFFFF);
+}
+
+void InjectDasWakeup(ChannelContext& channel) {
+    if (!g_config.DasProfile || g_config.PcmflashHostDetected || g_config.PcmflashProfile) return;
+    if (channel.dasWakeSent || channel.protocolId != j2534::ISO15765 || channel.linkHandle == 0) return;
+    if (!Dpdu_IsInitialised() || !g_device.moduleConnected) return;
+    uint32_t tx = DasFirstTxId();
+    if (g_config.DAS.InjectSessionStart) SendWakeupFrame(channel, tx, 0x02, 0x10, 0x03);
+    if (g_config.DAS.InjectTesterPresent) SendWakeupFrame(channel, tx, 0x02, 0x3E, 0x00);
+    channel.dasWakeSent = true;
+}

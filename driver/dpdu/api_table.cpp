@@ -1,0 +1,395 @@
+#include "driver/dpdu/api_table.h"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <shared_mutex>
+#include <unordered_set>
+
+#include "driver/config/driver_config.h"
+#include "driver/config/log.h"
+#include "driver/config/module_identity.h"
+#include "platform/platform.h"
+
+DpduApiTable g_dpduApi;
+
+namespace {
+
+// Held shared for the length of every vendor call and exclusively while the library is
+// loaded or unloaded, so a shutdown on one host thread never frees the code another thread
+// is still running.
+std::shared_mutex g_libraryUse;
+
+std::mutex g_ownedLock;
+std::unordered_set<const void*> g_ownedItems;
+
+constexpr uint32_t kIgnitionSenseCmd = 16;
+constexpr uint32_t kSynthesisedZeroCmd = 134;
+
+template <typename Fn>
+void Bind(Fn* slot, const char* name) {
+    *slot = reinterpret_cast<Fn>(platform::GetLibrarySymbol(g_dpduApi.library, name));
+}
+
+void ClearTable() {
+    g_dpduApi.bound = false;
+    g_dpduApi.PDUConstruct = nullptr;
+    g_dpduApi.PDUDestruct = nullptr;
+    g_dpduApi.PDUModuleConnect = nullptr;
+    g_dpduApi.PDUModuleDisconnect = nullptr;
+    g_dpduApi.PDUIoCtl = nullptr;
+    g_dpduApi.PDUCreateComLogicalLink = nullptr;
+    g_dpduApi.PDUDestroyComLogicalLink = nullptr;
+    g_dpduApi.PDUConnect = nullptr;
+    g_dpduApi.PDUDisconnect = nullptr;
+    g_dpduApi.PDUGetComParam = nullptr;
+    g_dpduApi.PDUSetComParam = nullptr;
+    g_dpduApi.PDUStartComPrimitive = nullptr;
+    g_dpduApi.PDUGetEventItem = nullptr;
+    g_dpduApi.PDUDestroyItem = nullptr;
+    g_dpduApi.PDUGetObjectId = nullptr;
+    g_dpduApi.PDUGetModuleIds = nullptr;
+    g_dpduApi.PDUGetResourceIds = nullptr;
+}
+
+void UnloadLocked() {
+    ClearTable();
+    if (g_dpduApi.library) platform::FreeLibraryFile(g_dpduApi.library);
+    g_dpduApi.library = nullptr;
+}
+
+void BindAll() {
+    Bind(&g_dpduApi.PDUConstruct, "PDUConstruct");
+    Bind(&g_dpduApi.PDUDestruct, "PDUDestruct");
+    Bind(&g_dpduApi.PDUModuleConnect, "PDUModuleConnect");
+    Bind(&g_dpduApi.PDUModuleDisconnect, "PDUModuleDisconnect");
+    Bind(&g_dpduApi.PDUIoCtl, "PDUIoCtl");
+    Bind(&g_dpduApi.PDUCreateComLogicalLink, "PDUCreateComLogicalLink");
+    Bind(&g_dpduApi.PDUDestroyComLogicalLink, "PDUDestroyComLogicalLink");
+    Bind(&g_dpduApi.PDUConnect, "PDUConnect");
+    Bind(&g_dpduApi.PDUDisconnect, "PDUDisconnect");
+    Bind(&g_dpduApi.PDUGetComParam, "PDUGetComParam");
+    Bind(&g_dpduApi.PDUSetComParam, "PDUSetComParam");
+    Bind(&g_dpduApi.PDUStartComPrimitive, "PDUStartComPrimitive");
+    Bind(&g_dpduApi.PDUGetEventItem, "PDUGetEventItem");
+    Bind(&g_dpduApi.PDUDestroyItem, "PDUDestroyItem");
+    Bind(&g_dpduApi.PDUGetObjectId, "PDUGetObjectId");
+    Bind(&g_dpduApi.PDUGetModuleIds, "PDUGetModuleIds");
+    Bind(&g_dpduApi.PDUGetResourceIds, "PDUGetResourceIds");
+    // Looked up for completeness only: the driver polls and never calls these.
+    static const char* const kUnused[] = {"PDUGetTimestamp",          "PDUGetVersion",
+                                          "PDUGetStatus",             "PDUGetLastError",
+                                          "PDUGetResourceStatus",     "PDULockResource",
+                                          "PDUUnlockResource",        "PDUCancelComPrimitive",
+                                          "PDURegisterEventCallback", "PDUGetConflictingResources",
+                                          "PDUGetUniqueRespIdTable",  "PDUSetUniqueRespIdTable"};
+    for (const char* name : kUnused) (void)platform::GetLibrarySymbol(g_dpduApi.library, name);
+}
+
+bool Usable(const void* entry) { return g_dpduApi.bound && entry; }
+
+std::string Pointer(const void* p) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%p", p);
+    return buf;
+}
+
+// The shared ignition state reported for the ignition-sense I/O control.
+bool IgnitionStateOn() { return g_config.IgnitionOn; }
+
+struct ObjectIdCall {
+    PDUGetObjectIdFn fn;
+    uint32_t objectType;
+    CHAR8* name;
+    uint32_t* id;
+    uint32_t result;
+};
+void RunObjectIdCall(void* p) {
+    ObjectIdCall* c = static_cast<ObjectIdCall*>(p);
+    c->result = c->fn(c->objectType, c->name, c->id);
+}
+
+struct IoCtlCall {
+    PDUIoCtlFn fn;
+    uint32_t hMod;
+    uint32_t commandId;
+    PDU_DATA_ITEM* input;
+    PDU_DATA_ITEM** output;
+    uint32_t result;
+};
+void RunIoCtlCall(void* p) {
+    IoCtlCall* c = static_cast<IoCtlCall*>(p);
+    c->result = c->fn(c->hMod, PDU_HANDLE_UNDEF, c->commandId, c->input, c->output);
+}
+
+struct CreateCall {
+    PDUCreateComLogicalLinkFn fn;
+    uint32_t hMod;
+    PDU_RSC_DATA* resourceData;
+    uint32_t resourceId;
+    uint32_t* hCLL;
+    PDU_FLAG_DATA* flags;
+    uint32_t order;
+    uint32_t result;
+};
+// Orders 2 to 4 swap arguments of equal size on the 32-bit target, for vendor libraries
+// whose export does not follow the standard's order.
+void RunCreateCall(void* p) {
+    CreateCall* c = static_cast<CreateCall*>(p);
+    PDU_RSC_DATA* ridAsPointer = reinterpret_cast<PDU_RSC_DATA*>(static_cast<uintptr_t>(c->resourceId));
+    uint32_t pointerAsRid = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(c->resourceData));
+    uint32_t* flagsAsHandle = reinterpret_cast<uint32_t*>(c->flags);
+    PDU_FLAG_DATA* handleAsFlags = reinterpret_cast<PDU_FLAG_DATA*>(c->hCLL);
+    switch (c->order) {
+        case 2:
+            c->result = c->fn(c->hMod, ridAsPointer, pointerAsRid, nullptr, c->hCLL, c->flags);
+            break;
+        case 3:
+            c->result = c->fn(c->hMod, c->resourceData, c->resourceId, nullptr, flagsAsHandle, handleAsFlags);
+            break;
+        case 4:
+            c->result = c->fn(c->hMod, ridAsPointer, pointerAsRid, nullptr, flagsAsHandle, handleAsFlags);
+            break;
+        default:
+            c->result = c->fn(c->hMod, c->resourceData, c->resourceId, nullptr, c->hCLL, c->flags);
+            break;
+    }
+}
+
+// One create attempt in the given order; *crashed tells whether it raised an exception.
+uint32_t CreateInOrder(CreateCall call, uint32_t order, bool* crashed) {
+    call.order = order;
+    uint32_t exceptionCode = 0;
+    std::shared_lock<std::shared_mutex> use(g_libraryUse);
+    if (!Usable(reinterpret_cast<const void*>(g_dpduApi.PDUCreateComLogicalLink))) {
+        *crashed = false;
+        return PDU_ERR_FCT_FAILED;
+    }
+    call.fn = g_dpduApi.PDUCreateComLogicalLink;
+    *crashed = !platform::RunGuarded(&RunCreateCall, &call, &exceptionCode);
+    if (*crashed) {
+        LogPrintf("PDUCreateComLogicalLink exception=0x%X order=%u rid=%u", exceptionCode, order, call.resourceId);
+        return PDU_ERR_INVALID_PARAMETERS;
+    }
+    return call.result;
+}
+
+}  // namespace
+
+std::string PduCodeText(uint32_t code) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%x", code);
+    return buf;
+}
+
+std::vector<std::string> VendorLibraryCandidates() {
+    const std::string& name = g_config.DpduSettings.DllName;
+    std::string configured = g_config.DpduLibraryPath;
+    if (configured.empty() && !name.empty())
+        configured = g_config.DpduSettings.DllPath.empty() ? name : g_config.DpduSettings.DllPath + "\\" + name;
+    std::vector<std::string> out;
+    if (!configured.empty() && platform::IsAbsolutePath(configured)) out.push_back(configured);
+    if (!name.empty() && platform::IsAbsolutePath(name)) out.push_back(name);
+    std::string dir = ModuleDirectory();
+    if (!dir.empty() && !name.empty()) {
+        if (!platform::IsPathSeparator(dir.back())) dir += platform::kPathSeparator;
+        out.push_back(dir + name);
+    }
+    if (!name.empty()) out.push_back(name);
+    return out;
+}
+
+bool LoadVendorLibrary(const std::vector<std::string>& candidates, std::vector<std::string>* tried) {
+    std::unique_lock<std::shared_mutex> use(g_libraryUse);
+    for (const std::string& path : candidates) {
+        if (path.empty()) continue;
+        if (tried) tried->push_back(path);
+        WriteLogLine("Dpdu_Init: trying D-PDU DLL '" + path + "'");
+        UnloadLocked();
+        g_dpduApi.library = platform::LoadLibraryFile(path);
+        if (g_dpduApi.library) {
+            BindAll();
+            if (g_dpduApi.PDUConstruct && g_dpduApi.PDUDestruct) {
+                g_dpduApi.bound = true;
+                g_dpduApi.loadedPath = path;
+                WriteLogLine("Dpdu_Init: successfully loaded '" + path + "'");
+                WriteLogLine("Dpdu_Init loaded backend: PASS");
+                return true;
+            }
+            UnloadLocked();
+        }
+        WriteLogLine("Dpdu_Init: Load failed for '" + path + "'");
+    }
+    return false;
+}
+
+void UnloadVendorLibrary() {
+    std::unique_lock<std::shared_mutex> use(g_libraryUse);
+    UnloadLocked();
+}
+
+#define PLAIN_CALL(entry, ...)                                                       \
+    std::shared_lock<std::shared_mutex> use(g_libraryUse);                           \
+    if (!Usable(reinterpret_cast<const void*>(g_dpduApi.entry))) return PDU_ERR_FCT_FAILED; \
+    return g_dpduApi.entry(__VA_ARGS__)
+
+uint32_t CallPDUConstruct(const char* option) {
+    PLAIN_CALL(PDUConstruct, const_cast<CHAR8*>(option), nullptr);
+}
+uint32_t CallPDUDestruct() { PLAIN_CALL(PDUDestruct); }
+uint32_t CallPDUModuleConnect(uint32_t hMod) { PLAIN_CALL(PDUModuleConnect, hMod); }
+uint32_t CallPDUModuleDisconnect(uint32_t hMod) { PLAIN_CALL(PDUModuleDisconnect, hMod); }
+uint32_t CallPDUDestroyComLogicalLink(uint32_t hMod, uint32_t hCLL) {
+    PLAIN_CALL(PDUDestroyComLogicalLink, hMod, hCLL);
+}
+uint32_t CallPDUConnect(uint32_t hMod, uint32_t hCLL) { PLAIN_CALL(PDUConnect, hMod, hCLL); }
+uint32_t CallPDUDisconnect(uint32_t hMod, uint32_t hCLL) { PLAIN_CALL(PDUDisconnect, hMod, hCLL); }
+uint32_t CallPDUGetComParam(uint32_t hMod, uint32_t hCLL, uint32_t paramId, PDU_PARAM_ITEM** item) {
+    PLAIN_CALL(PDUGetComParam, hMod, hCLL, paramId, item);
+}
+uint32_t CallPDUSetComParam(uint32_t hMod, uint32_t hCLL, PDU_PARAM_ITEM* item) {
+    PLAIN_CALL(PDUSetComParam, hMod, hCLL, item);
+}
+uint32_t CallPDUStartComPrimitive(uint32_t hMod, uint32_t hCLL, uint32_t type, uint32_t size, uint8_t* data,
+                                  PDU_COP_CTRL_DATA* control, uint32_t* hCoP) {
+    PLAIN_CALL(PDUStartComPrimitive, hMod, hCLL, type, size, data, control, nullptr, hCoP);
+}
+uint32_t CallPDUGetEventItem(uint32_t hMod, uint32_t hCLL, PDU_EVENT_ITEM** item) {
+    PLAIN_CALL(PDUGetEventItem, hMod, hCLL, item);
+}
+uint32_t CallPDUGetModuleIds(PDU_MODULE_ITEM** list) { PLAIN_CALL(PDUGetModuleIds, list); }
+uint32_t CallPDUGetResourceIds(uint32_t hMod, PDU_RSC_DATA* template_, PDU_RSC_ID_ITEM** list) {
+    PLAIN_CALL(PDUGetResourceIds, hMod, template_, list);
+}
+
+#undef PLAIN_CALL
+
+uint32_t GuardedGetObjectId(uint32_t objectType, const char* name, uint32_t* id, uint32_t* exceptionCode) {
+    if (exceptionCode) *exceptionCode = 0;
+    ObjectIdCall call{nullptr, objectType, const_cast<CHAR8*>(name), id, PDU_ERR_FCT_FAILED};
+    uint32_t code = 0;
+    {
+        std::shared_lock<std::shared_mutex> use(g_libraryUse);
+        if (!Usable(reinterpret_cast<const void*>(g_dpduApi.PDUGetObjectId))) return PDU_ERR_FCT_FAILED;
+        call.fn = g_dpduApi.PDUGetObjectId;
+        if (platform::RunGuarded(&RunObjectIdCall, &call, &code)) return call.result;
+    }
+    if (exceptionCode) *exceptionCode = code;
+    LogPrintf("PDUGetObjectId exception=0x%X objType=%u name=%s", code, objectType, name ? name : "");
+    return PDU_ERR_INVALID_PARAMETERS;
+}
+
+uint32_t GuardedIoCtl(uint32_t hMod, uint32_t commandId, PDU_DATA_ITEM* input, PDU_DATA_ITEM** output) {
+    if (!Usable(reinterpret_cast<const void*>(g_dpduApi.PDUIoCtl))) return PDU_ERR_FCT_FAILED;
+    if (commandId == kIgnitionSenseCmd && !output) return PDU_STATUS_NOERROR;
+    if (commandId == kSynthesisedZeroCmd) {
+        if (!output) return PDU_ERR_INVALID_PARAMETERS;
+        *output = NewOwnedUnum32Item(0);
+        return PDU_STATUS_NOERROR;
+    }
+    IoCtlCall call{nullptr, hMod, commandId, input, output, PDU_ERR_FCT_FAILED};
+    uint32_t exceptionCode = 0;
+    bool crashed;
+    {
+        std::shared_lock<std::shared_mutex> use(g_libraryUse);
+        if (!Usable(reinterpret_cast<const void*>(g_dpduApi.PDUIoCtl))) return PDU_ERR_FCT_FAILED;
+        call.fn = g_dpduApi.PDUIoCtl;
+        crashed = !platform::RunGuarded(&RunIoCtlCall, &call, &exceptionCode);
+    }
+    const uint32_t result = crashed ? PDU_ERR_INVALID_PARAMETERS : call.result;
+    if (crashed) {
+        LogPrintf("PDUIoCtl exception=0x%X hMod=%u hCLL=%u cmdId=%u pInput=%s", exceptionCode, hMod,
+                  PDU_HANDLE_UNDEF, commandId, Pointer(input).c_str());
+        if (output) *output = nullptr;  // whatever the crashed call left there is not an item
+    }
+    if (commandId != kIgnitionSenseCmd || !output) return result;
+    if (result == PDU_ERR_ID_NOT_SUPPORTED || result == PDU_ERR_FCT_FAILED || result == PDU_ERR_INVALID_PARAMETERS) {
+        if (*output) ReleaseItem(*output);
+        *output = NewOwnedUnum32Item(IgnitionStateOn() ? 1u : 0u);
+        return PDU_STATUS_NOERROR;
+    }
+    if (result == PDU_STATUS_NOERROR && g_config.Ignition.EnableOverride && *output && (*output)->pData) {
+        const bool on = IgnitionStateOn();
+        if ((*output)->ItemType == PDU_IT_IO_UNUM32)
+            *static_cast<uint32_t*>((*output)->pData) = on ? 1u : 0u;
+        else
+            *static_cast<uint8_t*>((*output)->pData) = on ? 1u : 0u;
+    }
+    return result;
+}
+
+uint32_t GuardedCreateCll(uint32_t hMod, PDU_RSC_DATA* resourceData, uint32_t resourceId, uint32_t* hCLL,
+                          const uint8_t* flagData, uint32_t flagLength, bool allowOrderProbe) {
+    if (!Usable(reinterpret_cast<const void*>(g_dpduApi.PDUCreateComLogicalLink))) return PDU_ERR_FCT_FAILED;
+    const uint32_t tid = platform::CurrentThreadId();
+    const bool closing = g_dpduApi.closing.load();
+    LogPrintf("CreateCLL: call tid=%u closing=%d rid=%u pRsc=%s pFlag=%s", tid, closing ? 1 : 0, resourceId,
+              Pointer(resourceData).c_str(), Pointer(flagData).c_str());
+    if (closing) {
+        LogPrintf("CreateCLL: blocked (closing=1) tid=%u rid=%u pRsc=%s", tid, resourceId,
+                  Pointer(resourceData).c_str());
+        return PDU_ERR_FCT_FAILED;
+    }
+    if (resourceId == 0 && !resourceData) {
+        LogPrintf("CreateCLL: invalid params (rid=0,pRsc=null) tid=%u", tid);
+        return PDU_ERR_INVALID_PARAMETERS;
+    }
+    uint8_t flagBytes[4] = {0, 0, 0, 0};
+    if (flagData) std::memcpy(flagBytes, flagData, flagLength < 4 ? flagLength : 4);
+    PDU_FLAG_DATA flags{4, flagBytes};
+    CreateCall call{nullptr, hMod, resourceData, resourceId, hCLL, &flags, 1, PDU_ERR_FCT_FAILED};
+    bool crashed = false;
+
+    const uint32_t known = g_dpduApi.createOrder.load();
+    if (known >= 1 && known <= 4 && hCLL) {
+        uint32_t result = CreateInOrder(call, known, &crashed);
+        if (result == PDU_STATUS_NOERROR) return result;
+        if (!crashed || !allowOrderProbe) return result;
+        g_dpduApi.createOrder = 0;
+    }
+    uint32_t first = CreateInOrder(call, 1, &crashed);
+    if (first == PDU_STATUS_NOERROR) {
+        g_dpduApi.createOrder = 1;
+        return first;
+    }
+    if (!(g_config.BackendVariantIndex == 1 && allowOrderProbe && crashed && hCLL)) return first;
+    for (uint32_t order = 2; order <= 4; ++order) {
+        if (CreateInOrder(call, order, &crashed) == PDU_STATUS_NOERROR) {
+            g_dpduApi.createOrder = order;
+            return PDU_STATUS_NOERROR;
+        }
+    }
+    return first;
+}
+
+PDU_DATA_ITEM* NewOwnedUnum32Item(uint32_t value) {
+    PDU_DATA_ITEM* item = new PDU_DATA_ITEM;
+    item->ItemType = PDU_IT_IO_UNUM32;
+    item->pData = new uint32_t(value);
+    std::lock_guard<std::mutex> lock(g_ownedLock);
+    g_ownedItems.insert(item);
+    return item;
+}
+
+bool IsOwnedItem(const void* item) {
+    std::lock_guard<std::mutex> lock(g_ownedLock);
+    return g_ownedItems.count(item) != 0;
+}
+
+uint32_t ReleaseItem(void* item) {
+    if (!item) return PDU_STATUS_NOERROR;
+    bool owned;
+    {
+        std::lock_guard<std::mutex> lock(g_ownedLock);
+        owned = g_ownedItems.erase(item) != 0;
+    }
+    if (owned) {
+        PDU_DATA_ITEM* data = static_cast<PDU_DATA_ITEM*>(item);
+        delete static_cast<uint32_t*>(data->pData);
+        delete data;
+        return PDU_STATUS_NOERROR;
+    }
+    std::shared_lock<std::shared_mutex> use(g_libraryUse);
+    if (!Usable(reinterpret_cast<const void*>(g_dpduApi.PDUDestroyItem))) return PDU_ERR_FCT_FAILED;
+    return g_dpduApi.PDUDestroyItem(static_cast<PDU_ITEM*>(item));
+}

@@ -1,0 +1,79 @@
+// The vendor D-PDU library: loading, the table of bound entry points, the plain calls (error
+// 1 when not bound), the guarded calls that survive a crash inside the vendor library, and
+// ReleaseItem with the items the driver synthesises itself.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver/dpdu/pdu_api.h"
+
+struct DpduApiTable {
+    void* library = nullptr;
+    bool bound = false;
+    std::string loadedPath;
+    PDUConstructFn PDUConstruct = nullptr;
+    PDUDestructFn PDUDestruct = nullptr;
+    PDUModuleConnectFn PDUModuleConnect = nullptr;
+    PDUModuleDisconnectFn PDUModuleDisconnect = nullptr;
+    PDUIoCtlFn PDUIoCtl = nullptr;
+    PDUCreateComLogicalLinkFn PDUCreateComLogicalLink = nullptr;
+    PDUDestroyComLogicalLinkFn PDUDestroyComLogicalLink = nullptr;
+    PDUConnectFn PDUConnect = nullptr;
+    PDUDisconnectFn PDUDisconnect = nullptr;
+    PDUGetComParamFn PDUGetComParam = nullptr;
+    PDUSetComParamFn PDUSetComParam = nullptr;
+    PDUStartComPrimitiveFn PDUStartComPrimitive = nullptr;
+    PDUGetEventItemFn PDUGetEventItem = nullptr;
+    PDUDestroyItemFn PDUDestroyItem = nullptr;
+    PDUGetObjectIdFn PDUGetObjectId = nullptr;
+    PDUGetModuleIdsFn PDUGetModuleIds = nullptr;
+    PDUGetResourceIdsFn PDUGetResourceIds = nullptr;
+    // Argument order of PDUCreateComLogicalLink that worked: 0 unknown, 1..4.
+    std::atomic<uint32_t> createOrder{0};
+    std::atomic<bool> closing{false};
+};
+
+extern DpduApiTable g_dpduApi;
+
+// The four candidate paths for the configured DllName/DllPath, empty ones left out.
+std::vector<std::string> VendorLibraryCandidates();
+// Tries the candidates in order; *tried receives every path attempted.
+bool LoadVendorLibrary(const std::vector<std::string>& candidates, std::vector<std::string>* tried);
+void UnloadVendorLibrary();
+
+// Plain calls: PDU_ERR_FCT_FAILED (1) when not bound or the entry point is missing.
+uint32_t CallPDUConstruct(const char* option);
+uint32_t CallPDUDestruct();
+uint32_t CallPDUModuleConnect(uint32_t hMod);
+uint32_t CallPDUModuleDisconnect(uint32_t hMod);
+uint32_t CallPDUDestroyComLogicalLink(uint32_t hMod, uint32_t hCLL);
+uint32_t CallPDUConnect(uint32_t hMod, uint32_t hCLL);
+uint32_t CallPDUDisconnect(uint32_t hMod, uint32_t hCLL);
+uint32_t CallPDUGetComParam(uint32_t hMod, uint32_t hCLL, uint32_t paramId, PDU_PARAM_ITEM** item);
+uint32_t CallPDUSetComParam(uint32_t hMod, uint32_t hCLL, PDU_PARAM_ITEM* item);
+uint32_t CallPDUStartComPrimitive(uint32_t hMod, uint32_t hCLL, uint32_t type, uint32_t size, uint8_t* data,
+                                  PDU_COP_CTRL_DATA* control, uint32_t* hCoP);
+uint32_t CallPDUGetEventItem(uint32_t hMod, uint32_t hCLL, PDU_EVENT_ITEM** item);
+uint32_t CallPDUGetModuleIds(PDU_MODULE_ITEM** list);
+uint32_t CallPDUGetResourceIds(uint32_t hMod, PDU_RSC_DATA* template_, PDU_RSC_ID_ITEM** list);
+
+// Object-id lookup under the crash guard; a crash gives 0x50, *exceptionCode and a log line.
+uint32_t GuardedGetObjectId(uint32_t objectType, const char* name, uint32_t* id, uint32_t* exceptionCode);
+// Module-scope I/O control (hCLL = PDU_HANDLE_UNDEF) under the crash guard, with the
+// ignition-sense (16) and synthesised (134) commands answered as the driver needs them.
+uint32_t GuardedIoCtl(uint32_t hMod, uint32_t commandId, PDU_DATA_ITEM* input, PDU_DATA_ITEM** output);
+// PDUCreateComLogicalLink under the crash guard with the remembered argument order.
+uint32_t GuardedCreateCll(uint32_t hMod, PDU_RSC_DATA* resourceData, uint32_t resourceId, uint32_t* hCLL,
+                          const uint8_t* flagData, uint32_t flagLength, bool allowOrderProbe);
+
+// Hands an item back: driver-owned items are freed here, the rest go to PDUDestroyItem.
+uint32_t ReleaseItem(void* item);
+// A driver-owned PDU_IT_IO_UNUM32 item holding value.
+PDU_DATA_ITEM* NewOwnedUnum32Item(uint32_t value);
+bool IsOwnedItem(const void* item);
+
+// D-PDU error code as written in texts: "0x" + lower-case hex.
+std::string PduCodeText(uint32_t code);

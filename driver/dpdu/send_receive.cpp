@@ -1,0 +1,244 @@
+// Traffic over ComPrimitives: the last backend-specific adjustment of outgoing bytes, event
+// polling for results, and the battery-voltage I/O control.
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "driver/config/driver_config.h"
+#include "driver/config/host_profile.h"
+#include "driver/config/log.h"
+#include "driver/dpdu/api_table.h"
+#include "driver/dpdu/backend_state.h"
+#include "driver/dpdu/dpdu_backend.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr uint32_t kNoResponseError = 0x105;
+constexpr uint32_t kNoResponseExtra = 0x208;
+
+PDU_EXP_RESP_DATA g_expectedResponse = {};
+
+std::atomic<uint64_t> g_noResponseEvents{0};
+std::atomic<uint64_t> g_noResponseAtLastLine{0};
+std::atomic<uint64_t> g_noResponseLastLineTick{0};
+std::atomic<bool> g_noResponseLogged{false};
+
+bool MeansCommLost(uint32_t code) {
+    return static_cast<int32_t>(code) < 0 || code == PDU_ERR_COMM_PC_TO_VCI_FAILED ||
+           code == PDU_ERR_MODULE_NOT_CONNECTED;
+}
+
+uint32_t BigEndian32(const uint8_t* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+
+// Length of an ISO-TP single frame announced by this PCI byte, 0 when it is none.
+uint32_t SingleFrameLength(uint8_t pci) { return (pci >> 4) == 0 ? (pci & 0x0Fu) : 0; }
+
+bool ProfileWantsSendRecv() {
+    return g_config.DasProfile || g_config.XentryProfile ||
+           (g_config.OdisProfile && g_config.Odis.UseSendRecvIso15765) ||
+           (IsPcmflashCompatActive() && g_config.PCMflash.UseSendRecvIso15765);
+}
+
+// The bytes as the backend wants them on this link.
+std::vector<uint8_t> AdjustForBackend(const DpduLink& link, const uint8_t* data, uint32_t length) {
+    std::vector<uint8_t> out(data, data + length);
+    const BackendType type = CurrentBackendType();
+    if (!link.rawMode && out.size() >= 5) {
+        const uint32_t canId = BigEndian32(out.data());
+        if (link.payloadOnly) {
+            out.erase(out.begin(), out.begin() + 4);
+            LogPrintf("Dpdu_Send: rawMode=0 -> payload-only (id=0x%X)", canId);
+            if (link.iso15765 && g_config.UdsApduOnly && out.size() >= 2) {
+                const uint32_t len = SingleFrameLength(out[0]);
+                if (len != 0 && len + 1 <= out.size()) {
+                    out = std::vector<uint8_t>(out.begin() + 1, out.begin() + 1 + len);
+                    WriteLogLine("ISO15765: payload-only mode -> converted ISO-TP SingleFrame to UDS payload");
+                }
+            }
+            return out;
+        }
+        if (type == BackendType::TVN || (type == BackendType::TRX4820 && !link.canIdMode)) {
+            if ((canId & 0xE0000000u) == 0) {
+                out.erase(out.begin(), out.begin() + 4);
+                LogPrintf("Dpdu_Send: rawMode=0 -> stripping CAN-ID header (id=0x%X)", canId);
+            }
+        } else {
+            WriteLogLine("Dpdu_Send: rawMode=0 -> keeping full frame (backend expects CAN-ID header)");
+        }
+    }
+    const bool apduOnlyBackend =
+        type == BackendType::TRX4820 || (type == BackendType::Orvex && g_config.XentryProfile);
+    if (!link.rawMode && !link.payloadOnly && link.iso15765 && g_config.UdsApduOnly && apduOnlyBackend &&
+        out.size() >= 6) {
+        const uint32_t len = SingleFrameLength(out[4]);
+        if (len != 0 && len + 5 <= out.size()) {
+            std::vector<uint8_t> apdu(out.begin(), out.begin() + 4);
+            apdu.insert(apdu.end(), out.begin() + 5, out.begin() + 5 + len);
+            out.swap(apdu);
+            WriteLogLine("ISO15765: VW/ODIS mode -> kept CAN-ID header but stripped ISO-TP PCI (UDS APDU only)");
+        }
+    }
+    return out;
+}
+
+void CountNoResponse(const DpduLink& link) {
+    const uint64_t count = ++g_noResponseEvents;
+    const uint64_t now = platform::TickCount64();
+    if (g_noResponseLogged.load() && now - g_noResponseLastLineTick.load() < 1000) return;
+    const uint64_t sinceLast = count - g_noResponseAtLastLine.load();
+    g_noResponseAtLastLine = count;
+    g_noResponseLastLineTick = now;
+    g_noResponseLogged = true;
+    LogPrintf("Dpdu_Receive: no-response events (0x105/0x208) count_last_sec=%llu resourceId=0x%X logicalLink='%s'",
+              static_cast<unsigned long long>(sinceLast), link.resourceId, link.logicalLinkName.c_str());
+}
+
+}  // namespace
+
+bool Dpdu_Send(uint32_t linkId, const uint8_t* data, uint32_t length, uint32_t timeoutMs, std::string* error) {
+    if (g_dpdu.commLost.load()) {
+        if (error) *error = "Dpdu_Send: comm lost";
+        return false;
+    }
+    DpduLink link;
+    if (!LookupLink(linkId, &link)) {
+        if (error) *error = "Dpdu_Send: invalid link handle";
+        return false;
+    }
+    if (!data || length == 0) {
+        if (error) *error = "Dpdu_Send: no data";
+        return false;
+    }
+    std::vector<uint8_t> bytes = AdjustForBackend(link, data, length);
+    const bool sendRecvWanted = g_config.J2534.WriteUsesSendRecv;
+    const bool useSendRecv = sendRecvWanted && (!link.iso15765 || ProfileWantsSendRecv());
+    if (link.iso15765 && sendRecvWanted)
+        WriteLogLine(useSendRecv ? "Dpdu_Send: ISO15765 -> using SENDRECV (profile)"
+                                 : "Dpdu_Send: ISO15765 -> forcing send-only (no SENDRECV wait)");
+    PDU_COP_CTRL_DATA control = {};
+    control.Time = timeoutMs != 0 ? timeoutMs : 1000;
+    control.NumSendCycles = 1;
+    control.NumReceiveCycles = useSendRecv ? 1 : 0;
+    control.TempParamUpdate = 0;
+    control.TxFlag = {0, nullptr};
+    control.NumPossibleExpectedResponses = 1;
+    control.pExpectedResponseArray = &g_expectedResponse;
+    uint32_t hCoP = 0;
+    const uint32_t code = CallPDUStartComPrimitive(link.hMod, link.hCLL, PDU_COPT_SENDRECV,
+                                                   static_cast<uint32_t>(bytes.size()), bytes.data(), &control, &hCoP);
+    if (code != PDU_STATUS_NOERROR) {
+        const size_t shown = bytes.size() < 32 ? bytes.size() : 32;
+        const std::string text = "PDUStartComPrimitive(SENDRECV-sendonly) failed with error " + PduCodeText(code) +
+                                 " | tx[0.." + std::to_string(shown) + "]=" + FormatHexBytes(bytes.data(), shown);
+        WriteLogLine(text);
+        if (error) *error = text;
+        if (MeansCommLost(code)) {
+            MarkCommLost("StartComPrimitive", code);
+            Dpdu_Shutdown();
+        }
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_dpdu.tableLock);
+        auto it = g_dpdu.links.find(linkId);
+        if (it != g_dpdu.links.end()) {
+            it->second.lastCoP = hCoP;
+            it->second.lastStartTick = platform::TickCount64();
+        }
+    }
+    LogPrintf("Dpdu_Send: link=%u bytes=%u hCoP=%u", linkId, static_cast<uint32_t>(bytes.size()), hCoP);
+    if (error) error->clear();
+    return true;
+}
+
+bool Dpdu_Receive(uint32_t linkId, std::vector<uint8_t>* out, uint32_t timeoutMs, std::string* error) {
+    if (out) out->clear();
+    DpduLink link;
+    if (!LookupLink(linkId, &link)) {
+        if (error) *error = "Dpdu_Receive: invalid link handle";
+        return false;
+    }
+    const bool trx = CurrentBackendType() == BackendType::TRX4820;
+    bool sawNoResponse = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs ? timeoutMs : 1);
+    while (std::chrono::steady_clock::now() < deadline) {
+        PDU_EVENT_ITEM* item = nullptr;
+        const uint32_t code = CallPDUGetEventItem(link.hMod, link.hCLL, &item);
+        if (MeansCommLost(code)) {
+            ReleaseItem(item);
+            MarkCommLost("GetEventItem", code);
+            if (error) *error = "Dpdu_Receive: comm lost";
+            Dpdu_Shutdown();
+            return false;
+        }
+        if (code != PDU_STATUS_NOERROR || !item) {
+            ReleaseItem(item);
+            if (trx && code == PDU_ERR_EVENT_QUEUE_EMPTY) {
+                PDU_EVENT_ITEM* moduleItem = nullptr;
+                CallPDUGetEventItem(link.hMod, PDU_HANDLE_UNDEF, &moduleItem);
+                ReleaseItem(moduleItem);
+            }
+            platform::SleepMs(1);
+            continue;
+        }
+        if (item->ItemType == PDU_IT_RESULT) {
+            const PDU_RESULT_DATA* result = static_cast<const PDU_RESULT_DATA*>(item->pData);
+            if (result && result->NumDataBytes > 0 && result->pDataBytes) {
+                if (out) out->assign(result->pDataBytes, result->pDataBytes + result->NumDataBytes);
+                ReleaseItem(item);
+                if (error) error->clear();
+                return true;
+            }
+        } else if (item->ItemType == PDU_IT_ERROR && item->pData) {
+            const PDU_ERROR_DATA* e = static_cast<const PDU_ERROR_DATA*>(item->pData);
+            if (e->ErrorCodeId == kNoResponseError && e->ExtraErrorInfoId == kNoResponseExtra && link.iso15765 &&
+                !g_dpduApi.closing.load()) {
+                sawNoResponse = true;
+                CountNoResponse(link);
+            } else {
+                LogPrintf("Dpdu_Receive: CoP error event hCoP=%u errId=0x%X (%u) extra=0x%X (%u)", item->hCop,
+                          e->ErrorCodeId, e->ErrorCodeId, e->ExtraErrorInfoId, e->ExtraErrorInfoId);
+            }
+        }
+        ReleaseItem(item);
+    }
+    if (error) *error = sawNoResponse ? "Dpdu_Receive: no response (0x105/0x208)" : "";
+    return false;
+}
+
+bool Dpdu_ReadVBatt(uint32_t moduleId, uint32_t* milliVolts, std::string* error) {
+    uint32_t hMod = 0;
+    if (!LookupModule(moduleId, &hMod)) {
+        if (error) *error = "Dpdu_ReadVBatt: invalid module handle";
+        return false;
+    }
+    if (milliVolts) *milliVolts = 0;
+    uint32_t id = PDU_ID_UNDEF;
+    uint32_t exceptionCode = 0;
+    uint32_t code = GuardedGetObjectId(PDU_OBJT_IO_CTRL, "PDU_IOCTL_READ_VBATT", &id, &exceptionCode);
+    if (code == PDU_STATUS_NOERROR && (id == PDU_HANDLE_UNDEF || id == PDU_ID_UNDEF)) code = PDU_ERR_ID_NOT_SUPPORTED;
+    if (code != PDU_STATUS_NOERROR) {
+        if (error) *error = "Dpdu_ReadVBatt: PDUGetObjectId failed: " + PduCodeText(code);
+        return false;
+    }
+    PDU_DATA_ITEM* output = nullptr;
+    code = GuardedIoCtl(hMod, id, nullptr, &output);
+    if (code != PDU_STATUS_NOERROR || !output) {
+        ReleaseItem(output);
+        if (error) *error = "Dpdu_ReadVBatt: PDUIoCtl failed: " + PduCodeText(code);
+        return false;
+    }
+    const bool usable = output->ItemType == PDU_IT_IO_UNUM32 && output->pData;
+    if (usable && milliVolts) *milliVolts = *static_cast<const uint32_t*>(output->pData);
+    ReleaseItem(output);
+    if (!usable) {
+        if (error) *error = "Dpdu_ReadVBatt: unexpected output item type";
+        return false;
+    }
+    if (error) error->clear();
+    return true;
+}

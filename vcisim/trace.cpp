@@ -1,0 +1,64 @@
+#include "vcisim/trace.h"
+
+namespace vcisim {
+
+void Trace::Open(const std::string& path) {
+    std::lock_guard<std::mutex> lk(mu_);
+    if (path == path_ && file_) return;
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    path_ = path;
+    if (!path.empty()) file_ = std::fopen(path.c_str(), "ab");
+}
+
+void Trace::Close() {
+    std::lock_guard<std::mutex> lk(mu_);
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    path_.clear();
+}
+
+void Trace::Line(const std::string& text) {
+    std::lock_guard<std::mutex> lk(mu_);
+    if (!file_) return;
+    std::fputs(text.c_str(), file_);
+    std::fputc('\n', file_);
+    std::fflush(file_);
+}
+
+std::string Hex(uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%X", v);
+    return buf;
+}
+
+std::string HexBytes(const uint8_t* p, size_t n) {
+    std::string s = "[";
+    char buf[4];
+    for (size_t i = 0; i < n; ++i) {
+        std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", p[i]);
+        s += buf;
+    }
+    return s + "]";
+}
+
+std::string Quoted(const char* s) {
+    if (!s) return "null";
+    std::string out = "\"";
+    for (; *s; ++s) {
+        unsigned char c = static_cast<unsigned char>(*s);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20 || c >= 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace vcisim
