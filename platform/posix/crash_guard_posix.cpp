@@ -1,0 +1,87 @@
+// Crash guard on POSIX: handlers for the synchronous crash signals jump back to the guarded
+// call that is running on the faulting thread; on any other thread, or outside a guarded
+// call, the signal goes on to whatever handler was installed before (or the default action).
+#include "platform/platform.h"
+
+#include <setjmp.h>
+#include <signal.h>
+
+#include <mutex>
+
+namespace platform {
+
+namespace {
+
+struct GuardFrame {
+    sigjmp_buf resume;
+    GuardFrame* outer;
+};
+
+thread_local GuardFrame* t_frame = nullptr;
+
+constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
+struct sigaction g_previous[kSignalCount];
+std::mutex g_installLock;
+
+void OnCrashSignal(int sig, siginfo_t* info, void* ucontext) {
+    GuardFrame* frame = t_frame;
+    if (frame) {
+        t_frame = frame->outer;
+        siglongjmp(frame->resume, sig);
+    }
+    for (int i = 0; i < kSignalCount; ++i) {
+        if (kSignals[i] != sig) continue;
+        const struct sigaction& prev = g_previous[i];
+        if (prev.sa_flags & SA_SIGINFO) {
+            if (prev.sa_sigaction) {
+                prev.sa_sigaction(sig, info, ucontext);
+                return;
+            }
+        } else if (prev.sa_handler != SIG_DFL && prev.sa_handler != SIG_IGN) {
+            prev.sa_handler(sig);
+            return;
+        }
+    }
+    // Default action: the signal is blocked while we run, so it is delivered on return.
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+// Installed on every guarded call, so a handler the host set up later does not take the
+// guard's place; the host's handler is then the one crashes outside the guard reach.
+void EnsureInstalled() {
+    std::lock_guard<std::mutex> lock(g_installLock);
+    for (int i = 0; i < kSignalCount; ++i) {
+        struct sigaction current;
+        if (sigaction(kSignals[i], nullptr, &current) != 0) continue;
+        if ((current.sa_flags & SA_SIGINFO) && current.sa_sigaction == &OnCrashSignal) continue;
+        struct sigaction mine;
+        sigemptyset(&mine.sa_mask);
+        mine.sa_flags = SA_SIGINFO | SA_ONSTACK;
+        mine.sa_sigaction = &OnCrashSignal;
+        g_previous[i] = current;
+        sigaction(kSignals[i], &mine, nullptr);
+    }
+}
+
+}  // namespace
+
+bool RunGuarded(void (*fn)(void*), void* context, uint32_t* exceptionCode) {
+    if (exceptionCode) *exceptionCode = 0;
+    if (!fn) return true;
+    EnsureInstalled();
+    GuardFrame frame;
+    frame.outer = t_frame;
+    int sig = sigsetjmp(frame.resume, 1);
+    if (sig == 0) {
+        t_frame = &frame;
+        fn(context);
+        t_frame = frame.outer;
+        return true;
+    }
+    if (exceptionCode) *exceptionCode = static_cast<uint32_t>(sig);
+    return false;
+}
+
+}  // namespace platform
