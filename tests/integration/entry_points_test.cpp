@@ -10,7 +10,10 @@
 namespace {
 class EntryPoints : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(LoadDriverCopy(&d, "entry", "Orvex_J2534", nullptr)); }
+    // A valid configuration: a fatal one would refuse PassThruOpen.
+    void SetUp() override {
+        ASSERT_TRUE(LoadDriverCopy(&d, "entry", "Orvex_J2534", "[Backend]\nType=Orvex\n[DpduSettings]\nDllName=none.dll\n"));
+    }
     void TearDown() override { UnloadDriverCopy(&d); }
     DriverUnderTest d;
 };

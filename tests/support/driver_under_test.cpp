@@ -14,11 +14,9 @@ template <typename Fn>
 void Bind(void* lib, const char* name, Fn* out) {
     *out = reinterpret_cast<Fn>(platform::GetLibrarySymbol(lib, name));
 }
-}  // namespace
 
-bool LoadDriverCopy(DriverUnderTest* d, const std::string& scenario, const std::string& baseName,
-                    const char* iniText) {
-    d->dir = MakeScenarioDir(scenario);
+bool LoadDriverCopyInto(DriverUnderTest* d, const std::string& dir, const std::string& baseName, const char* iniText) {
+    d->dir = dir;
     d->baseName = baseName;
     std::string target = JoinPath(d->dir, baseName + platform::SharedLibrarySuffix());
     if (!CopyFileTo(BuiltLibrary("Orvex_J2534"), target)) {
@@ -52,6 +50,31 @@ bool LoadDriverCopy(DriverUnderTest* d, const std::string& scenario, const std::
         return false;
     }
     return true;
+}
+}  // namespace
+
+bool LoadDriverCopy(DriverUnderTest* d, const std::string& scenario, const std::string& baseName,
+                    const char* iniText) {
+    return LoadDriverCopyInto(d, MakeScenarioDir(scenario), baseName, iniText);
+}
+
+std::string VciSimFileName() { return std::string("VciSim") + platform::SharedLibrarySuffix(); }
+
+bool LoadDriverWithVciSim(DriverUnderTest* d, const std::string& scenario, const std::string& baseName,
+                          const std::string& iniText, const char* vciSimIni) {
+    // The backend type must match the family the library's file name selects.
+    std::string variant = baseName.find("TRX4820") != std::string::npos ? "TRX4820"
+                          : baseName.compare(0, 3, "TVN") == 0        ? "TVN"
+                                                                       : "Orvex";
+    std::string ini = "[Backend]\nType=" + variant + "\n[DpduSettings]\nDllName=" + VciSimFileName() + "\n" + iniText;
+    // The folder must hold the simulator before the driver loads: the INI names it.
+    d->dir = MakeScenarioDir(scenario);
+    if (!CopyFileTo(JoinPath(TestBinDir(), VciSimFileName()), JoinPath(d->dir, VciSimFileName()))) {
+        ADD_FAILURE() << "cannot copy the simulated VCI";
+        return false;
+    }
+    if (vciSimIni) platform::WriteWholeFile(JoinPath(d->dir, "VciSim.ini"), vciSimIni);
+    return LoadDriverCopyInto(d, d->dir, baseName, ini.c_str());
 }
 
 void UnloadDriverCopy(DriverUnderTest* d) {

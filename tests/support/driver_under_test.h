@@ -38,5 +38,13 @@ bool LoadDriverCopy(DriverUnderTest* d, const std::string& scenario, const std::
                     const char* iniText);
 void UnloadDriverCopy(DriverUnderTest* d);
 
+// LoadDriverCopy with the simulated VCI beside the driver: VciSim is copied into the folder
+// (with vciSimIni as its VciSim.ini when not null) and the driver's INI starts with the
+// [Backend] and [DpduSettings] lines that select it, followed by iniText.
+bool LoadDriverWithVciSim(DriverUnderTest* d, const std::string& scenario, const std::string& baseName,
+                          const std::string& iniText, const char* vciSimIni);
+// File name of the simulated VCI library on this platform, e.g. "VciSim.dll".
+std::string VciSimFileName();
+
 // Path of a built deliverable in the test's bin folder, e.g. BuiltFile("Orvex_J2534").
 std::string BuiltLibrary(const std::string& baseName);

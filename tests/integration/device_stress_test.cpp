@@ -1,0 +1,92 @@
+// Many host threads at once: connects and disconnects race with ioctls and with closing and
+// reopening the device. Nothing may deadlock, crash or hand out a channel id twice.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+#include "tests/support/driver_under_test.h"
+
+namespace {
+const std::string kBase =
+    "[DpduSettings]\nModuleProbeQuickAttempts=1\nModuleProbeQuickDelayMs=0\nModuleProbeSlowAttempts=0\n"
+    "ModuleProbeReinitAttempts=0\n[General]\nEnableInstanceLock=0\n";
+}  // namespace
+
+TEST(DeviceStress, ConnectDisconnectIoctlAndCloseFromManyThreads) {
+    DriverUnderTest d;
+    ASSERT_TRUE(LoadDriverWithVciSim(&d, "stress", "Orvex_J2534", kBase, nullptr));
+    uint32_t dev = 0;
+    ASSERT_EQ(d.Open(nullptr, &dev), 0);
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> unexpected{0};
+    std::mutex idsLock;
+    std::vector<uint32_t> ids;
+
+    auto connector = [&](uint32_t protocol) {
+        for (int i = 0; i < 25; ++i) {
+            uint32_t ch = 0;
+            int32_t rc = d.Connect(0, protocol, 0, 500000, &ch);
+            if (rc == 0) {
+                {
+                    std::lock_guard<std::mutex> g(idsLock);
+                    ids.push_back(ch);
+                }
+                rc = d.Disconnect(ch);
+                // A close in between takes the channel (or the whole device) with it.
+                if (rc != 0 && rc != 0x02 && rc != 0x08) ++unexpected;
+            } else if (rc != 0x08) {
+                ++unexpected;
+            }
+        }
+    };
+    auto ioctls = [&] {
+        while (!stop) {
+            uint32_t out = 0;
+            d.Ioctl(1, 3, nullptr, &out);
+            char text[80];
+            d.GetLastError(text);
+        }
+    };
+    auto closer = [&] {
+        for (int i = 0; i < 3; ++i) {
+            platform::SleepMs(20);
+            int32_t rc = d.Close(1);
+            if (rc != 0 && rc != 0x08) ++unexpected;
+            uint32_t again = 0;
+            rc = d.Open(nullptr, &again);
+            if (rc != 0 && rc != 0x0E) ++unexpected;
+        }
+    };
+
+    std::vector<std::thread> threads;
+    threads.emplace_back(connector, 5u);
+    threads.emplace_back(connector, 6u);
+    threads.emplace_back(connector, 5u);
+    threads.emplace_back(closer);
+    std::thread ioctlThread(ioctls);
+    for (std::thread& t : threads) t.join();
+    stop = true;
+    ioctlThread.join();
+
+    EXPECT_EQ(unexpected.load(), 0);
+    std::sort(ids.begin(), ids.end());
+    EXPECT_TRUE(std::adjacent_find(ids.begin(), ids.end()) == ids.end()) << "a channel id was handed out twice";
+
+    // The device is still usable and the id counter never went back.
+    d.Close(0);
+    ASSERT_EQ(d.Open(nullptr, &dev), 0);
+    uint32_t last = 0;
+    ASSERT_EQ(d.Connect(dev, 5, 0, 500000, &last), 0);
+    if (!ids.empty()) {
+        EXPECT_GT(last, ids.back());
+    }
+    EXPECT_EQ(d.Close(dev), 0);
+    UnloadDriverCopy(&d);
+}
