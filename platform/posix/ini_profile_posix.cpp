@@ -108,7 +108,10 @@ int ProfileGetInt(const std::string& section, const std::string& key, int defaul
 std::string ProfileGetString(const std::string& section, const std::string& key, const std::string& defaultValue,
                              const std::string& iniPath, size_t bufferSize) {
     std::string v;
-    if (!FindValue(iniPath, section, key, &v)) v = Trim(defaultValue);
+    if (!FindValue(iniPath, section, key, &v)) {
+        v = defaultValue;  // Windows drops the default's trailing blanks
+        while (!v.empty() && std::isspace(static_cast<unsigned char>(v.back()))) v.pop_back();
+    }
     if (bufferSize == 0) return {};
     if (v.size() > bufferSize - 1) v.resize(bufferSize - 1);
     return v;
