@@ -212,6 +212,7 @@ bool LoadVendorLibrary(const std::vector<std::string>& candidates, std::vector<s
             if (g_dpduApi.PDUConstruct && g_dpduApi.PDUDestruct) {
                 g_dpduApi.bound = true;
                 g_dpduApi.loadedPath = path;
+                g_dpduApi.createOrder = 0;  // another library may want another order
                 WriteLogLine("Dpdu_Init: successfully loaded '" + path + "'");
                 WriteLogLine("Dpdu_Init loaded backend: PASS");
                 return true;

@@ -1,0 +1,318 @@
+// ComParams for ISO 15765 ids, the backend-specific send conversions, receive of results and
+// no-response events, comm loss, battery voltage, crashes inside the vendor library, and the
+// item accounting over a whole session.
+#include <string>
+#include <vector>
+
+#include "driver/dpdu/api_table.h"
+#include "tests/unit/dpdu_fixture.h"
+
+namespace {
+
+std::string SentData(const std::string& trace, size_t nth = 0) {
+    size_t pos = 0;
+    for (size_t i = 0; i <= nth; ++i) {
+        pos = trace.find("PDUStartComPrimitive", pos);
+        if (pos == std::string::npos) return {};
+        if (i < nth) ++pos;
+    }
+    size_t d = trace.find("data=[", pos);
+    size_t e = trace.find(']', d);
+    return trace.substr(d + 6, e - d - 6);
+}
+
+bool Send(uint32_t linkId, const std::vector<uint8_t>& bytes, uint32_t timeoutMs = 100, std::string* error = nullptr) {
+    std::string e;
+    bool ok = Dpdu_Send(linkId, bytes.data(), static_cast<uint32_t>(bytes.size()), timeoutMs, &e);
+    if (error) *error = e;
+    return ok;
+}
+
+}  // namespace
+
+// ---- ComParams ---------------------------------------------------------------------------------
+
+TEST_F(DpduTest, OrvexMdfNamesSetTheIdsAndKeepFullFrames) {
+    UseScenario("dpdu_cp_orvex", "");
+    uint32_t linkId = OpenLink(InitAndOpenModule(), "ISO15765");
+    ASSERT_TRUE(Dpdu_SetIso15765Ids(linkId, 0x7FF, 0x800));
+    const std::string log = Log();
+    EXPECT_NE(log.find("Dpdu_SetIso15765Ids: ORVEX3 set IDs tx=0x7FF rx=0x800 fmtTx=0 fmtRx=1"), std::string::npos);
+    EXPECT_NE(log.find("Dpdu_SetIso15765Ids: CP_RequestAddrMode=1 (keeping backend default)"), std::string::npos);
+    EXPECT_NE(log.find("Dpdu_SetIso15765Ids: CP_CanPhysReqId -> 0x0"), std::string::npos);
+    EXPECT_NE(log.find("Dpdu_SetIso15765Ids: MIVRA_ORVEX3 CP_CanPhysReqId/CP_CanRespUSDTId result=TX_OK,RX_OK"),
+              std::string::npos);
+    EXPECT_NE(Trace().find("name=CP_CanRespUSDTFormat"), std::string::npos);
+    EXPECT_EQ(CountOf(Trace(), "PDUSetComParam hMod=1 hCLL=1 id=0x215"), 0u);  // address mode only read
+    // The link is not payload-only: the full frame goes out.
+    ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x3E, 0x00}));
+    EXPECT_FALSE(Dpdu_SetIso15765Ids(77, 1, 2));
+}
+
+TEST_F(DpduTest, GenericScanTriesTheNamesInOrderAndSwitchesToPayloadOnly) {
+    UseScenario("dpdu_cp_tvn",
+                "[ObjectIds]\nComParams=CP_CanPhysReqId,CP_CanRespUSDTId\n");
+    g_config.BackendVariantIndex = 1;  // TVN
+    uint32_t linkId = OpenLink(InitAndOpenModule(), "ISO15765");
+    ASSERT_TRUE(Dpdu_SetIso15765Ids(linkId, 0x7E0, 0x7E8));
+    const std::string log = Log();
+    const char* rejected[] = {"CP_ISO15765TxID", "CP_ISO15765TxId", "CP_ISO15765_TxID",
+                              "CP_ISO15765_TxId", "CP_TxID",         "CP_TxId",
+                              "CP_CAN_TX_ID",     "CP_CanTxId",      "CP_CANTxId"};
+    size_t last = log.find("Dpdu_SetIso15765Ids: CP_CANRESPUSDTFORMAT -> 0x63");
+    ASSERT_NE(last, std::string::npos);
+    for (const char* name : rejected) {
+        size_t at = log.find(std::string("Dpdu_SetIso15765Ids: ") + name + " -> 0x63", last);
+        ASSERT_NE(at, std::string::npos) << name;
+        last = at;
+    }
+    EXPECT_LT(last, log.find("Dpdu_SetIso15765Ids: CP_CanPhysReqId -> 0x0"));
+    EXPECT_EQ(log.find("CP_CANPHYSREQID ->"), std::string::npos);  // the scan stopped at the first success
+    EXPECT_NE(log.find("Dpdu_SetIso15765Ids: tx=0x7E0 rx=0x7E8 result=TX_OK,RX_OK"), std::string::npos);
+    // Payload-only: the id goes and a single-frame PCI is dropped.
+    ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x03, 0x22, 0xF1, 0x90}));
+    EXPECT_EQ(SentData(Trace()), "22 F1 90");
+    EXPECT_NE(Log().find("Dpdu_Send: rawMode=0 -> payload-only (id=0x7E0)"), std::string::npos);
+    EXPECT_NE(Log().find("ISO15765: payload-only mode -> converted ISO-TP SingleFrame to UDS payload"),
+              std::string::npos);
+}
+
+TEST_F(DpduTest, RejectedComParamIsNotReadAgain) {
+    UseScenario("dpdu_cp_rejected", "[ComParams]\nRejectGet=CP_CanPhysReqFormat=0x63\n");
+    uint32_t linkId = OpenLink(InitAndOpenModule(), "ISO15765");
+    ASSERT_TRUE(Dpdu_SetIso15765Ids(linkId, 0x7E0, 0x7E8));
+    ASSERT_TRUE(Dpdu_SetIso15765Ids(linkId, 0x7E0, 0x7E8));
+    EXPECT_EQ(CountOf(Trace(), "name=CP_CanPhysReqFormat -> "), 1u);
+    EXPECT_EQ(CountOf(Log(), "Dpdu_SetIso15765Ids: CP_CanPhysReqFormat -> 0x63"), 2u);
+}
+
+TEST_F(DpduTest, Trx4820SkipsIsoTpComParams) {
+    UseScenario("dpdu_cp_trx", "");
+    g_config.BackendVariantIndex = 2;
+    uint32_t linkId = OpenLink(InitAndOpenModule(), "ISO15765");
+    EXPECT_FALSE(Dpdu_SetIso15765Ids(linkId, 0x7E0, 0x7E8));
+    EXPECT_NE(Log().find("Dpdu_SetIso15765Ids: VW/ODIS skip ComParams (unsupported)"), std::string::npos);
+    EXPECT_EQ(CountOf(Trace(), "PDUSetComParam"), 1u);  // CP_RawMode only
+}
+
+// ---- send conversions ----------------------------------------------------------------------------
+
+TEST_F(DpduTest, Trx4820KeepsTheIdButStripsTheSingleFramePci) {
+    UseScenario("dpdu_send_trx", "");
+    g_config.BackendVariantIndex = 2;
+    g_config.UdsApduOnly = true;
+    uint32_t linkId = OpenLink(InitAndOpenModule(), "ISO15765", 6);
+    ASSERT_TRUE(Dpdu_SetIso15765Ids(linkId, 0, 0) == false);
+    // Raw mode is on for CAN links here; the conversion needs a link without it.
+    UseScenario("dpdu_send_trx_noraw", "[ObjectIds]\nUnknown=CP_RawMode\n");
+    Dpdu_Shutdown();
+    ForgetVendorKnowledge();
+    linkId = OpenLink(InitAndOpenModule(), "ISO15765", 6);
+    ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x03, 0x22, 0xF1, 0x90}, 0));
+    const std::string trace = Trace();
+    EXPECT_EQ(SentData(trace), "00 00 07 E0 22 F1 90");
+    EXPECT_NE(trace.find("time=1000 send=1 recv=0"), std::string::npos);
+    const std::string log = Log();
+    EXPECT_NE(log.find("ISO15765: VW/ODIS mode -> kept CAN-ID header but stripped ISO-TP PCI (UDS APDU only)"),
+              std::string::npos);
+    EXPECT_NE(log.find("Dpdu_Send: ISO15765 -> forcing send-only (no SENDRECV wait)"), std::string::npos);
+}
+
+TEST_F(DpduTest, TvnStripsStandardIdsOnlyAndShortMessagesStayWhole) {
+    UseScenario("dpdu_send_tvn", "[ObjectIds]\nUnknown=CP_RawMode\n");
+    g_config.BackendVariantIndex = 1;
+    uint32_t linkId = OpenLink(InitAndOpenModule(), "CAN", 5);
+    // What the simulated bus makes of the shortened frames does not matter here.
+    Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x02, 0x3E, 0x00}, 50);
+    Send(linkId, {0x80, 0x00, 0x07, 0xE0, 0x02, 0x3E, 0x00}, 50);
+    Send(linkId, {0x00, 0x00, 0x07, 0xE0}, 50);
+    const std::string trace = Trace();
+    EXPECT_EQ(SentData(trace, 0), "02 3E 00");
+    EXPECT_EQ(SentData(trace, 1), "80 00 07 E0 02 3E 00");
+    EXPECT_EQ(SentData(trace, 2), "00 00 07 E0");
+    EXPECT_NE(trace.find("time=50 send=1 recv=1"), std::string::npos);  // raw CAN: send and receive
+    EXPECT_NE(Log().find("Dpdu_Send: rawMode=0 -> stripping CAN-ID header (id=0x7E0)"), std::string::npos);
+}
+
+TEST_F(DpduTest, OrvexWithXentryProfileSendsTheApduOnlyAndWaitsForTheAnswer) {
+    UseScenario("dpdu_send_xentry", "[ObjectIds]\nUnknown=CP_RawMode\n");
+    g_config.XentryProfile = true;
+    g_config.UdsApduOnly = true;
+    uint32_t linkId = OpenLink(InitAndOpenModule(), "ISO15765");
+    ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x02, 0x3E, 0x00, 0xAA}));
+    EXPECT_EQ(SentData(Trace()), "00 00 07 E0 3E 00");
+    EXPECT_NE(Log().find("Dpdu_Send: rawMode=0 -> keeping full frame (backend expects CAN-ID header)"),
+              std::string::npos);
+    EXPECT_NE(Log().find("Dpdu_Send: ISO15765 -> using SENDRECV (profile)"), std::string::npos);
+}
+
+TEST_F(DpduTest, SendRefusalsAndTheFailedStartText) {
+    UseScenario("dpdu_send_fail", "[Faults]\nError=PDUStartComPrimitive@1=0x30\n");
+    uint32_t linkId = OpenLink(InitAndOpenModule(), "CAN");
+    std::string error;
+    EXPECT_FALSE(Send(99, {1, 2, 3, 4, 5}, 10, &error));
+    EXPECT_EQ(error, "Dpdu_Send: invalid link handle");
+    EXPECT_FALSE(Dpdu_Send(linkId, nullptr, 0, 10, &error));
+    EXPECT_EQ(error, "Dpdu_Send: no data");
+    std::vector<uint8_t> big(40);
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i);
+    EXPECT_FALSE(Send(linkId, big, 10, &error));
+    std::string expected = "PDUStartComPrimitive(SENDRECV-sendonly) failed with error 0x30 | tx[0..32]=00 01 02";
+    EXPECT_EQ(error.rfind(expected, 0), 0u);
+    EXPECT_EQ(error.substr(error.size() - 6), " 1E 1F");
+    EXPECT_FALSE(Dpdu_IsCommLost());
+    EXPECT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x02, 0x3E, 0x00}));  // the link stays usable
+}
+
+// ---- receive -------------------------------------------------------------------------------------
+
+TEST_F(DpduTest, ReceiveReturnsTheEcuAnswer) {
+    UseScenario("dpdu_receive", "");
+    uint32_t linkId = OpenLink(InitAndOpenModule(), "ISO15765");
+    ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x3E, 0x00}));
+    std::vector<uint8_t> data;
+    std::string error = "x";
+    ASSERT_TRUE(Dpdu_Receive(linkId, &data, 500, &error));
+    EXPECT_EQ(error, "");
+    ASSERT_GE(data.size(), 2u);
+    EXPECT_EQ(data[data.size() - 2], 0x7E);
+    EXPECT_EQ(data.back(), 0x00);
+    // Nothing more: a zero timeout still polls once and ends quietly.
+    EXPECT_FALSE(Dpdu_Receive(linkId, &data, 0, &error));
+    EXPECT_TRUE(data.empty());
+    EXPECT_EQ(error, "");
+    EXPECT_FALSE(Dpdu_Receive(99, &data, 0, &error));
+    EXPECT_EQ(error, "Dpdu_Receive: invalid link handle");
+}
+
+TEST_F(DpduTest, NoResponseEventsAreCountedAndReported) {
+    UseScenario("dpdu_no_response", "");
+    uint32_t linkId = OpenLink(InitAndOpenModule(), "ISO15765");
+    ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE5, 0x3E, 0x00}, 5));  // nobody answers 0x7E5
+    std::vector<uint8_t> data;
+    std::string error;
+    EXPECT_FALSE(Dpdu_Receive(linkId, &data, 300, &error));
+    EXPECT_EQ(error, "Dpdu_Receive: no response (0x105/0x208)");
+    EXPECT_NE(Log().find("Dpdu_Receive: no-response events (0x105/0x208) count_last_sec="), std::string::npos);
+    EXPECT_NE(Log().find("resourceId=0x300C0001 logicalLink='ISO15765'"), std::string::npos);
+}
+
+TEST_F(DpduTest, LostVciOnSendAndReceiveShutsTheBackendDown) {
+    UseScenario("dpdu_lost_send", "[Faults]\nError=PDUStartComPrimitive@1=0x11\n");
+    uint32_t linkId = OpenLink(InitAndOpenModule(), "CAN");
+    std::string error;
+    EXPECT_FALSE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x3E}, 10, &error));
+    EXPECT_TRUE(Dpdu_IsCommLost());
+    EXPECT_FALSE(Dpdu_IsInitialised());
+    EXPECT_NE(Log().find("Dpdu: COMM LOST at StartComPrimitive: err=0x11 (17)"), std::string::npos);
+    EXPECT_FALSE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x3E}, 10, &error));
+    EXPECT_EQ(error, "Dpdu_Send: comm lost");
+
+    UseScenario("dpdu_lost_receive", "[Faults]\nError=PDUGetEventItem@2=0xa3\n");
+    linkId = OpenLink(InitAndOpenModule(), "CAN");
+    std::vector<uint8_t> data;
+    EXPECT_FALSE(Dpdu_Receive(linkId, &data, 200, &error));
+    EXPECT_EQ(error, "Dpdu_Receive: comm lost");
+    EXPECT_NE(Log().find("Dpdu: COMM LOST at GetEventItem: err=0xa3 (163)"), std::string::npos);
+    EXPECT_FALSE(Dpdu_IsInitialised());
+}
+
+TEST_F(DpduTest, BatteryVoltageAndIgnitionSense) {
+    UseScenario("dpdu_vbatt", "[Module1]\nName=ORVEX3\nInfo=x\nVBattMv=13100\nIgnition=0\n");
+    uint32_t moduleId = InitAndOpenModule();
+    uint32_t mv = 0;
+    std::string error;
+    ASSERT_TRUE(Dpdu_ReadVBatt(moduleId, &mv, &error)) << error;
+    EXPECT_EQ(mv, 13100u);
+    EXPECT_FALSE(Dpdu_ReadVBatt(moduleId + 5, &mv, &error));
+    EXPECT_EQ(error, "Dpdu_ReadVBatt: invalid module handle");
+    // Ignition sense (command 16): the VCI's answer, replaced by the override when it is on.
+    PDU_DATA_ITEM* item = nullptr;
+    ASSERT_EQ(GuardedIoCtl(1, 16, nullptr, &item), 0u);
+    EXPECT_EQ(*static_cast<uint32_t*>(item->pData), 0u);
+    ReleaseItem(item);
+    g_config.Ignition.EnableOverride = true;
+    g_config.IgnitionOn = true;
+    ASSERT_EQ(GuardedIoCtl(1, 16, nullptr, &item), 0u);
+    EXPECT_EQ(*static_cast<uint32_t*>(item->pData), 1u);
+    EXPECT_FALSE(IsOwnedItem(item));
+    ReleaseItem(item);
+}
+
+TEST_F(DpduTest, IgnitionSenseUnsupportedIsAnsweredByTheDriver) {
+    UseScenario("dpdu_ignition_fail", "[Ioctls]\nFail=PDU_IOCTL_READ_IGNITION_SENSE_STATE=0x62\n");
+    InitAndOpenModule();
+    g_config.IgnitionOn = false;
+    PDU_DATA_ITEM* item = nullptr;
+    ASSERT_EQ(GuardedIoCtl(1, 16, nullptr, &item), 0u);
+    EXPECT_TRUE(IsOwnedItem(item));
+    EXPECT_EQ(*static_cast<uint32_t*>(item->pData), 0u);
+    ReleaseItem(item);
+}
+
+// ---- crashes inside the vendor library ------------------------------------------------------------
+
+TEST_F(DpduTest, CrashInObjectIdLookupBecomes0x50) {
+    UseScenario("dpdu_crash_objid", "[Faults]\nCrash=PDUGetObjectId@1\n");
+    uint32_t moduleId = InitAndOpenModule();
+    uint32_t mv = 0;
+    std::string error;
+    EXPECT_FALSE(Dpdu_ReadVBatt(moduleId, &mv, &error));
+    EXPECT_EQ(error, "Dpdu_ReadVBatt: PDUGetObjectId failed: 0x50");
+    EXPECT_NE(Log().find("PDUGetObjectId exception=0x"), std::string::npos);
+    EXPECT_NE(Log().find(" objType=32803 name=PDU_IOCTL_READ_VBATT"), std::string::npos);
+    ASSERT_TRUE(Dpdu_ReadVBatt(moduleId, &mv, &error)) << error;  // the library still works
+}
+
+TEST_F(DpduTest, CrashInIoCtlBecomes0x50) {
+    UseScenario("dpdu_crash_ioctl", "[Faults]\nCrash=PDUIoCtl@1\n");
+    uint32_t moduleId = InitAndOpenModule();
+    uint32_t mv = 0;
+    std::string error;
+    EXPECT_FALSE(Dpdu_ReadVBatt(moduleId, &mv, &error));
+    EXPECT_EQ(error, "Dpdu_ReadVBatt: PDUIoCtl failed: 0x50");
+    EXPECT_NE(Log().find("PDUIoCtl exception=0x"), std::string::npos);
+    EXPECT_NE(Log().find(" hMod=1 hCLL=4294967295 cmdId=6 pInput="), std::string::npos);
+    ASSERT_TRUE(Dpdu_ReadVBatt(moduleId, &mv, &error)) << error;
+}
+
+TEST_F(DpduTest, CrashInLinkCreationBecomes0x50AndTheLadderGoesOn) {
+    UseScenario("dpdu_crash_create", "[Faults]\nCrash=PDUCreateComLogicalLink@1,PDUCreateComLogicalLink@3\n");
+    uint32_t moduleId = InitAndOpenModule();
+    ASSERT_NE(OpenLink(moduleId, "ISO15765"), 0u);
+    std::string log = Log();
+    EXPECT_NE(log.find("PDUCreateComLogicalLink exception=0x"), std::string::npos);
+    EXPECT_NE(log.find("Dpdu_OpenLink: got 0x50. Retrying with ResourceId=0xFFFFFFFE + RscData"), std::string::npos);
+    EXPECT_NE(Trace().find("PDUCreateComLogicalLink -> CRASH call=1"), std::string::npos);
+    // The order that worked is remembered; a crash with it is retried once in the standard order.
+    ASSERT_NE(OpenLink(moduleId, "CAN"), 0u);
+    log = Log();
+    EXPECT_EQ(CountOf(log, "PDUCreateComLogicalLink exception=0x"), 2u);
+    EXPECT_EQ(CountOf(log, "Retrying with ResourceId=0xFFFFFFFE"), 1u);
+    EXPECT_EQ(CountOf(Trace(), "PDUCreateComLogicalLink hMod=1"), 2u);
+}
+
+// ---- item accounting ---------------------------------------------------------------------------------
+
+TEST_F(DpduTest, FullSessionLeavesNoItemBehindAndFreesNoneTwice) {
+    UseScenario("dpdu_accounting", "");
+    uint32_t moduleId = InitAndOpenModule();
+    uint32_t linkId = OpenLink(moduleId, "ISO15765");
+    ASSERT_TRUE(Dpdu_SetIso15765Ids(linkId, 0x7E0, 0x7E8));
+    ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x3E, 0x00}));
+    std::vector<uint8_t> data;
+    std::string error;
+    EXPECT_TRUE(Dpdu_Receive(linkId, &data, 500, &error));
+    EXPECT_FALSE(Dpdu_Receive(linkId, &data, 20, &error));
+    uint32_t mv = 0;
+    EXPECT_TRUE(Dpdu_ReadVBatt(moduleId, &mv, &error));
+    ASSERT_TRUE(Dpdu_CloseLink(linkId, &error));
+    ASSERT_TRUE(Dpdu_CloseModule(moduleId, &error));
+    Dpdu_Shutdown();
+    const std::string trace = Trace();
+    EXPECT_NE(trace.find("PDUDestruct -> 0x0 liveItems=0"), std::string::npos);
+    EXPECT_EQ(trace.find("LEAK"), std::string::npos);
+    EXPECT_EQ(trace.find("DOUBLE_FREE"), std::string::npos);
+    EXPECT_EQ(trace.find("UNKNOWN_ITEM"), std::string::npos);
+    EXPECT_NE(Log().find("Dpdu_Shutdown: completed"), std::string::npos);
+}
