@@ -3,6 +3,7 @@
 #include <string>
 
 #include "driver/dpdu/api_table.h"
+#include "driver/dpdu/doip_presteps.h"
 #include "driver/dpdu/module_selection.h"
 #include "tests/unit/dpdu_fixture.h"
 
@@ -311,4 +312,49 @@ TEST_F(DpduTest, CommLostIsMarkedOncePerInitialisation) {
     EXPECT_FALSE(Dpdu_IsCommLost());
     MarkCommLost(nullptr, 0x11);
     EXPECT_NE(Log().find("Dpdu: COMM LOST at : err=0x11 (17)"), std::string::npos);
+}
+
+TEST_F(DpduTest, ShutdownStopsDiscoveryAndSwitchesTheEthernetLineOff) {
+    UseScenario("dpdu_shutdown_controls", "[Ioctls]\nUnknown=PDU_IOCTL_DISABLE_LOCATOR\n");
+    uint32_t moduleId = InitAndOpenModule();
+    ASSERT_NE(OpenLink(moduleId, "CAN"), 0u);
+    g_ethSwitchOn = true;
+    g_ethSwitchIoctlId = 0;
+    Dpdu_Shutdown();
+    const std::string log = Log();
+    EXPECT_NE(log.find("Dpdu_Shutdown: IOCTL PDU_IOCTL_SET_LOCATOR_STATE (22) value=0 hCLL=4294967295 -> 0x0"),
+              std::string::npos);
+    EXPECT_NE(log.find("Dpdu_Shutdown: IOCTL PDU_IOCTL_DISABLE_DISCOVERY (26) value=1 hCLL=4294967295 -> 0x0"),
+              std::string::npos);
+    EXPECT_EQ(log.find("IOCTL PDU_IOCTL_DISABLE_LOCATOR"), std::string::npos);  // unknown to the module
+    EXPECT_EQ(CountOf(log, "Dpdu_Shutdown: IOCTL PDU_IOCTL_"), 6u);
+    EXPECT_NE(log.find("Dpdu_OpenLink: PDUGetObjectId PDU_IOCTL_SET_ETH_SWITCH_STATE -> 18"), std::string::npos);
+    EXPECT_NE(log.find("Dpdu_Shutdown: IOCTL SET_ETH_SWITCH_STATE (18) state=0 hCLL=4294967295 -> 0x0"),
+              std::string::npos);
+    EXPECT_FALSE(g_ethSwitchOn.load());
+    const std::string trace = Trace();
+    EXPECT_LT(trace.find("PDUDestroyComLogicalLink"), trace.find("PDUIoCtl"));
+    EXPECT_LT(trace.find("SET_ETH_SWITCH_STATE"), trace.find("PDUModuleDisconnect"));
+    EXPECT_EQ(RecordedPauses().back(), 150u);
+}
+
+TEST_F(DpduTest, EthernetLineStaysAloneWhenNeverSwitchedOnOrSkipped) {
+    UseScenario("dpdu_eth_skip", "[Ioctls]\nUnknown=PDU_IOCTL_SET_ETH_SWITCH_STATE\n");
+    uint32_t moduleId = InitAndOpenModule();
+    g_ethSwitchOn = false;
+    std::string error;
+    ASSERT_TRUE(Dpdu_CloseModule(moduleId, &error));
+    EXPECT_EQ(Log().find("SET_ETH_SWITCH_STATE"), std::string::npos);
+    moduleId = 0;
+    ASSERT_TRUE(Dpdu_OpenModule(&moduleId, &error));
+    g_ethSwitchOn = true;
+    g_ethSwitchIoctlId = 0;
+    ASSERT_TRUE(Dpdu_CloseModule(moduleId, &error));
+    EXPECT_NE(Log().find("Dpdu_OpenLink: PDUGetObjectId failed for PDU_IOCTL_SET_ETH_SWITCH_STATE: 0x0"),
+              std::string::npos);
+    EXPECT_TRUE(g_ethSwitchOn.load());  // nothing was sent
+    g_config.DoIP.SkipEthSwitchIoctl = true;
+    Dpdu_Shutdown();
+    EXPECT_EQ(CountOf(Log(), "SET_ETH_SWITCH_STATE"), 1u);
+    g_ethSwitchOn = false;
 }

@@ -116,6 +116,12 @@ TEST_F(DpduTest, Trx4820KeepsTheIdButStripsTheSingleFramePci) {
     EXPECT_NE(log.find("ISO15765: VW/ODIS mode -> kept CAN-ID header but stripped ISO-TP PCI (UDS APDU only)"),
               std::string::npos);
     EXPECT_NE(log.find("Dpdu_Send: ISO15765 -> forcing send-only (no SENDRECV wait)"), std::string::npos);
+    // An empty link queue on this backend also drains the module's own queue.
+    std::vector<uint8_t> data;
+    std::string error;
+    EXPECT_TRUE(Dpdu_Receive(linkId, &data, 200, &error));
+    EXPECT_FALSE(Dpdu_Receive(linkId, &data, 5, &error));
+    EXPECT_NE(Trace().find("PDUGetEventItem hMod=1 hCLL=UNDEF"), std::string::npos);
 }
 
 TEST_F(DpduTest, TvnStripsStandardIdsOnlyAndShortMessagesStayWhole) {
