@@ -382,7 +382,10 @@ void SimulateIso15765(Sim& s, Module& m, Link& l, const Bytes& in, uint32_t hCoP
     uint32_t target = 0;
     if (d.size() >= 5 && (d[0] & 0xE0) == 0) {
         uint32_t id = Be32(d.data());
-        bool known = id == l.params[kCpPhysReqId] || id == l.params[kCpFuncReqId];
+        // An 11-bit identifier (00 00 0X XX) is always taken as a header; a 29-bit one when it is
+        // an identifier the link or an ECU uses.
+        bool known = (d[0] == 0 && d[1] == 0 && (d[2] & 0xF8) == 0 && id != 0) || id == l.params[kCpPhysReqId] ||
+                     id == l.params[kCpFuncReqId];
         for (const auto& e : s.ecus)
             if (e->Config().bus == EcuBus::Can && (e->Config().requestId == id || e->Config().functionalId == id)) known = true;
         if (known) {
