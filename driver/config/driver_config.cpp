@@ -28,7 +28,8 @@ bool KeyIs(const std::string& key, std::initializer_list<const char*> names) {
 struct Loader {
     DriverConfig& c;
     std::vector<std::string>& lines;
-    void Log(const std::string& line) { lines.push_back(line); }
+    // Cut like a formatted log line, so that an over-long INI value cannot flood the log.
+    void Log(const std::string& line) { lines.push_back(line.substr(0, 4095)); }
     void Fatal(const std::string& line) {
         Log(line);
         c.ConfigFatal = true;

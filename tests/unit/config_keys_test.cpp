@@ -106,6 +106,8 @@ TEST(ConfigKeys, ProfileNames) {
     EXPECT_FALSE(unknown.cfg.ProfileExplicit);
     EXPECT_TRUE(unknown.Logged("Profile Mode ignored (unknown): Tech2"));
     EXPECT_TRUE(unknown.cfg.Bench.NoEcuMode);
+    auto huge = LoadOrvexWith("[Profile]\nMode=" + std::string(10000, 'q') + "\n");
+    EXPECT_TRUE(huge.Logged("Profile Mode ignored (unknown): " + std::string(4095 - 32, 'q')));
 }
 
 TEST(ConfigKeys, HostPathsIgnoreEmptyValuesAndDasForcePhysical) {
