@@ -70,6 +70,18 @@ TEST(InstanceLock, SecondProcessIsRefusedUntilTheFirstCloses) {
     UnloadDriverCopy(&first);
 }
 
+TEST(InstanceLock, RefusedOpenDoesNotKeepTheLock) {
+    DriverUnderTest first;
+    ASSERT_TRUE(LoadDriverCopy(&first, "lock_null_a", "Orvex_J2534", XentryIni().c_str()));
+    std::string otherDir = MakeScenarioDir("lock_null_b");
+    std::string otherDriver = JoinPath(otherDir, std::string("Orvex_J2534") + platform::SharedLibrarySuffix());
+    ASSERT_TRUE(CopyFileTo(BuiltLibrary("Orvex_J2534"), otherDriver));
+    platform::WriteWholeFile(JoinPath(otherDir, "Orvex_J2534.ini"), XentryIni());
+    EXPECT_EQ(first.Open(nullptr, nullptr), 0x04);
+    EXPECT_EQ(OpenFromAnotherProcess(otherDriver, JoinPath(otherDir, "probe.txt")).substr(0, 5), "rc=0\n");
+    UnloadDriverCopy(&first);
+}
+
 TEST(InstanceLock, NotTakenWhenDisabled) {
     DriverUnderTest first;
     ASSERT_TRUE(LoadDriverCopy(&first, "nolock_a", "Orvex_J2534", (XentryIni() + "[General]\nEnableInstanceLock=0\n").c_str()));
@@ -128,4 +140,18 @@ TEST(IgnitionHelper, MissingProgramOrLauncherOffStartsNothing) {
     EXPECT_EQ(d.LogText().find("Ignition helper launched."), std::string::npos);
     EXPECT_EQ(d.Close(dev), 0);
     UnloadDriverCopy(&d);
+}
+
+TEST(DetachedProcess, WindowsQuotingReachesTheProgramIntact) {
+    std::string exe = JoinPath(MakeScenarioDir("quoting"), "rec" + kExe);
+    ASSERT_TRUE(InstallRecorder(exe));
+    // Quoted blanks, an escaped quote, backslashes before a closing quote, plain backslashes.
+    std::string line = Quote(exe) + " \"a b\" c\\\"d \"e\\\\\" f\\g  h";
+    ASSERT_TRUE(platform::StartDetachedProcess(exe, line));
+    EXPECT_EQ(RecordedArgs(exe), exe + "\na b\nc\"d\ne\\\nf\\g\nh\n");
+}
+
+TEST(DetachedProcess, MissingProgramFails) {
+    std::string exe = JoinPath(MakeScenarioDir("missing_exe"), "absent" + kExe);
+    EXPECT_FALSE(platform::StartDetachedProcess(exe, Quote(exe)));
 }

@@ -102,3 +102,30 @@ TEST_F(DeviceOpenClose, FatalConfigurationRefusesOpen) {
     EXPECT_EQ(Count(log, "Configuration fatal: PassThruOpen denied\r\n"), 2u);
     EXPECT_EQ(d.Close(1), 0x08);
 }
+
+TEST_F(DeviceOpenClose, NoEcuVwOdisKeepsTheModuleForTheNextSession) {
+    std::string ini = "[DpduSettings]\nKeepLoaded=1\n" + kBase.substr(std::string("[DpduSettings]\n").size()) +
+                      "[Bench]\nNoEcuMode=1\n";
+    ASSERT_TRUE(LoadDriverWithVciSim(&d, "noecu", "TRX4820_J2534", ini, nullptr));
+    uint32_t dev = 0, ch = 0;
+    ASSERT_EQ(d.Open(nullptr, &dev), 0);
+    ASSERT_EQ(d.Connect(dev, 5, 0, 500000, &ch), 0);
+    EXPECT_EQ(d.Close(dev), 0);
+    std::string log = d.LogText();
+    EXPECT_NE(log.find("CleanupDeviceStateLocked: skipping Dpdu_CloseModule/Shutdown (NoEcuMode, VW/ODIS)\r\n"),
+              std::string::npos);
+    EXPECT_EQ(log.find("Dpdu_Shutdown"), std::string::npos);
+
+    // The next session adopts the connected module instead of starting the backend again.
+    ASSERT_EQ(d.Open(nullptr, &dev), 0);
+    ASSERT_EQ(d.Connect(dev, 5, 0, 500000, &ch), 0);
+    EXPECT_EQ(ch, 2u);
+    EXPECT_EQ(Count(d.LogText(), "Dpdu_Init: marker dpdu_init\r\n"), 1u);
+
+    // Without a link closed at clean-up the backend goes, unloaded even if configured to stay.
+    EXPECT_EQ(d.Disconnect(ch), 0);
+    EXPECT_EQ(d.Close(dev), 0);
+    log = d.LogText();
+    EXPECT_NE(log.find("Dpdu_Shutdown: completed\r\n"), std::string::npos);
+    EXPECT_EQ(log.find("kept toolkit loaded"), std::string::npos);
+}
