@@ -112,11 +112,11 @@ std::vector<ResourceDef> DefaultResources() {
     auto add = [&](uint32_t id, LinkKind k, bool fd, bool kwp) { r.push_back({id, k, fd, kwp}); };
     for (uint32_t id : {0x300B0001u, 0x30030001u, 0x30012001u, 0x300C0001u, 0x300B0025u, 0x30030025u,
                         0x30012111u})
-        add(id, LinkKind::Iso15765, true, false);
+        add(id, LinkKind::Iso15765, false, false);
     for (uint32_t id : {0x30012101u}) add(id, LinkKind::Iso15765, true, false);
     for (uint32_t id : {0x300B0002u, 0x30030002u, 0x30012002u, 0x300C0002u, 0x300B0026u, 0x30030026u,
                         0x30012112u})
-        add(id, LinkKind::Iso15765, true, true);
+        add(id, LinkKind::Iso15765, false, true);
     for (uint32_t id : {0x300B0003u, 0x30030003u, 0x30012003u, 0x300C0003u, 0x300B0027u, 0x30030027u,
                         0x30012113u, 0x30012103u})
         add(id, LinkKind::RawCan, true, false);

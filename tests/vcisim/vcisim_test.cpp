@@ -238,7 +238,10 @@ TEST(VciSim, ComParamsGetSetAndRejections) {
     EXPECT_EQ(0x7E1u, value);
     EXPECT_EQ(0x63u, v.GetParam(hMod, hCLL, "CP_RawMode", &value));
     EXPECT_EQ(0x50u, v.SetParam(hMod, hCLL, "CP_CANFDTxMaxDataLength", 64));
-    EXPECT_EQ(0u, v.SetParam(hMod, hCLL, "CP_CANFDBaudrate", 2000000));
+    // The default ISO 15765 resources are classic CAN; the raw CAN ones are CAN FD capable.
+    EXPECT_EQ(PDU_ERR_COMPARAM_NOT_SUPPORTED, v.SetParam(hMod, hCLL, "CP_CANFDBaudrate", 2000000));
+    UNUM32 raw = v.OpenLink(hMod, 0x300B0003);
+    EXPECT_EQ(0u, v.SetParam(hMod, raw, "CP_CANFDBaudrate", 2000000));
     EXPECT_EQ(PDU_ERR_VALUE_NOT_SUPPORTED, v.SetParam(hMod, hCLL, "CP_RequestAddrMode", 7));
     // Typed writes, wrong items and unknown ids.
     UNUM32 id = v.ObjectId(PDU_OBJT_COMPARAM, "CP_StMin");
