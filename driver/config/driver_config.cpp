@@ -508,7 +508,7 @@ std::string ReplaceExtension(const std::string& path, const char* ext) {
     return path.substr(0, dot) + ext;
 }
 
-// Step 4: whether the vendor library stays loaded, read with the system's INI reader.
+// Whether the vendor library stays loaded, read with the system's INI reader before the rest.
 void ReadToolkitRetention(Loader& l) {
     const std::string& ini = l.c.IniPath;
     int keep = platform::ProfileGetInt("DpduSettings", "KeepLoaded", -1, ini);
@@ -555,12 +555,10 @@ void CheckBackendAndLibrary(Loader& l) {
     }
     const std::string& name = c.DpduSettings.DllName;
     const std::string& dir = c.DpduSettings.DllPath;
-    if (name.empty()) {
+    if (name.empty())
         l.Fatal("Dpdu_Init: ERROR: [DpduSettings] DllName is missing (no hardcoded fallback paths)");
-        c.DpduLibraryPath.clear();
-    } else {
+    else
         c.DpduLibraryPath = dir.empty() ? name : dir + platform::kPathSeparator + name;
-    }
 }
 
 }  // namespace
@@ -574,7 +572,7 @@ void LoadDriverConfigFrom(const std::string& modulePath, DriverConfig* cfg, std:
     c.ApiVersion = "04.04";
     ApplyVariantFromFileName(c, baseName);
 
-    // Step 3: the INI beside the library, else one of that name in the current directory.
+    // The INI beside the library, else one of that name in the current directory.
     const std::string besideLibrary = modulePath.empty() ? std::string() : ReplaceExtension(modulePath, ".ini");
     const std::string bareName = baseName + ".ini";
     const std::string candidateA =
