@@ -65,8 +65,8 @@ TEST_F(Connect, CanFdNeedsTheConfigurationAndTheVci) {
     }
     d.Close(dev);
     UnloadDriverCopy(&d);
-    // Enabled, but the simulated VCI turns the FD baud rate down: the link failure says so.
-    Open("[CanFd]\nEnable=1\n");
+    // Enabled, but the VCI turns the FD baud rate down: the link failure says so.
+    Open("[CanFd]\nEnable=1\n", "[ComParams]\nReject=CP_CANFDBaudrate\n");
     uint32_t ch = 99;
     EXPECT_EQ(d.Connect(dev, 16, 0, 500000, &ch), 0x03);
     EXPECT_EQ(ch, 0u);
