@@ -32,6 +32,19 @@ std::string OpenFromAnotherProcess(const std::string& driverPath, const std::str
     return WaitForFile(resultPath);
 }
 
+// Another run of these tests on the machine may hold the lock for a moment: a success
+// only has to come within a few tries.
+bool OpensFromAnotherProcessSoon(const std::string& driverPath, const std::string& resultPath) {
+    for (int i = 0; i < 5; ++i) {
+        if (OpenFromAnotherProcess(driverPath, resultPath).substr(0, 5) == "rc=0\n") return true;
+        platform::SleepMs(200);
+    }
+    return false;
+}
+
+// POSIX keeps the lock file in TMPDIR: a folder of this test's own keeps parallel runs apart.
+void PrivateTempDir() { platform::SetEnv("TMPDIR", MakeScenarioDir("tmp").c_str()); }
+
 std::string XentryIni() {
     return "[Backend]\nType=Orvex\n[DpduSettings]\nDllName=" + VciSimFileName() + "\n[Profile]\nMode=XENTRY\n";
 }
@@ -50,6 +63,7 @@ bool InstallRecorder(const std::string& target) {
 }  // namespace
 
 TEST(InstanceLock, SecondProcessIsRefusedUntilTheFirstCloses) {
+    PrivateTempDir();
     DriverUnderTest first, other;
     ASSERT_TRUE(LoadDriverCopy(&first, "lock_a", "Orvex_J2534", XentryIni().c_str()));
     // The second process uses its own copy, loaded only there.
@@ -66,11 +80,12 @@ TEST(InstanceLock, SecondProcessIsRefusedUntilTheFirstCloses) {
     EXPECT_EQ(OpenFromAnotherProcess(otherDriver, result), refused);
 
     EXPECT_EQ(first.Close(dev), 0);
-    EXPECT_EQ(OpenFromAnotherProcess(otherDriver, result).substr(0, 5), "rc=0\n");
+    EXPECT_TRUE(OpensFromAnotherProcessSoon(otherDriver, result));
     UnloadDriverCopy(&first);
 }
 
 TEST(InstanceLock, RefusedOpenDoesNotKeepTheLock) {
+    PrivateTempDir();
     DriverUnderTest first;
     ASSERT_TRUE(LoadDriverCopy(&first, "lock_null_a", "Orvex_J2534", XentryIni().c_str()));
     std::string otherDir = MakeScenarioDir("lock_null_b");
@@ -78,11 +93,12 @@ TEST(InstanceLock, RefusedOpenDoesNotKeepTheLock) {
     ASSERT_TRUE(CopyFileTo(BuiltLibrary("Orvex_J2534"), otherDriver));
     platform::WriteWholeFile(JoinPath(otherDir, "Orvex_J2534.ini"), XentryIni());
     EXPECT_EQ(first.Open(nullptr, nullptr), 0x04);
-    EXPECT_EQ(OpenFromAnotherProcess(otherDriver, JoinPath(otherDir, "probe.txt")).substr(0, 5), "rc=0\n");
+    EXPECT_TRUE(OpensFromAnotherProcessSoon(otherDriver, JoinPath(otherDir, "probe.txt")));
     UnloadDriverCopy(&first);
 }
 
 TEST(InstanceLock, NotTakenWhenDisabled) {
+    PrivateTempDir();
     DriverUnderTest first;
     ASSERT_TRUE(LoadDriverCopy(&first, "nolock_a", "Orvex_J2534", (XentryIni() + "[General]\nEnableInstanceLock=0\n").c_str()));
     std::string otherDir = MakeScenarioDir("nolock_b");
@@ -91,7 +107,7 @@ TEST(InstanceLock, NotTakenWhenDisabled) {
     platform::WriteWholeFile(JoinPath(otherDir, "Orvex_J2534.ini"), XentryIni() + "[General]\nEnableInstanceLock=0\n");
     uint32_t dev = 0;
     ASSERT_EQ(first.Open(nullptr, &dev), 0);
-    EXPECT_EQ(OpenFromAnotherProcess(otherDriver, JoinPath(otherDir, "probe.txt")).substr(0, 5), "rc=0\n");
+    EXPECT_TRUE(OpensFromAnotherProcessSoon(otherDriver, JoinPath(otherDir, "probe.txt")));
     EXPECT_EQ(first.Close(dev), 0);
     UnloadDriverCopy(&first);
 }
