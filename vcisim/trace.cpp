@@ -18,6 +18,11 @@ void Trace::Close() {
     path_.clear();
 }
 
+bool Trace::Enabled() {
+    std::lock_guard<std::mutex> lk(mu_);
+    return file_ != nullptr;
+}
+
 void Trace::Line(const std::string& text) {
     std::lock_guard<std::mutex> lk(mu_);
     if (!file_) return;

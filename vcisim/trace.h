@@ -14,7 +14,7 @@ public:
     ~Trace() { Close(); }
     void Open(const std::string& path);  // appends; "" closes
     void Close();
-    bool Enabled() const { return file_ != nullptr; }
+    bool Enabled();
     void Line(const std::string& text);
 
 private:

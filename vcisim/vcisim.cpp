@@ -223,33 +223,37 @@ void Crash() {
 // Returns true when the call is answered here with *code.
 bool Prologue(Fn f, T_PDU_ERROR* code, std::string* why) {
     Sim& s = S();
+    bool crash = false, answered = false;
+    uint64_t n = 0;
     {
         std::lock_guard<std::recursive_mutex> lk(s.mu);
         if (!s.loaded) LoadScenario(s);
-    }
-    uint64_t n = ++s.calls[f];
-    uint64_t total = ++s.totalCalls;
-    for (const FaultAt& c : s.sc.crashes)
-        if (c.function == kFnNames[f] && c.call == n) {
-            s.trace.Line(std::string(kFnNames[f]) + " -> CRASH call=" + std::to_string(n));
-            Crash();
+        n = ++s.calls[f];
+        uint64_t total = ++s.totalCalls;
+        for (const FaultAt& c : s.sc.crashes)
+            if (c.function == kFnNames[f] && c.call == n) crash = true;
+        for (const FaultAt& e : s.sc.errors)
+            if (!crash && !answered && e.function == kFnNames[f] && e.call == n) {
+                *code = e.code;
+                *why = " fault=error call=" + std::to_string(n);
+                answered = true;
+            }
+        if (!crash && !answered && s.sc.loseVciAfterCalls != 0 && total > s.sc.loseVciAfterCalls &&
+            f != fDestroyItem && f != fDestruct) {
+            *code = s.sc.loseVciCode;
+            *why = " fault=vci-lost";
+            answered = true;
         }
-    for (const FaultAt& e : s.sc.errors)
-        if (e.function == kFnNames[f] && e.call == n) {
-            *code = e.code;
-            *why = " fault=error call=" + std::to_string(n);
-            return true;
+        if (!crash && !answered && f != fConstruct && f != fDestroyItem && !s.constructed) {
+            *code = PDU_ERR_PDUAPI_NOT_CONSTRUCTED;
+            answered = true;
         }
-    if (s.sc.loseVciAfterCalls != 0 && total > s.sc.loseVciAfterCalls && f != fDestroyItem && f != fDestruct) {
-        *code = s.sc.loseVciCode;
-        *why = " fault=vci-lost";
-        return true;
     }
-    if (f != fConstruct && f != fDestroyItem && !s.constructed) {
-        *code = PDU_ERR_PDUAPI_NOT_CONSTRUCTED;
-        return true;
+    if (crash) {  // outside the lock, so that a client that survives the crash can go on
+        s.trace.Line(std::string(kFnNames[f]) + " -> CRASH call=" + std::to_string(n));
+        Crash();
     }
-    return false;
+    return answered;
 }
 
 void TraceCall(Fn f, const std::string& args, T_PDU_ERROR code, const std::string& outs) {
