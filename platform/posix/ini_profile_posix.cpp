@@ -1,7 +1,7 @@
 // INI profile reading and writing with the behaviour of the Windows private-profile functions
 // for the files the driver and the control panel use.
 #include <cctype>
-#include <cstdlib>
+#include <cstddef>
 #include <vector>
 
 #include "platform/platform.h"
