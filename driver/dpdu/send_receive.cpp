@@ -93,8 +93,8 @@ void CountNoResponse(const DpduLink& link) {
     g_noResponseAtLastLine = count;
     g_noResponseLastLineTick = now;
     g_noResponseLogged = true;
-    LogPrintf("Dpdu_Receive: no-response events (0x105/0x208) count_last_sec=%llu resourceId=0x%X logicalLink='%s'",
-              static_cast<unsigned long long>(sinceLast), link.resourceId, link.logicalLinkName.c_str());
+    LogPrintf("Dpdu_Receive: no-response events (0x105/0x208) count_last_sec=%u resourceId=0x%X logicalLink='%s'",
+              static_cast<uint32_t>(sinceLast), link.resourceId, link.logicalLinkName.c_str());
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // ComParams for ISO 15765 ids, the backend-specific send conversions, receive of results and
 // no-response events, comm loss, battery voltage, crashes inside the vendor library, and the
 // item accounting over a whole session.
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver/dpdu/api_table.h"
@@ -296,6 +298,47 @@ TEST_F(DpduTest, CrashInLinkCreationBecomes0x50AndTheLadderGoesOn) {
     EXPECT_EQ(CountOf(log, "PDUCreateComLogicalLink exception=0x"), 2u);
     EXPECT_EQ(CountOf(log, "Retrying with ResourceId=0xFFFFFFFE"), 1u);
     EXPECT_EQ(CountOf(Trace(), "PDUCreateComLogicalLink hMod=1"), 2u);
+}
+
+TEST_F(DpduTest, TvnCrashInLinkCreationProbesTheOtherArgumentOrders) {
+    UseScenario("dpdu_crash_order", "[Faults]\nCrash=PDUCreateComLogicalLink@1\n");
+    g_config.BackendVariantIndex = 1;
+    InitAndOpenModule();
+    uint32_t hCLL = 0;
+    // Order 2 hands the id over as the resource-data pointer: the library crashes on it too.
+    EXPECT_EQ(GuardedCreateCll(1, nullptr, 0x300C0001, &hCLL, nullptr, 0, true), 0u);
+    EXPECT_EQ(g_dpduApi.createOrder.load(), 3u);
+    const std::string log = Log();
+    EXPECT_NE(log.find("PDUCreateComLogicalLink exception=0x"), std::string::npos);
+    EXPECT_NE(log.find(" order=2 rid=806092801"), std::string::npos);
+    EXPECT_EQ(CountOf(Trace(), "PDUCreateComLogicalLink hMod=1"), 1u);
+    // Without permission to probe, a crash is just the error.
+    UseScenario("dpdu_crash_order_strict", "[Faults]\nCrash=PDUCreateComLogicalLink@1\n");
+    Dpdu_Shutdown();
+    InitAndOpenModule();
+    EXPECT_EQ(GuardedCreateCll(1, nullptr, 0x300C0001, &hCLL, nullptr, 0, false), 0x50u);
+    EXPECT_EQ(g_dpduApi.createOrder.load(), 0u);
+}
+
+TEST_F(DpduTest, ShutdownWhileAnotherThreadPollsTheLink) {
+    UseScenario("dpdu_shutdown_race", "");
+    uint32_t linkId = OpenLink(InitAndOpenModule(), "CAN");
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        std::vector<uint8_t> data;
+        std::string error;
+        while (!done.load()) Dpdu_Receive(linkId, &data, 5, &error);
+    });
+    platform::SleepMs(20);
+    Dpdu_Shutdown();
+    platform::SleepMs(20);
+    done = true;
+    reader.join();
+    EXPECT_FALSE(Dpdu_IsInitialised());
+    std::vector<uint8_t> data;
+    std::string error;
+    EXPECT_FALSE(Dpdu_Receive(linkId, &data, 0, &error));
+    EXPECT_EQ(error, "Dpdu_Receive: invalid link handle");
 }
 
 // ---- item accounting ---------------------------------------------------------------------------------
