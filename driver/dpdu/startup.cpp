@@ -20,6 +20,12 @@ void Fail(std::string* error, const std::string& text) {
     if (error) *error = text;
 }
 
+// Fails with text and writes it to the log, after prefix.
+void FailLogged(std::string* error, const std::string& text, const char* prefix = "") {
+    Fail(error, text);
+    WriteLogLine(prefix + text);
+}
+
 std::string BackendDisplayName() {
     if (!g_config.DeviceDisplayName.empty()) return g_config.DeviceDisplayName;
     switch (CurrentBackendType()) {
@@ -90,8 +96,8 @@ bool SelectModule(const PDU_MODULE_ITEM* list, const PDU_MODULE_DATA** chosen, s
         if (filtersSet) {
             if (!ModuleMatchesFilters(vendor, info, deviceName, vendorName, serial)) continue;
             if (m.ModuleStatus == PDU_MODST_NOT_AVAIL) {
-                Fail(error, "Matching module is NOT_AVAIL (likely already in use by another process).");
-                LogPrintf("Dpdu_OpenModule: %s", error ? error->c_str() : "");
+                FailLogged(error, "Matching module is NOT_AVAIL (likely already in use by another process).",
+                           "Dpdu_OpenModule: ");
                 return false;
             }
             if (!available) continue;
@@ -113,13 +119,11 @@ bool SelectModule(const PDU_MODULE_ITEM* list, const PDU_MODULE_DATA** chosen, s
         }
     }
     if (filtersSet) {
-        Fail(error, "No module matches the configured filters (DeviceName/VendorName/SerialNumber).");
-        WriteLogLine(error ? *error : std::string());
+        FailLogged(error, "No module matches the configured filters (DeviceName/VendorName/SerialNumber).");
         return false;
     }
     if (!best) {
-        Fail(error, "No suitable module found in PDU module list.");
-        WriteLogLine(error ? *error : std::string());
+        FailLogged(error, "No suitable module found in PDU module list.");
         return false;
     }
     LogPrintf("Dpdu_OpenModule: selected best module index %u (hMod=%u) score=%d Vendor='%s' Info='%s'", bestIndex,
@@ -143,8 +147,7 @@ bool ConnectModule(uint32_t hMod, std::string* error) {
         }
     }
     if (code != PDU_STATUS_NOERROR) {
-        Fail(error, "PDUModuleConnect failed with error " + PduCodeText(code));
-        WriteLogLine(error ? *error : std::string());
+        FailLogged(error, "PDUModuleConnect failed with error " + PduCodeText(code));
         return false;
     }
     LogPrintf("Dpdu_OpenModule: ModuleConnect OK (PASS), hMod=%u", hMod);
@@ -251,8 +254,7 @@ bool Dpdu_OpenModule(uint32_t* moduleId, std::string* error) {
         }
     }
     if (!found) {
-        Fail(error, "PDUGetModuleIds failed or no modules available (error " + PduCodeText(lastCode) + ")");
-        WriteLogLine(error ? *error : std::string());
+        FailLogged(error, "PDUGetModuleIds failed or no modules available (error " + PduCodeText(lastCode) + ")");
         return false;
     }
     const PDU_MODULE_DATA* chosen = nullptr;

@@ -358,3 +358,19 @@ TEST_F(DpduTest, EthernetLineStaysAloneWhenNeverSwitchedOnOrSkipped) {
     EXPECT_EQ(CountOf(Log(), "SET_ETH_SWITCH_STATE"), 1u);
     g_ethSwitchOn = false;
 }
+
+TEST_F(DpduTest, WithoutFiltersUnavailableModulesArePassedOver) {
+    UseScenario("dpdu_none_available",
+                "[Module1]\nName=ORVEX3\nInfo=SerialNumber=1\nStatus=not_ready\n"
+                "[Module2]\nName=Other\nInfo=x\nStatus=not_avail\n");
+    std::string error;
+    ASSERT_TRUE(Dpdu_Init(&error));
+    uint32_t moduleId = 0;
+    EXPECT_FALSE(Dpdu_OpenModule(&moduleId, &error));
+    EXPECT_EQ(error, "No suitable module found in PDU module list.");
+    const std::string log = Log();
+    EXPECT_NE(log.find("PDU Module[1]: hMod=2 Vendor='Other' Info='x' Status=32866"), std::string::npos);
+    EXPECT_EQ(log.find("candidate index"), std::string::npos);
+    EXPECT_NE(log.find("\r\nNo suitable module found in PDU module list.\r\n"), std::string::npos);
+    EXPECT_NE(Trace().find("PDUDestroyItem item=#1(MODULE_ID)"), std::string::npos);
+}
