@@ -154,6 +154,32 @@ TEST_F(DpduTest, OrvexWithXentryProfileSendsTheApduOnlyAndWaitsForTheAnswer) {
     EXPECT_NE(Log().find("Dpdu_Send: ISO15765 -> using SENDRECV (profile)"), std::string::npos);
 }
 
+TEST_F(DpduTest, ReceiveCyclesFollowTheProfiles) {
+    UseScenario("dpdu_send_profiles", "");
+    uint32_t linkId = OpenLink(InitAndOpenModule(), "ISO15765");
+    const std::vector<uint8_t> frame = {0x00, 0x00, 0x07, 0xE0, 0x3E, 0x00};
+    g_config.J2534.WriteUsesSendRecv = true;
+    g_config.OdisProfile = true;
+    g_config.Odis.UseSendRecvIso15765 = false;
+    ASSERT_TRUE(Send(linkId, frame));
+    g_config.Odis.UseSendRecvIso15765 = true;
+    ASSERT_TRUE(Send(linkId, frame));
+    g_config.OdisProfile = false;
+    g_config.PcmflashProfile = true;
+    g_config.PCMflash.PCMflashEnabled = true;
+    g_config.PCMflash.UseSendRecvIso15765 = true;
+    ASSERT_TRUE(Send(linkId, frame));
+    g_config.J2534.WriteUsesSendRecv = false;
+    ASSERT_TRUE(Send(linkId, frame));
+    const std::string trace = Trace();
+    std::vector<std::string> cycles;
+    for (size_t pos = trace.find(" recv="); pos != std::string::npos; pos = trace.find(" recv=", pos + 1))
+        cycles.push_back(trace.substr(pos + 6, 1));
+    EXPECT_EQ(cycles, (std::vector<std::string>{"0", "1", "1", "0"}));
+    EXPECT_EQ(CountOf(Log(), "Dpdu_Send: ISO15765 -> using SENDRECV (profile)"), 2u);
+    EXPECT_EQ(CountOf(Log(), "Dpdu_Send: ISO15765 -> forcing send-only (no SENDRECV wait)"), 1u);
+}
+
 TEST_F(DpduTest, SendRefusalsAndTheFailedStartText) {
     UseScenario("dpdu_send_fail", "[Faults]\nError=PDUStartComPrimitive@1=0x30\n");
     uint32_t linkId = OpenLink(InitAndOpenModule(), "CAN");
