@@ -130,7 +130,7 @@ uint32_t CommLostWaitMs(uint32_t now, std::atomic<uint32_t>* nextAllowed, bool* 
 }
 
 namespace {
-void BackOffAndShutDown(const char* whereName) {
+void BackOff(const char* whereName) {
     const char* where = whereName ? whereName : "?";
     bool newWindow = false;
     uint32_t wait = CommLostWaitMs(platform::TickCount32(), &g_device.commLostNextAllowed, &newWindow);
@@ -139,7 +139,6 @@ void BackOffAndShutDown(const char* whereName) {
     else
         LogPrintf("CommLost: backoff wait %lums at %s", static_cast<unsigned long>(wait), where);
     platform::SleepMs(wait);
-    Dpdu_Shutdown();
 }
 
 void ClearBackendFields() {
@@ -150,12 +149,16 @@ void ClearBackendFields() {
 }  // namespace
 
 void HandleCommLost(const char* whereName) {
-    BackOffAndShutDown(whereName);
+    BackOff(whereName);
+    Dpdu_Shutdown();
     std::lock_guard<std::mutex> lock(g_deviceLock);
     ClearBackendFields();
 }
 
 void HandleCommLostLocked(const char* whereName) {
-    BackOffAndShutDown(whereName);
+    BackOff(whereName);
+    // Only a real re-construction clears the lost state: a kept toolkit would stay lost for
+    // good. The flag may be toggled here because the caller holds the device lock.
+    ShutdownBackendUnloading();
     ClearBackendFields();
 }

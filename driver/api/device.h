@@ -51,7 +51,8 @@ bool OpenModuleWithRetry(uint32_t* moduleHandle, std::string* errorText);
 
 // The VCI link is lost: wait out the back-off window and shut the backend down so that the
 // next connect brings it up again. whereName may be null. HandleCommLost takes the device
-// lock only to clear the backend fields; HandleCommLostLocked is for a caller holding it.
+// lock only to clear the backend fields; HandleCommLostLocked is for a caller holding it
+// and also unloads a toolkit that is configured to stay loaded.
 void HandleCommLost(const char* whereName);
 void HandleCommLostLocked(const char* whereName);
 // How long a comm-lost back-off starting at tick now waits, moving the window when a new one

@@ -69,3 +69,21 @@ TEST(ConnectBackend, CommLostBeforeConnectRunsTheBackOff) {
     EXPECT_EQ(d.Close(dev), 0);
     UnloadDriverCopy(&d);
 }
+
+TEST(ConnectBackend, CommLostRecoversEvenWithTheToolkitKeptLoaded) {
+    DriverUnderTest d;
+    std::string ini = "[DpduSettings]\nKeepLoaded=1\n" + kBase.substr(std::string("[DpduSettings]\n").size()) +
+                      "[Profile]\nMode=DAS\n[DAS]\nInjectDelayMs=0\n";
+    ASSERT_TRUE(LoadDriverWithVciSim(&d, "commlost_keep", "Orvex_J2534", ini,
+                                     "[Faults]\nError=PDUStartComPrimitive@1=0x11\n"));
+    uint32_t dev = 0, ch = 0;
+    ASSERT_EQ(d.Open(nullptr, &dev), 0);
+    ASSERT_EQ(d.Connect(dev, 6, 0, 500000, &ch), 0);  // its wake-up loses the VCI
+    ASSERT_EQ(d.Connect(dev, 5, 0, 500000, &ch), 0);  // back-off and a fresh start
+    ASSERT_EQ(d.Connect(dev, 5, 0, 500000, &ch), 0);  // the VCI is back: no second back-off
+    std::string log = d.LogText();
+    EXPECT_EQ(Count(log, "CommLost: backoff"), 1u);
+    EXPECT_EQ(Count(log, "Dpdu_Init: D-PDU initialised PASS"), 2u);
+    EXPECT_EQ(d.Close(dev), 0);
+    UnloadDriverCopy(&d);
+}

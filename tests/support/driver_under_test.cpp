@@ -66,7 +66,10 @@ bool LoadDriverWithVciSim(DriverUnderTest* d, const std::string& scenario, const
     std::string variant = baseName.find("TRX4820") != std::string::npos ? "TRX4820"
                           : baseName.compare(0, 3, "TVN") == 0        ? "TVN"
                                                                        : "Orvex";
-    std::string ini = "[Backend]\nType=" + variant + "\n[DpduSettings]\nDllName=" + VciSimFileName() + "\n" + iniText;
+    // The type comes first (its presets give way to the test's keys); the library name comes
+    // last, so keys that the system's INI reader takes from the first section of a name (such
+    // as [DpduSettings] KeepLoaded) stay with the test's own sections.
+    std::string ini = "[Backend]\nType=" + variant + "\n" + iniText + "\n[DpduSettings]\nDllName=" + VciSimFileName() + "\n";
     // The folder must hold the simulator before the driver loads: the INI names it.
     d->dir = MakeScenarioDir(scenario);
     if (!CopyFileTo(JoinPath(TestBinDir(), VciSimFileName()), JoinPath(d->dir, VciSimFileName()))) {

@@ -39,8 +39,8 @@ bool LoadDriverCopy(DriverUnderTest* d, const std::string& scenario, const std::
 void UnloadDriverCopy(DriverUnderTest* d);
 
 // LoadDriverCopy with the simulated VCI beside the driver: VciSim is copied into the folder
-// (with vciSimIni as its VciSim.ini when not null) and the driver's INI starts with the
-// [Backend] and [DpduSettings] lines that select it, followed by iniText.
+// (with vciSimIni as its VciSim.ini when not null) and the driver's INI is iniText between
+// the [Backend] Type line and the [DpduSettings] DllName line that select it.
 bool LoadDriverWithVciSim(DriverUnderTest* d, const std::string& scenario, const std::string& baseName,
                           const std::string& iniText, const char* vciSimIni);
 // File name of the simulated VCI library on this platform, e.g. "VciSim.dll".
