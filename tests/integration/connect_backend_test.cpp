@@ -9,22 +9,14 @@
 #include "tests/support/driver_under_test.h"
 
 namespace {
-const std::string kBase =
-    "[DpduSettings]\nModuleProbeQuickAttempts=1\nModuleProbeQuickDelayMs=0\nModuleProbeSlowAttempts=0\n"
-    "ModuleProbeReinitAttempts=0\n[General]\nEnableInstanceLock=0\n";
 
-size_t Count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) ++n;
-    return n;
-}
 }  // namespace
 
 TEST(ConnectBackend, LockedModuleIsUnloadedOnceAndRetried) {
     DriverUnderTest d;
     // Busy for both connect attempts of every load (the backend's own retry included).
     ASSERT_TRUE(LoadDriverWithVciSim(
-        &d, "lockdevice", "Orvex_J2534", kBase,
+        &d, "lockdevice", "Orvex_J2534", kQuickProbeIni,
         "[Module1]\nName=ORVEX3-VCI\nInfo=Vendor=MIVRA ModuleName=ORVEX3-VCI SerialNumber=1 ConnectionType=USB\n"
         "ConnectResults=1,1\n"));
     uint32_t dev = 0, ch = 0;
@@ -33,9 +25,9 @@ TEST(ConnectBackend, LockedModuleIsUnloadedOnceAndRetried) {
     int32_t rc = d.Connect(dev, 5, 0, 500000, &ch);
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     std::string log = d.LogText();
-    EXPECT_EQ(Count(log, "LockDevice failure; forcing toolkit unload and retry\r\n"), 1u);
-    EXPECT_EQ(Count(log, "Dpdu_Init: marker dpdu_init\r\n"), 1u);
-    EXPECT_EQ(Count(log, "Dpdu_Init: starting D-PDU initialisation\r\n"), 2u);  // one re-initialisation
+    EXPECT_EQ(CountOf(log, "LockDevice failure; forcing toolkit unload and retry\r\n"), 1u);
+    EXPECT_EQ(CountOf(log, "Dpdu_Init: marker dpdu_init\r\n"), 1u);
+    EXPECT_EQ(CountOf(log, "Dpdu_Init: starting D-PDU initialisation\r\n"), 2u);  // one re-initialisation
     size_t unload = log.find("LockDevice failure; forcing toolkit unload and retry");
     EXPECT_NE(log.find("Dpdu_Shutdown: completed\r\n", unload), std::string::npos);
     // The simulator starts afresh after the unload, so the module is still busy: refused.
@@ -49,7 +41,7 @@ TEST(ConnectBackend, LockedModuleIsUnloadedOnceAndRetried) {
 TEST(ConnectBackend, CommLostBeforeConnectRunsTheBackOff) {
     DriverUnderTest d;
     // The DAS wake-up's first send finds the VCI gone.
-    ASSERT_TRUE(LoadDriverWithVciSim(&d, "commlost", "Orvex_J2534", kBase + "[Profile]\nMode=DAS\n[DAS]\nInjectDelayMs=0\n",
+    ASSERT_TRUE(LoadDriverWithVciSim(&d, "commlost", "Orvex_J2534", kQuickProbeIni + "[Profile]\nMode=DAS\n[DAS]\nInjectDelayMs=0\n",
                                      "[Faults]\nError=PDUStartComPrimitive@1=0x11\n"));
     uint32_t dev = 0, a = 0, b = 0;
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
@@ -64,7 +56,7 @@ TEST(ConnectBackend, CommLostBeforeConnectRunsTheBackOff) {
     ASSERT_NE(backoff, std::string::npos);
     // The backend came up again within the same call.
     EXPECT_NE(log.find("Dpdu_Init: marker dpdu_init\r\n", backoff), std::string::npos);
-    EXPECT_EQ(Count(log, "Dpdu_Init: marker dpdu_init\r\n"), 2u);
+    EXPECT_EQ(CountOf(log, "Dpdu_Init: marker dpdu_init\r\n"), 2u);
     EXPECT_EQ(d.Disconnect(a), 0);  // the channel whose link died goes away cleanly
     EXPECT_EQ(d.Close(dev), 0);
     UnloadDriverCopy(&d);
@@ -72,7 +64,7 @@ TEST(ConnectBackend, CommLostBeforeConnectRunsTheBackOff) {
 
 TEST(ConnectBackend, CommLostRecoversEvenWithTheToolkitKeptLoaded) {
     DriverUnderTest d;
-    std::string ini = "[DpduSettings]\nKeepLoaded=1\n" + kBase.substr(std::string("[DpduSettings]\n").size()) +
+    std::string ini = "[DpduSettings]\nKeepLoaded=1\n" + kQuickProbeIni.substr(std::string("[DpduSettings]\n").size()) +
                       "[Profile]\nMode=DAS\n[DAS]\nInjectDelayMs=0\n";
     ASSERT_TRUE(LoadDriverWithVciSim(&d, "commlost_keep", "Orvex_J2534", ini,
                                      "[Faults]\nError=PDUStartComPrimitive@1=0x11\n"));
@@ -82,8 +74,8 @@ TEST(ConnectBackend, CommLostRecoversEvenWithTheToolkitKeptLoaded) {
     ASSERT_EQ(d.Connect(dev, 5, 0, 500000, &ch), 0);  // back-off and a fresh start
     ASSERT_EQ(d.Connect(dev, 5, 0, 500000, &ch), 0);  // the VCI is back: no second back-off
     std::string log = d.LogText();
-    EXPECT_EQ(Count(log, "CommLost: backoff"), 1u);
-    EXPECT_EQ(Count(log, "Dpdu_Init: D-PDU initialised PASS"), 2u);
+    EXPECT_EQ(CountOf(log, "CommLost: backoff"), 1u);
+    EXPECT_EQ(CountOf(log, "Dpdu_Init: D-PDU initialised PASS"), 2u);
     EXPECT_EQ(d.Close(dev), 0);
     UnloadDriverCopy(&d);
 }

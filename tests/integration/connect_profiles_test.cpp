@@ -8,9 +8,6 @@
 #include "tests/support/temp_dir.h"
 
 namespace {
-const std::string kBase =
-    "[DpduSettings]\nModuleProbeQuickAttempts=1\nModuleProbeQuickDelayMs=0\nModuleProbeSlowAttempts=0\n"
-    "ModuleProbeReinitAttempts=0\n[General]\nEnableInstanceLock=0\n";
 // Without raw mode on ISO 15765 links the ComParam set-up runs.
 const char* kNoRawMode = "[ComParams]\nReject=CP_RawMode\n";
 
@@ -23,7 +20,7 @@ protected:
         if (d.handle) UnloadDriverCopy(&d);
     }
     void Open(const std::string& ini, const char* vciSim, const char* baseName = "Orvex_J2534") {
-        ASSERT_TRUE(LoadDriverWithVciSim(&d, "profiles", baseName, kBase + ini, vciSim));
+        ASSERT_TRUE(LoadDriverWithVciSim(&d, "profiles", baseName, kQuickProbeIni + ini, vciSim));
         ASSERT_EQ(d.Open(nullptr, &dev), 0);
     }
     uint32_t ConnectIso15765() {

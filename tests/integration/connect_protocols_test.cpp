@@ -7,15 +7,7 @@
 #include "tests/support/driver_under_test.h"
 
 namespace {
-const std::string kBase =
-    "[DpduSettings]\nModuleProbeQuickAttempts=1\nModuleProbeQuickDelayMs=0\nModuleProbeSlowAttempts=0\n"
-    "ModuleProbeReinitAttempts=0\n[General]\nEnableInstanceLock=0\n";
 
-size_t Count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) ++n;
-    return n;
-}
 
 class Connect : public ::testing::Test {
 protected:
@@ -24,7 +16,7 @@ protected:
         if (d.handle) UnloadDriverCopy(&d);
     }
     void Open(const std::string& ini, const char* vciSim = nullptr) {
-        ASSERT_TRUE(LoadDriverWithVciSim(&d, "connect", "Orvex_J2534", kBase + ini, vciSim));
+        ASSERT_TRUE(LoadDriverWithVciSim(&d, "connect", "Orvex_J2534", kQuickProbeIni + ini, vciSim));
         ASSERT_EQ(d.Open(nullptr, &dev), 0);
     }
     int32_t Refusal(uint32_t protocol, std::string* text) {
@@ -128,7 +120,7 @@ TEST_F(Connect, FailedLinkConsumesTheChannelId) {
     ASSERT_EQ(d.Connect(dev, 5, 0, 500000, &ch), 0);
     EXPECT_EQ(ch, 2u);
     // The backend stays up after a link failure: one initialisation only.
-    EXPECT_EQ(Count(d.LogText(), "Dpdu_Init: marker dpdu_init\r\n"), 1u);
+    EXPECT_EQ(CountOf(d.LogText(), "Dpdu_Init: marker dpdu_init\r\n"), 1u);
 }
 
 TEST_F(Connect, DisconnectUnknownAndBeforeOpen) {
@@ -153,8 +145,8 @@ TEST_F(Connect, EveryExitWritesTheEndLine) {
     d.Connect(7, 5, 0, 500000, &ch);     // wrong device id
     d.Connect(dev, 13, 0, 500000, &ch);  // no link name
     std::string log = d.LogText();
-    EXPECT_EQ(Count(log, "=== START proto="), 5u);
-    EXPECT_EQ(Count(log, "=== END rc="), 5u);
+    EXPECT_EQ(CountOf(log, "=== START proto="), 5u);
+    EXPECT_EQ(CountOf(log, "=== END rc="), 5u);
     EXPECT_NE(log.find("=== END rc=26 ===\r\n"), std::string::npos);
     EXPECT_NE(log.find("=== END rc=4 ===\r\n"), std::string::npos);
 }

@@ -8,23 +8,14 @@
 #include "tests/support/temp_dir.h"
 
 namespace {
-// Probing kept short: a scenario without a module must not cost seconds.
-const std::string kBase =
-    "[DpduSettings]\nModuleProbeQuickAttempts=1\nModuleProbeQuickDelayMs=0\nModuleProbeSlowAttempts=0\n"
-    "ModuleProbeReinitAttempts=0\n[General]\nEnableInstanceLock=0\n";
 
-size_t Count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) ++n;
-    return n;
-}
 
 class DeviceOpenClose : public ::testing::Test {
 protected:
     void TearDown() override {
         if (d.handle) UnloadDriverCopy(&d);
     }
-    void Load(const std::string& ini) { ASSERT_TRUE(LoadDriverWithVciSim(&d, "device", "Orvex_J2534", kBase + ini, nullptr)); }
+    void Load(const std::string& ini) { ASSERT_TRUE(LoadDriverWithVciSim(&d, "device", "Orvex_J2534", kQuickProbeIni + ini, nullptr)); }
     DriverUnderTest d;
 };
 }  // namespace
@@ -86,8 +77,8 @@ TEST_F(DeviceOpenClose, ChannelIdsContinueAcrossSessions) {
     EXPECT_EQ(d.Close(dev), 0);
     // Each session brought the backend up and tore it down again.
     std::string log = d.LogText();
-    EXPECT_EQ(Count(log, "Dpdu_Init: marker dpdu_init\r\n"), 2u);
-    EXPECT_EQ(Count(log, "Dpdu_Shutdown: completed"), 2u);
+    EXPECT_EQ(CountOf(log, "Dpdu_Init: marker dpdu_init\r\n"), 2u);
+    EXPECT_EQ(CountOf(log, "Dpdu_Shutdown: completed"), 2u);
 }
 
 TEST_F(DeviceOpenClose, FatalConfigurationRefusesOpen) {
@@ -99,12 +90,12 @@ TEST_F(DeviceOpenClose, FatalConfigurationRefusesOpen) {
     EXPECT_EQ(d.Open(nullptr, &dev), 0x07);  // every time
     std::string log = d.LogText();
     EXPECT_NE(log.find("Configuration fatal: will deny PassThruOpen (not blocking DLL load)\r\n"), std::string::npos);
-    EXPECT_EQ(Count(log, "Configuration fatal: PassThruOpen denied\r\n"), 2u);
+    EXPECT_EQ(CountOf(log, "Configuration fatal: PassThruOpen denied\r\n"), 2u);
     EXPECT_EQ(d.Close(1), 0x08);
 }
 
 TEST_F(DeviceOpenClose, NoEcuVwOdisKeepsTheModuleForTheNextSession) {
-    std::string ini = "[DpduSettings]\nKeepLoaded=1\n" + kBase.substr(std::string("[DpduSettings]\n").size()) +
+    std::string ini = "[DpduSettings]\nKeepLoaded=1\n" + kQuickProbeIni.substr(std::string("[DpduSettings]\n").size()) +
                       "[Bench]\nNoEcuMode=1\n";
     ASSERT_TRUE(LoadDriverWithVciSim(&d, "noecu", "TRX4820_J2534", ini, nullptr));
     uint32_t dev = 0, ch = 0;
@@ -120,7 +111,7 @@ TEST_F(DeviceOpenClose, NoEcuVwOdisKeepsTheModuleForTheNextSession) {
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
     ASSERT_EQ(d.Connect(dev, 5, 0, 500000, &ch), 0);
     EXPECT_EQ(ch, 2u);
-    EXPECT_EQ(Count(d.LogText(), "Dpdu_Init: marker dpdu_init\r\n"), 1u);
+    EXPECT_EQ(CountOf(d.LogText(), "Dpdu_Init: marker dpdu_init\r\n"), 1u);
 
     // Without a link closed at clean-up the backend goes, unloaded even if configured to stay.
     EXPECT_EQ(d.Disconnect(ch), 0);

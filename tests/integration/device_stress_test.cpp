@@ -12,15 +12,9 @@
 #include "platform/platform.h"
 #include "tests/support/driver_under_test.h"
 
-namespace {
-const std::string kBase =
-    "[DpduSettings]\nModuleProbeQuickAttempts=1\nModuleProbeQuickDelayMs=0\nModuleProbeSlowAttempts=0\n"
-    "ModuleProbeReinitAttempts=0\n[General]\nEnableInstanceLock=0\n";
-}  // namespace
-
 TEST(DeviceStress, ConnectDisconnectIoctlAndCloseFromManyThreads) {
     DriverUnderTest d;
-    ASSERT_TRUE(LoadDriverWithVciSim(&d, "stress", "Orvex_J2534", kBase, nullptr));
+    ASSERT_TRUE(LoadDriverWithVciSim(&d, "stress", "Orvex_J2534", kQuickProbeIni, nullptr));
     uint32_t dev = 0;
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
 

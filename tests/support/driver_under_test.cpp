@@ -5,6 +5,16 @@
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"
 
+const std::string kQuickProbeIni =
+    "[DpduSettings]\nModuleProbeQuickAttempts=1\nModuleProbeQuickDelayMs=0\nModuleProbeSlowAttempts=0\n"
+    "ModuleProbeReinitAttempts=0\n[General]\nEnableInstanceLock=0\n";
+
+size_t CountOf(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) ++n;
+    return n;
+}
+
 std::string BuiltLibrary(const std::string& baseName) {
     return JoinPath(TestBinDir(), baseName + platform::SharedLibrarySuffix());
 }

@@ -46,5 +46,11 @@ bool LoadDriverWithVciSim(DriverUnderTest* d, const std::string& scenario, const
 // File name of the simulated VCI library on this platform, e.g. "VciSim.dll".
 std::string VciSimFileName();
 
+// INI lines that keep module probing short (a scenario without a module must not cost seconds)
+// and the machine-wide instance lock off (test processes run in parallel).
+extern const std::string kQuickProbeIni;
+// How often part occurs in text.
+size_t CountOf(const std::string& text, const std::string& part);
+
 // Path of a built deliverable in the test's bin folder, e.g. BuiltFile("Orvex_J2534").
 std::string BuiltLibrary(const std::string& baseName);
