@@ -197,9 +197,10 @@ bool ApplyCanFdComParams(uint32_t hMod, uint32_t hCLL, uint32_t resourceId, std:
                 allRejected = false;
                 break;
             }
+            if (code != PDU_ERR_INVALID_PARAMETERS)
+                LogPrintf("Dpdu_OpenLink: WARN: CP_CANFDTxMaxDataLength set failed: %s", PduCodeText(code).c_str());
             if (code == PDU_ERR_INVALID_PARAMETERS || code == PDU_ERR_COMPARAM_NOT_SUPPORTED) continue;
             allRejected = false;
-            LogPrintf("Dpdu_OpenLink: WARN: CP_CANFDTxMaxDataLength set failed: %s", PduCodeText(code).c_str());
             break;
         }
         if (allRejected) {

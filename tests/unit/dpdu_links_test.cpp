@@ -172,6 +172,18 @@ TEST_F(DpduTest, CanFdTxMaxLenRejectionAndBaudRejection) {
     EXPECT_EQ(CountOf(log, "Dpdu_OpenLink: NOTE: backend rejected CP_CANFDTxMaxDataLength (0x50/0x63)."), 1u);
     EXPECT_NE(log.find("TxMaxLen=REJECTED_BY_BACKEND"), std::string::npos);
     EXPECT_EQ(CountOf(log, "trying CP_CANFDTxMaxDataLength"), 3u);  // the second link does not repeat them
+    EXPECT_EQ(log.find("WARN: CP_CANFDTxMaxDataLength set failed"), std::string::npos);
+    Dpdu_Shutdown();
+
+    // 0x63 is a rejection too, but unlike 0x50 it is also warned about on each try.
+    ForgetVendorKnowledge();
+    UseScenario("dpdu_canfd_reject63", "[ComParams]\nRejectSet=CP_CANFDTxMaxDataLength=0x63\n");
+    moduleId = InitAndOpenModule();
+    ASSERT_NE(OpenLink(moduleId, "CANFD", 9), 0u);
+    log = Log();
+    EXPECT_EQ(CountOf(log, "Dpdu_OpenLink: WARN: CP_CANFDTxMaxDataLength set failed: 0x63"), 3u);
+    EXPECT_EQ(CountOf(log, "Dpdu_OpenLink: NOTE: backend rejected CP_CANFDTxMaxDataLength (0x50/0x63)."), 1u);
+    EXPECT_NE(log.find("TxMaxLen=REJECTED_BY_BACKEND"), std::string::npos);
     Dpdu_Shutdown();
 
     UseScenario("dpdu_canfd_baud", "[ComParams]\nRejectSet=CP_CANFDBaudrate=0x61\n");
