@@ -211,12 +211,12 @@ bool Dpdu_Receive(uint32_t linkId, std::vector<uint8_t>* out, uint32_t timeoutMs
 }
 
 bool Dpdu_ReadVBatt(uint32_t moduleId, uint32_t* milliVolts, std::string* error) {
+    if (milliVolts) *milliVolts = 0;
     uint32_t hMod = 0;
     if (!LookupModule(moduleId, &hMod)) {
         if (error) *error = "Dpdu_ReadVBatt: invalid module handle";
         return false;
     }
-    if (milliVolts) *milliVolts = 0;
     uint32_t id = PDU_ID_UNDEF;
     uint32_t exceptionCode = 0;
     uint32_t code = GuardedGetObjectId(PDU_OBJT_IO_CTRL, "PDU_IOCTL_READ_VBATT", &id, &exceptionCode);

@@ -260,6 +260,7 @@ TEST_F(DpduTest, BatteryVoltageAndIgnitionSense) {
     EXPECT_EQ(mv, 13100u);
     EXPECT_FALSE(Dpdu_ReadVBatt(moduleId + 5, &mv, &error));
     EXPECT_EQ(error, "Dpdu_ReadVBatt: invalid module handle");
+    EXPECT_EQ(mv, 0u);  // no stale reading is left behind
     // Ignition sense (command 16): the VCI's answer, replaced by the override when it is on.
     PDU_DATA_ITEM* item = nullptr;
     ASSERT_EQ(GuardedIoCtl(1, 16, nullptr, &item), 0u);
