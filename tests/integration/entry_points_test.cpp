@@ -70,6 +70,21 @@ TEST_F(EntryPoints, ArgumentChecksNeedNoDevice) {
     EXPECT_EQ(d.LastError(), "OK");
 }
 
+TEST_F(EntryPoints, WriteMsgsLogsItsEntryAndJudgesTheCountAfterTheChannel) {
+    j2534::PASSTHRU_MSG msg{};
+    uint32_t n = 0, dev = 0;
+    EXPECT_EQ(d.WriteMsgs(1, nullptr, &n, 0), j2534::ERR_NULL_PARAMETER);
+    EXPECT_EQ(d.LogText().find("WriteMsgs ENTRY"), std::string::npos);  // nothing logged for null pointers
+    EXPECT_EQ(d.WriteMsgs(1, &msg, &n, 25), j2534::ERR_DEVICE_NOT_CONNECTED);
+    std::string log = d.LogText();
+    size_t entry = log.find("WriteMsgs ENTRY: pMsg=");
+    ASSERT_NE(entry, std::string::npos);
+    EXPECT_EQ(log.find(" Timeout=25\r\n", entry), log.find("\r\n", entry) - std::strlen(" Timeout=25"));
+    ASSERT_EQ(d.Open(nullptr, &dev), 0);
+    EXPECT_EQ(d.WriteMsgs(99, &msg, &n, 0), j2534::ERR_INVALID_CHANNEL_ID);
+    EXPECT_EQ(d.Close(dev), 0);
+}
+
 TEST_F(EntryPoints, ConnectWithNullChannelPointerIsFramed) {
     EXPECT_EQ(d.Connect(1, j2534::ISO15765, 0, 500000, nullptr), j2534::ERR_NULL_PARAMETER);
     std::string log = d.LogText();
