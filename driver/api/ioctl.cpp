@@ -18,7 +18,7 @@ int32_t PassThruIoctlImpl(uint32_t ChannelID, uint32_t IoctlID, void*, void*) {
         int32_t rc = CheckDeviceOpen(0, "PassThruIoctl");
         if (rc != j2534::STATUS_NOERROR) return rc;
     }
-    return j2534::ERR_DEVICE_NOT_CONNECTED;
+    return j2534::ERR_FAILED;  // the device is open: not "not connected"
 }
 
 int32_t PassThruSetProgrammingVoltageImpl(uint32_t, uint32_t, uint32_t Voltage) {

@@ -85,6 +85,14 @@ TEST_F(EntryPoints, WriteMsgsLogsItsEntryAndJudgesTheCountAfterTheChannel) {
     EXPECT_EQ(d.Close(dev), 0);
 }
 
+TEST_F(EntryPoints, IoctlOnAnOpenDeviceIsNotReportedAsNotConnected) {
+    uint32_t dev = 0, out = 0;
+    ASSERT_EQ(d.Open(nullptr, &dev), 0);
+    EXPECT_NE(d.Ioctl(0, j2534::READ_VBATT, nullptr, &out), j2534::ERR_DEVICE_NOT_CONNECTED);
+    EXPECT_NE(d.LogText().find("PassThruIoctl(Channel=0, IoctlID=3)\r\n"), std::string::npos);
+    EXPECT_EQ(d.Close(dev), 0);
+}
+
 TEST_F(EntryPoints, ConnectWithNullChannelPointerIsFramed) {
     EXPECT_EQ(d.Connect(1, j2534::ISO15765, 0, 500000, nullptr), j2534::ERR_NULL_PARAMETER);
     std::string log = d.LogText();
