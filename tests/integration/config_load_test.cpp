@@ -87,3 +87,25 @@ TEST(ConfigLoad, ExampleInisLoadWithoutFatalError) {
         EXPECT_EQ(log.find("Configuration fatal"), std::string::npos) << family << "\n" << log;
     }
 }
+
+TEST(ConfigLoad, ExampleKeyLinesCarryNoTrailingRemark) {
+    // The whole text after "=" is the value, so a remark behind a commented-out key would
+    // become part of the value once a user removes the "; ".
+    for (const char* family : {"Orvex_J2534", "TRX4820_J2534", "TVN_J2534"}) {
+        const std::string ini = ExampleIni(family);
+        ASSERT_FALSE(ini.empty()) << family;
+        size_t start = 0;
+        while (start < ini.size()) {
+            size_t end = ini.find('\n', start);
+            if (end == std::string::npos) end = ini.size();
+            std::string line = ini.substr(start, end - start);
+            start = end + 1;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.compare(0, 2, "; ") == 0) line = line.substr(2);
+            const size_t eq = line.find('=');
+            if (eq == std::string::npos || eq == 0 || line.find(' ') < eq) continue;  // prose, not a key line
+            const std::string value = line.substr(eq + 1);
+            EXPECT_EQ(value.find_first_of(" \t;["), std::string::npos) << family << ": " << line;
+        }
+    }
+}
