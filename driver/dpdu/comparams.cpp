@@ -26,6 +26,28 @@ void NoteReadResult(uint32_t id, uint32_t code) {
 }
 
 // Object id lookup and read of the current parameter item; *item is the caller's to release.
+// Narrow parameters are read and written at their own width: 32 bits there would run past
+// the vendor's buffer.
+uint32_t LoadValue(const PDU_PARAM_ITEM* item) {
+    switch (item->ComParamDataType) {
+        case PDU_PT_UNUM8: return *static_cast<const uint8_t*>(item->pComParamData);
+        case PDU_PT_SNUM8: return static_cast<uint32_t>(*static_cast<const int8_t*>(item->pComParamData));
+        case PDU_PT_UNUM16: return *static_cast<const uint16_t*>(item->pComParamData);
+        case PDU_PT_SNUM16: return static_cast<uint32_t>(*static_cast<const int16_t*>(item->pComParamData));
+        default: return *static_cast<const uint32_t*>(item->pComParamData);
+    }
+}
+
+void StoreValue(PDU_PARAM_ITEM* item, uint32_t value) {
+    switch (item->ComParamDataType) {
+        case PDU_PT_UNUM8:
+        case PDU_PT_SNUM8: *static_cast<uint8_t*>(item->pComParamData) = static_cast<uint8_t>(value); break;
+        case PDU_PT_UNUM16:
+        case PDU_PT_SNUM16: *static_cast<uint16_t*>(item->pComParamData) = static_cast<uint16_t>(value); break;
+        default: *static_cast<uint32_t*>(item->pComParamData) = value; break;
+    }
+}
+
 uint32_t ReadComParam(uint32_t hMod, uint32_t hCLL, const char* name, PDU_PARAM_ITEM** item) {
     *item = nullptr;
     uint32_t id = PDU_ID_UNDEF;
@@ -71,8 +93,7 @@ bool SetOrvexIds(uint32_t hMod, uint32_t hCLL, uint32_t tx, uint32_t rx) {
     PDU_PARAM_ITEM* item = nullptr;
     uint32_t code = ReadComParam(hMod, hCLL, "CP_RequestAddrMode", &item);
     if (code == PDU_STATUS_NOERROR) {
-        LogPrintf("Dpdu_SetIso15765Ids: CP_RequestAddrMode=%u (keeping backend default)",
-                  *static_cast<uint32_t*>(item->pComParamData));
+        LogPrintf("Dpdu_SetIso15765Ids: CP_RequestAddrMode=%u (keeping backend default)", LoadValue(item));
         ReleaseItem(item);
     } else {
         LogPrintf("Dpdu_SetIso15765Ids: CP_RequestAddrMode read failed: %s", PduCodeText(code).c_str());
@@ -97,21 +118,7 @@ uint32_t SetComParamByName(uint32_t hMod, uint32_t hCLL, const char* name, uint3
     PDU_PARAM_ITEM* item = nullptr;
     uint32_t code = ReadComParam(hMod, hCLL, name, &item);
     if (code != PDU_STATUS_NOERROR) return code;
-    // Narrow parameters get only their own bytes: writing 32 bits there would run past the
-    // vendor's buffer.
-    switch (item->ComParamDataType) {
-        case PDU_PT_UNUM8:
-        case PDU_PT_SNUM8:
-            *static_cast<uint8_t*>(item->pComParamData) = static_cast<uint8_t>(value);
-            break;
-        case PDU_PT_UNUM16:
-        case PDU_PT_SNUM16:
-            *static_cast<uint16_t*>(item->pComParamData) = static_cast<uint16_t>(value);
-            break;
-        default:
-            *static_cast<uint32_t*>(item->pComParamData) = value;
-            break;
-    }
+    StoreValue(item, value);
     code = CallPDUSetComParam(hMod, hCLL, item);
     ReleaseItem(item);
     return code;
