@@ -240,7 +240,8 @@ void IgnitionKey(Loader& l, const std::string& k, const std::string& v) {
 
 void BenchKey(Loader& l, const std::string& k, const std::string& v) {
     if (KeyIs(k, {"BenchEnabled", "Enabled", "Mode", "Bench"})) {
-        l.c.Bench.BenchEnabled = ParseBool(v);
+        // "Mode=BENCH" must not read as off: the mode names count as well as the booleans.
+        l.c.Bench.BenchEnabled = ParseBool(v) || EqualsNoCase(v, "BENCH");
         l.c.BenchExplicit = true;
     } else if (!NoEcuKey(l, k, v) && KeyIs(k, {"NoEcuTimeoutMs", "NoECUTimeoutMs", "NoEcuTimeout"})) {
         SetUint(v, &l.c.Bench.NoEcuTimeoutMs);

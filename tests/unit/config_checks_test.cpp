@@ -147,6 +147,11 @@ TEST(ConfigBench, BenchForcesOverridesAndClampsVoltage) {
     EXPECT_FALSE(realistic.cfg.BatteryConfig.AlwaysOverride);
     EXPECT_FALSE(realistic.cfg.IgnitionOn);
     EXPECT_FALSE(realistic.Logged("Bench mode enabled: faking VBATT/ignition even when no VCI is connected"));
+
+    // [Bench] Mode takes the mode names as well as booleans.
+    EXPECT_TRUE(LoadOrvexWith("[Bench]\nMode=Bench\n").cfg.Bench.BenchEnabled);
+    EXPECT_TRUE(LoadOrvexWith("[BenchMode]\nMode=1\n").cfg.Bench.BenchEnabled);
+    EXPECT_FALSE(LoadOrvexWith("[Bench]\nBenchEnabled=1\nMode=REALISTIC\n").cfg.Bench.BenchEnabled);
 }
 
 TEST(ConfigBench, NoEcuLine) {
