@@ -3,15 +3,13 @@
 
 #include <windows.h>
 
+#include "platform/win32/text_win32.h"
+
 namespace platform {
 
 void* CreateNamedMutex(const std::string& name, bool* alreadyExisted) {
     if (alreadyExisted) *alreadyExisted = false;
-    int n = MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, nullptr, 0);
-    if (n <= 0) return nullptr;
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, &wide[0], n);
-    HANDLE h = CreateMutexW(nullptr, FALSE, wide.c_str());
+    HANDLE h = CreateMutexW(nullptr, FALSE, Widen(name).c_str());
     if (!h) return nullptr;
     if (alreadyExisted) *alreadyExisted = GetLastError() == ERROR_ALREADY_EXISTS;
     return h;

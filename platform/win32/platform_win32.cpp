@@ -3,24 +3,23 @@
 
 #include <windows.h>
 
+#include "platform/win32/text_win32.h"
+
 #include <cstdlib>
 #include <cwchar>
 
 namespace platform {
 
-namespace {
-
 std::wstring Widen(const std::string& s) {
     if (s.empty()) return {};
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    if (n <= 0) {  // not UTF-8: take it as the ANSI code page
+    UINT codePage = CP_UTF8;
+    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    if (n <= 0) {
+        codePage = CP_ACP;
         n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-        std::wstring w(static_cast<size_t>(n), L'\0');
-        MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
-        return w;
     }
-    std::wstring w(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
+    std::wstring w(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(codePage, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
     return w;
 }
 
@@ -31,6 +30,8 @@ std::string Narrow(const wchar_t* w, size_t len) {
     if (n > 0) WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(len), &s[0], n, nullptr, nullptr);
     return s;
 }
+
+namespace {
 
 std::string ModuleFileName(HMODULE mod) {
     std::wstring buf(MAX_PATH, L'\0');
