@@ -21,6 +21,20 @@ std::string ReplaceAll(std::string s, const std::string& from, const std::string
     return s;
 }
 
+// The comma-separated items of a list value, trimmed, empty ones left out.
+std::vector<std::string> ListItems(const std::string& value) {
+    std::vector<std::string> items;
+    size_t start = 0;
+    while (start <= value.size()) {
+        size_t comma = value.find(',', start);
+        if (comma == std::string::npos) comma = value.size();
+        std::string item = TrimText(value.substr(start, comma - start));
+        start = comma + 1;
+        if (!item.empty()) items.push_back(item);
+    }
+    return items;
+}
+
 }  // namespace
 
 std::string TrimText(const std::string& s) {
@@ -135,13 +149,7 @@ bool ParseMilliVolts(const std::string& value, uint32_t* out) {
 
 bool ParseIdPairs(const std::string& value, std::vector<std::pair<uint32_t, uint32_t>>* pairs) {
     std::vector<std::pair<uint32_t, uint32_t>> kept;
-    size_t start = 0;
-    while (start <= value.size()) {
-        size_t comma = value.find(',', start);
-        if (comma == std::string::npos) comma = value.size();
-        std::string item = TrimText(value.substr(start, comma - start));
-        start = comma + 1;
-        if (item.empty()) continue;
+    for (std::string item : ListItems(value)) {
         item = ReplaceAll(ReplaceAll(item, "->", ":"), "/", ":");
         size_t colon = item.find(':');
         uint32_t tx = 0, rx = 0;
@@ -156,14 +164,9 @@ bool ParseIdPairs(const std::string& value, std::vector<std::pair<uint32_t, uint
 
 std::vector<uint32_t> ParseResourceIdList(const std::string& value) {
     std::vector<uint32_t> ids;
-    size_t start = 0;
-    while (start <= value.size()) {
-        size_t comma = value.find(',', start);
-        if (comma == std::string::npos) comma = value.size();
-        std::string item = TrimText(value.substr(start, comma - start));
-        start = comma + 1;
+    for (const std::string& item : ListItems(value)) {
         uint32_t id = 0;
-        if (item.empty() || !ParseUint(item, &id)) continue;
+        if (!ParseUint(item, &id)) continue;
         if (id == 0 || id == 0xFFFFFFFFu || id == 0xFFFFFFFEu) continue;
         ids.push_back(id);
     }
