@@ -266,6 +266,14 @@ void TraceCall(Fn f, const std::string& args, T_PDU_ERROR code, const std::strin
     s.trace.Line(line);
 }
 
+// Runs the prologue and traces its answer; true when the call is answered there.
+bool Intercepted(Fn f, const std::string& args, T_PDU_ERROR* code) {
+    std::string why;
+    if (!Prologue(f, code, &why)) return false;
+    TraceCall(f, args, *code, why.empty() ? why : why.substr(1));
+    return true;
+}
+
 std::string H(uint32_t h) { return h == PDU_HANDLE_UNDEF ? std::string("UNDEF") : std::to_string(h); }
 std::string Ptr(const void* p) { return p ? "set" : "null"; }
 
@@ -600,11 +608,7 @@ VCISIM_API PDUConstruct(CHAR8* OptionStr, void* pAPITag) {
     Sim& s = S();
     std::string args = "option=" + Quoted(OptionStr);
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fConstruct, &code, &why)) {
-        TraceCall(fConstruct, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fConstruct, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     if (s.constructed) {
         TraceCall(fConstruct, args, PDU_ERR_SHARING_VIOLATION, "");
@@ -642,11 +646,7 @@ VCISIM_API PDUConstruct(CHAR8* OptionStr, void* pAPITag) {
 VCISIM_API PDUDestruct(void) {
     Sim& s = S();
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fDestruct, &code, &why)) {
-        TraceCall(fDestruct, "", code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fDestruct, "", &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     s.links.clear();
     s.modules.clear();
@@ -666,11 +666,7 @@ VCISIM_API PDUDestruct(void) {
 VCISIM_API PDUGetModuleIds(PDU_MODULE_ITEM** pModuleIdList) {
     Sim& s = S();
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fGetModuleIds, &code, &why)) {
-        TraceCall(fGetModuleIds, "", code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fGetModuleIds, "", &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     if (!pModuleIdList) {
         TraceCall(fGetModuleIds, "out=null", PDU_ERR_INVALID_PARAMETERS, "");
@@ -707,11 +703,7 @@ VCISIM_API PDUModuleConnect(UNUM32 hMod) {
     Sim& s = S();
     std::string args = "hMod=" + H(hMod);
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fModuleConnect, &code, &why)) {
-        TraceCall(fModuleConnect, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fModuleConnect, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     Module* m = FindModule(s, hMod);
     if (!m || !ModuleVisible(s, *m)) code = PDU_ERR_INVALID_HANDLE;
@@ -732,11 +724,7 @@ VCISIM_API PDUModuleDisconnect(UNUM32 hMod) {
     Sim& s = S();
     std::string args = "hMod=" + H(hMod);
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fModuleDisconnect, &code, &why)) {
-        TraceCall(fModuleDisconnect, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fModuleDisconnect, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     Module* m = FindModule(s, hMod);
     if (!m) code = PDU_ERR_INVALID_HANDLE;
@@ -757,11 +745,7 @@ VCISIM_API PDUGetObjectId(T_PDU_OBJT pduObjectType, CHAR8* pShortname, UNUM32* p
                             ? kTypes[pduObjectType - PDU_OBJT_PROTOCOL] : Hex(pduObjectType);
     std::string args = "type=" + tname + " name=" + Quoted(pShortname);
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fGetObjectId, &code, &why)) {
-        TraceCall(fGetObjectId, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fGetObjectId, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     if (!pShortname || !pPduObjectId || pduObjectType < PDU_OBJT_PROTOCOL || pduObjectType > PDU_OBJT_RESOURCE) {
         TraceCall(fGetObjectId, args, PDU_ERR_INVALID_PARAMETERS, "");
@@ -794,11 +778,7 @@ VCISIM_API PDUGetResourceIds(UNUM32 hMod, PDU_RSC_DATA* pResourceIdData, PDU_RSC
     Sim& s = S();
     std::string args = "hMod=" + H(hMod) + " rsc=" + RscText(pResourceIdData);
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fGetResourceIds, &code, &why)) {
-        TraceCall(fGetResourceIds, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fGetResourceIds, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     if (!pResourceIdData || !pResourceIdList || (pResourceIdData->NumPinData && !pResourceIdData->pDLCPinData)) {
         TraceCall(fGetResourceIds, args, PDU_ERR_INVALID_PARAMETERS, "");
@@ -849,11 +829,7 @@ VCISIM_API PDUCreateComLogicalLink(UNUM32 hMod, PDU_RSC_DATA* pRscData, UNUM32 r
     std::string args = "hMod=" + H(hMod) + " resourceId=" + Hex(resourceId) + " rsc=" + RscText(pRscData) +
                        " flags=" + FlagText(pCllCreateFlag);
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fCreateComLogicalLink, &code, &why)) {
-        TraceCall(fCreateComLogicalLink, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fCreateComLogicalLink, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     Module* m = FindModule(s, hMod);
     const ResourceDef* chosen = nullptr;
@@ -907,11 +883,7 @@ VCISIM_API PDUDestroyComLogicalLink(UNUM32 hMod, UNUM32 hCLL) {
     Sim& s = S();
     std::string args = "hMod=" + H(hMod) + " hCLL=" + H(hCLL);
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fDestroyComLogicalLink, &code, &why)) {
-        TraceCall(fDestroyComLogicalLink, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fDestroyComLogicalLink, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     if (!FindModule(s, hMod) || !FindLink(s, hMod, hCLL)) code = PDU_ERR_INVALID_HANDLE;
     else s.links.erase(hCLL);
@@ -923,11 +895,7 @@ static T_PDU_ERROR ConnectOrDisconnect(Fn f, UNUM32 hMod, UNUM32 hCLL) {
     Sim& s = S();
     std::string args = "hMod=" + H(hMod) + " hCLL=" + H(hCLL);
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(f, &code, &why)) {
-        TraceCall(f, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(f, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     Module* m = FindModule(s, hMod);
     Link* l = m ? FindLink(s, hMod, hCLL) : nullptr;
@@ -956,11 +924,7 @@ static T_PDU_ERROR LockOrUnlock(Fn f, UNUM32 hMod, UNUM32 hCLL, UNUM32 mask) {
     Sim& s = S();
     std::string args = "hMod=" + H(hMod) + " hCLL=" + H(hCLL) + " mask=" + Hex(mask);
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(f, &code, &why)) {
-        TraceCall(f, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(f, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     if (!FindModule(s, hMod) || !FindLink(s, hMod, hCLL)) code = PDU_ERR_INVALID_HANDLE;
     TraceCall(f, args, code, "");
@@ -977,11 +941,7 @@ VCISIM_API PDUGetComParam(UNUM32 hMod, UNUM32 hCLL, UNUM32 ParamId, PDU_PARAM_IT
     const ComParamDef* d = ComParamById(ParamId);
     std::string args = "hMod=" + H(hMod) + " hCLL=" + H(hCLL) + " id=" + Hex(ParamId) + " name=" + (d ? d->name : "?");
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fGetComParam, &code, &why)) {
-        TraceCall(fGetComParam, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fGetComParam, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     Link* l = FindModule(s, hMod) ? FindLink(s, hMod, hCLL) : nullptr;
     if (!pParamItem) code = PDU_ERR_INVALID_PARAMETERS;
@@ -1029,11 +989,7 @@ VCISIM_API PDUSetComParam(UNUM32 hMod, UNUM32 hCLL, PDU_PARAM_ITEM* pParamItem) 
         args += " item=null";
     }
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fSetComParam, &code, &why)) {
-        TraceCall(fSetComParam, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fSetComParam, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     Link* l = FindModule(s, hMod) ? FindLink(s, hMod, hCLL) : nullptr;
     if (!pParamItem || pParamItem->ItemType != PDU_IT_PARAM || !pParamItem->pComParamData) code = PDU_ERR_INVALID_PARAMETERS;
@@ -1068,11 +1024,7 @@ VCISIM_API PDUStartComPrimitive(UNUM32 hMod, UNUM32 hCLL, T_PDU_COPT CoPType, UN
     args += " size=" + std::to_string(CoPDataSize) + " data=" +
             (pCoPData ? HexBytes(pCoPData, std::min<UNUM32>(CoPDataSize, 1u << 20)) : std::string("null"));
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fStartComPrimitive, &code, &why)) {
-        TraceCall(fStartComPrimitive, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fStartComPrimitive, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     Module* m = FindModule(s, hMod);
     Link* l = m ? FindLink(s, hMod, hCLL) : nullptr;
@@ -1130,11 +1082,7 @@ VCISIM_API PDUCancelComPrimitive(UNUM32 hMod, UNUM32 hCLL, UNUM32 hCoP) {
     Sim& s = S();
     std::string args = "hMod=" + H(hMod) + " hCLL=" + H(hCLL) + " hCoP=" + H(hCoP);
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fCancelComPrimitive, &code, &why)) {
-        TraceCall(fCancelComPrimitive, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fCancelComPrimitive, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     Link* l = FindModule(s, hMod) ? FindLink(s, hMod, hCLL) : nullptr;
     if (!l || !l->cops.count(hCoP)) code = PDU_ERR_INVALID_HANDLE;
@@ -1151,11 +1099,7 @@ VCISIM_API PDUGetEventItem(UNUM32 hMod, UNUM32 hCLL, PDU_EVENT_ITEM** pEventItem
     Sim& s = S();
     std::string args = "hMod=" + H(hMod) + " hCLL=" + H(hCLL);
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fGetEventItem, &code, &why)) {
-        TraceCall(fGetEventItem, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fGetEventItem, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     Module* m = FindModule(s, hMod);
     Link* l = nullptr;
@@ -1222,11 +1166,7 @@ VCISIM_API PDUGetEventItem(UNUM32 hMod, UNUM32 hCLL, PDU_EVENT_ITEM** pEventItem
 VCISIM_API PDUDestroyItem(PDU_ITEM* pItem) {
     Sim& s = S();
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fDestroyItem, &code, &why)) {
-        TraceCall(fDestroyItem, "item=?", code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fDestroyItem, "item=?", &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     if (!pItem) {
         TraceCall(fDestroyItem, "item=null", PDU_ERR_INVALID_PARAMETERS, "");
@@ -1286,11 +1226,7 @@ VCISIM_API PDUIoCtl(UNUM32 hMod, UNUM32 hCLL, UNUM32 IoCtlCommandId, PDU_DATA_IT
         args += " in=null";
     }
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fIoCtl, &code, &why)) {
-        TraceCall(fIoCtl, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fIoCtl, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     Module* m = FindModule(s, hMod);
     Link* l = nullptr;
@@ -1364,11 +1300,7 @@ VCISIM_API PDUGetVersion(UNUM32 hMod, PDU_VERSION_DATA* pVersionData) {
     Sim& s = S();
     std::string args = "hMod=" + H(hMod);
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fGetVersion, &code, &why)) {
-        TraceCall(fGetVersion, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fGetVersion, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     Module* m = FindModule(s, hMod);
     if (!pVersionData) code = PDU_ERR_INVALID_PARAMETERS;
@@ -1395,11 +1327,7 @@ VCISIM_API PDUGetStatus(UNUM32 hMod, UNUM32 hCLL, UNUM32 hCoP, T_PDU_STATUS* pSt
     Sim& s = S();
     std::string args = "hMod=" + H(hMod) + " hCLL=" + H(hCLL) + " hCoP=" + H(hCoP);
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fGetStatus, &code, &why)) {
-        TraceCall(fGetStatus, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fGetStatus, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     Module* m = FindModule(s, hMod);
     uint32_t st = 0;
@@ -1431,11 +1359,7 @@ VCISIM_API PDUGetLastError(UNUM32 hMod, UNUM32 hCLL, T_PDU_ERR_EVT* pErrorCode, 
     Sim& s = S();
     std::string args = "hMod=" + H(hMod) + " hCLL=" + H(hCLL);
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fGetLastError, &code, &why)) {
-        TraceCall(fGetLastError, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fGetLastError, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     Link* l = nullptr;
     if (!pErrorCode || !phCoP || !pTimestamp || !pExtraErrorInfo) code = PDU_ERR_INVALID_PARAMETERS;
@@ -1454,11 +1378,7 @@ VCISIM_API PDUGetLastError(UNUM32 hMod, UNUM32 hCLL, T_PDU_ERR_EVT* pErrorCode, 
 VCISIM_API PDUGetResourceStatus(PDU_RSC_STATUS_ITEM* pResourceStatus) {
     Sim& s = S();
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fGetResourceStatus, &code, &why)) {
-        TraceCall(fGetResourceStatus, "", code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fGetResourceStatus, "", &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     if (!pResourceStatus || pResourceStatus->ItemType != PDU_IT_RSC_STATUS ||
         (pResourceStatus->NumEntries && !pResourceStatus->pResourceStatusData))
@@ -1485,11 +1405,7 @@ VCISIM_API PDURegisterEventCallback(UNUM32 hMod, UNUM32 hCLL, PDUEventCallbackFn
     Sim& s = S();
     std::string args = "hMod=" + H(hMod) + " hCLL=" + H(hCLL) + " callback=" + Ptr(reinterpret_cast<void*>(EventCallbackFunction));
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fRegisterEventCallback, &code, &why)) {
-        TraceCall(fRegisterEventCallback, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fRegisterEventCallback, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     if (hMod != PDU_HANDLE_UNDEF && !FindModule(s, hMod)) code = PDU_ERR_INVALID_HANDLE;
     else if (hCLL != PDU_HANDLE_UNDEF && !FindLink(s, hMod, hCLL)) code = PDU_ERR_INVALID_HANDLE;
@@ -1503,11 +1419,7 @@ VCISIM_API PDUGetConflictingResources(UNUM32 resourceId, PDU_MODULE_ITEM* pInput
     Sim& s = S();
     std::string args = "resourceId=" + Hex(resourceId) + " modules=" + Ptr(pInputModuleList);
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fGetConflictingResources, &code, &why)) {
-        TraceCall(fGetConflictingResources, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fGetConflictingResources, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     std::string outs;
     if (!pOutputConflictList || !pInputModuleList || pInputModuleList->ItemType != PDU_IT_MODULE_ID) code = PDU_ERR_INVALID_PARAMETERS;
@@ -1525,11 +1437,7 @@ VCISIM_API PDUGetUniqueRespIdTable(UNUM32 hMod, UNUM32 hCLL, PDU_UNIQUE_RESP_ID_
     Sim& s = S();
     std::string args = "hMod=" + H(hMod) + " hCLL=" + H(hCLL);
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fGetUniqueRespIdTable, &code, &why)) {
-        TraceCall(fGetUniqueRespIdTable, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fGetUniqueRespIdTable, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     std::string outs;
     if (!pUniqueRespIdTable) code = PDU_ERR_INVALID_PARAMETERS;
@@ -1549,11 +1457,7 @@ VCISIM_API PDUSetUniqueRespIdTable(UNUM32 hMod, UNUM32 hCLL, PDU_UNIQUE_RESP_ID_
     std::string args = "hMod=" + H(hMod) + " hCLL=" + H(hCLL) + " entries=" +
                        (pUniqueRespIdTable ? std::to_string(pUniqueRespIdTable->NumEntries) : std::string("null"));
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fSetUniqueRespIdTable, &code, &why)) {
-        TraceCall(fSetUniqueRespIdTable, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fSetUniqueRespIdTable, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     if (!pUniqueRespIdTable || pUniqueRespIdTable->ItemType != PDU_IT_UNIQUE_RESP_ID_TABLE ||
         (pUniqueRespIdTable->NumEntries && !pUniqueRespIdTable->pUniqueData))
@@ -1567,11 +1471,7 @@ VCISIM_API PDUGetTimestamp(UNUM32 hMod, UNUM32* pTimestamp) {
     Sim& s = S();
     std::string args = "hMod=" + H(hMod);
     T_PDU_ERROR code = 0;
-    std::string why;
-    if (Prologue(fGetTimestamp, &code, &why)) {
-        TraceCall(fGetTimestamp, args, code, why.substr(why.empty() ? 0 : 1));
-        return code;
-    }
+    if (Intercepted(fGetTimestamp, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     if (!pTimestamp) code = PDU_ERR_INVALID_PARAMETERS;
     else if (!FindModule(s, hMod)) code = PDU_ERR_INVALID_HANDLE;
