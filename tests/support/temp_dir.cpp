@@ -20,10 +20,15 @@ std::string MakeScenarioDir(const std::string& name) {
     static std::atomic<unsigned> counter{0};
     std::string root = JoinPath(TestBinDir(), "scenarios");
     platform::CreateDirectories(root);
-    std::string dir = JoinPath(root, name + "_" + std::to_string(platform::CurrentProcessId()) + "_" +
-                                         std::to_string(counter++));
-    platform::CreateDirectories(dir);
-    return dir;
+    // Process ids come round again (Wine numbers them afresh whenever its server restarts), so a
+    // folder left by an earlier run is skipped rather than reused with its old logs and state.
+    for (;;) {
+        std::string dir = JoinPath(root, name + "_" + std::to_string(platform::CurrentProcessId()) + "_" +
+                                             std::to_string(counter++));
+        if (platform::GetFileInfo(dir).exists) continue;
+        platform::CreateOneDirectory(dir);
+        return dir;
+    }
 }
 
 std::string ReadFileText(const std::string& path) {
