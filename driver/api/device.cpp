@@ -13,6 +13,14 @@
 DeviceContext g_device;
 std::mutex g_deviceLock;
 
+namespace {
+void ClearBackendFields() {
+    g_device.backendInitialized = false;
+    g_device.moduleConnected = false;
+    g_device.moduleHandle = 0;
+}
+}  // namespace
+
 int32_t CheckDeviceOpen(uint32_t deviceId, const char* callerName) {
     if (!g_device.isOpen) {
         SetLastErrorText("Device not open.");
@@ -27,13 +35,6 @@ ChannelContext* FindChannel(uint32_t channelId) {
     for (ChannelContext& ch : g_device.channels)
         if (ch.channelId == channelId) return &ch;
     return nullptr;
-}
-
-void ShutdownBackendUnloading() {
-    bool keep = g_config.KeepToolkitLoaded;
-    g_config.KeepToolkitLoaded = false;
-    Dpdu_Shutdown();
-    g_config.KeepToolkitLoaded = keep;
 }
 
 void ReleaseInstanceLock() {
@@ -72,10 +73,7 @@ void CleanupDeviceStateLocked() {
             Dpdu_CloseModule(g_device.moduleHandle, &error);
             g_device.moduleHandle = 0;
         }
-        if (forceUnload || noEcuVw)
-            ShutdownBackendUnloading();
-        else
-            Dpdu_Shutdown();
+        Dpdu_Shutdown(forceUnload || noEcuVw);
         g_device.backendInitialized = false;
         g_device.moduleConnected = false;
         g_device.isOpen = false;
@@ -100,10 +98,8 @@ bool OpenModuleWithRetry(uint32_t* moduleHandle, std::string* errorText) {
     if (!IsLockDeviceFailure(*errorText)) return false;
 
     WriteLogLine("LockDevice failure; forcing toolkit unload and retry");
-    ShutdownBackendUnloading();
-    g_device.backendInitialized = false;
-    g_device.moduleConnected = false;
-    g_device.moduleHandle = 0;
+    Dpdu_Shutdown(true);
+    ClearBackendFields();
     platform::SleepMs(kLockDeviceRetryPauseMs);
 
     std::string initError;
@@ -140,25 +136,18 @@ void BackOff(const char* whereName) {
         LogPrintf("CommLost: backoff wait %lums at %s", static_cast<unsigned long>(wait), where);
     platform::SleepMs(wait);
 }
-
-void ClearBackendFields() {
-    g_device.backendInitialized = false;
-    g_device.moduleConnected = false;
-    g_device.moduleHandle = 0;
-}
 }  // namespace
 
+// Only a real re-construction clears the lost state: a kept toolkit would stay lost for good.
 void HandleCommLost(const char* whereName) {
     BackOff(whereName);
-    Dpdu_Shutdown();
+    Dpdu_Shutdown(true);
     std::lock_guard<std::mutex> lock(g_deviceLock);
     ClearBackendFields();
 }
 
 void HandleCommLostLocked(const char* whereName) {
     BackOff(whereName);
-    // Only a real re-construction clears the lost state: a kept toolkit would stay lost for
-    // good. The flag may be toggled here because the caller holds the device lock.
-    ShutdownBackendUnloading();
+    Dpdu_Shutdown(true);
     ClearBackendFields();
 }

@@ -59,7 +59,5 @@ void HandleCommLostLocked(const char* whereName);
 // begins. A window end that lies in the past or implausibly far ahead starts a new window.
 uint32_t CommLostWaitMs(uint32_t now, std::atomic<uint32_t>* nextAllowed, bool* newWindow);
 
-// Dpdu_Shutdown with KeepToolkitLoaded off for its duration, so the vendor library goes.
-void ShutdownBackendUnloading();
 // Closes the single-instance mutex if this process holds it.
 void ReleaseInstanceLock();

@@ -17,9 +17,9 @@ bool Dpdu_Init(std::string* error);
 bool Dpdu_OpenModule(uint32_t* moduleId, std::string* error);
 // Closes the module's links and disconnects it. Raises the closing flag.
 bool Dpdu_CloseModule(uint32_t moduleId, std::string* error);
-// Drops one user; the last one tears down links, modules and (unless KeepToolkitLoaded) the
-// API and the vendor library. Raises the closing flag.
-void Dpdu_Shutdown();
+// Drops one user; the last one tears down links, modules and (unless KeepToolkitLoaded, or
+// forceUnload) the API and the vendor library. Raises the closing flag.
+void Dpdu_Shutdown(bool forceUnload = false);
 // Records the loss of the VCI once per initialisation; place may be null.
 void MarkCommLost(const char* place, uint32_t code);
 

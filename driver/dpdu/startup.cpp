@@ -240,10 +240,7 @@ bool Dpdu_OpenModule(uint32_t* moduleId, std::string* error) {
                               &lastCode);
     if (!found) {
         WriteLogLine("Dpdu_OpenModule: no modules after retries; attempting D-PDU reinit");
-        const bool keep = g_config.KeepToolkitLoaded;
-        g_config.KeepToolkitLoaded = false;
-        Dpdu_Shutdown();
-        g_config.KeepToolkitLoaded = keep;
+        Dpdu_Shutdown(true);
         std::string initError;
         if (Dpdu_Init(&initError)) {
             uint32_t reinitCounter = 0;
@@ -304,7 +301,7 @@ bool Dpdu_CloseModule(uint32_t moduleId, std::string* error) {
     return true;
 }
 
-void Dpdu_Shutdown() {
+void Dpdu_Shutdown(bool forceUnload) {
     g_dpduApi.closing = true;
     if (!g_dpdu.initialised.load()) return;
     if (--g_dpdu.useCount > 0) return;
@@ -324,7 +321,7 @@ void Dpdu_Shutdown() {
         CallPDUModuleDisconnect(entry.second);
         DpduSleepMs(250);
     }
-    if (g_config.KeepToolkitLoaded) {
+    if (g_config.KeepToolkitLoaded && !forceUnload) {
         g_dpdu.useCount = 0;
         DpduSleepMs(250);
         WriteLogLine("Dpdu_Shutdown: completed (kept toolkit loaded)");

@@ -152,6 +152,12 @@ TEST_F(DpduTest, KeepToolkitLoadedKeepsTheApiConstructed) {
     std::string error;
     ASSERT_TRUE(Dpdu_Init(&error));
     EXPECT_EQ(CountOf(Trace(), "PDUConstruct"), 1u);
+
+    // A forced shutdown (comm lost, LockDevice) unloads all the same, setting untouched.
+    Dpdu_Shutdown(true);
+    EXPECT_FALSE(Dpdu_IsInitialised());
+    EXPECT_TRUE(g_config.KeepToolkitLoaded);
+    EXPECT_EQ(CountOf(Trace(), "PDUDestruct"), 1u);
 }
 
 // ---- module selection ---------------------------------------------------------------------------
