@@ -13,6 +13,7 @@
 #include "driver/dpdu/dpdu_backend.h"
 #include "driver/dpdu/pdu_api.h"
 #include "platform/platform.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -26,18 +27,6 @@ using Clock = std::chrono::steady_clock;
     std::exit(1);
 }
 
-std::string Folder(const std::string& path) {
-    size_t pos = path.find_last_of("\\/");
-    return pos == std::string::npos ? std::string(".") : path.substr(0, pos);
-}
-
-std::string Join(const std::string& dir, const std::string& name) { return dir + platform::kPathSeparator + name; }
-
-void CopyLibrary(const std::string& from, const std::string& to) {
-    std::string data;
-    if (!platform::ReadWholeFile(from, &data) || !platform::WriteWholeFile(to, data)) Fail("cannot copy " + from);
-}
-
 bool IsAnswer(const std::vector<uint8_t>& data) {
     return data.size() >= 2 && data[data.size() - 2] == 0x7E && data.back() == 0x00;
 }
@@ -45,12 +34,12 @@ bool IsAnswer(const std::vector<uint8_t>& data) {
 // Microseconds per round trip through the backend, on a link it opened itself.
 double ThroughBackend(const std::string& dir, const std::string& library, bool logging) {
     g_config.Logging.LogEnabled = logging;
-    g_config.LogFilePath = Join(dir, "driver.log");
+    g_config.LogFilePath = JoinPath(dir, "driver.log");
     g_config.BackendTypeSet = true;
     g_config.BackendTypeName = "Orvex";
     g_config.DpduSettings.DllName = library;
     g_config.DpduSettings.DllPath = dir;
-    g_config.DpduLibraryPath = Join(dir, library);
+    g_config.DpduLibraryPath = JoinPath(dir, library);
     std::string error;
     uint32_t moduleId = 0, linkId = 0;
     if (!Dpdu_Init(&error) || !Dpdu_OpenModule(&moduleId, &error) ||
@@ -135,18 +124,17 @@ double Direct(const std::string& path, uint32_t resourceId) {
 }  // namespace
 
 int main() {
-    const std::string bin = Folder(platform::HostExecutablePath());
-    const std::string dir = Join(Join(bin, "benchmark_runs"), "round_trip_" + std::to_string(platform::CurrentProcessId()));
-    if (!platform::CreateDirectories(dir)) Fail("cannot create " + dir);
+    const std::string dir = MakeScenarioDir("round_trip");
     const std::string suffix = platform::SharedLibrarySuffix();
+    const std::string simulator = JoinPath(TestBinDir(), "VciSim" + suffix);
     // Two copies: the backend's and the direct caller's, each with its own simulator state.
-    CopyLibrary(Join(bin, "VciSim" + suffix), Join(dir, "VciSim" + suffix));
-    CopyLibrary(Join(bin, "VciSim" + suffix), Join(dir, "VciSimDirect" + suffix));
-    if (!platform::WriteWholeFile(Join(dir, "VciSim.ini"), "[General]\nTiming=zero\nTraceEmptyPolls=0\n"))
-        Fail("cannot write the scenario");
+    if (!CopyFileTo(simulator, JoinPath(dir, "VciSim" + suffix)) ||
+        !CopyFileTo(simulator, JoinPath(dir, "VciSimDirect" + suffix)) ||
+        !platform::WriteWholeFile(JoinPath(dir, "VciSim.ini"), "[General]\nTiming=zero\nTraceEmptyPolls=0\n"))
+        Fail("cannot prepare " + dir);
 
     const uint32_t resourceId = 0x300C0001;  // the Orvex family's ISO 15765 resource
-    const double direct = Direct(Join(dir, "VciSimDirect" + suffix), resourceId);
+    const double direct = Direct(JoinPath(dir, "VciSimDirect" + suffix), resourceId);
     const double quiet = ThroughBackend(dir, "VciSim" + suffix, false);
     const double logged = ThroughBackend(dir, "VciSim" + suffix, true);
     std::printf("round trips: %d each, simulator timing zero\n", kRounds);

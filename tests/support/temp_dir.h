@@ -6,7 +6,7 @@
 
 // Folder that holds the built deliverables (the test executable's own folder).
 std::string TestBinDir();
-// A new, empty folder named after the test; removed again only by the next run.
+// A new, empty folder named after the test under scenarios/; never one an earlier process left.
 std::string MakeScenarioDir(const std::string& name);
 std::string JoinPath(const std::string& dir, const std::string& name);
 // Reads a file as text; empty when it is missing.
