@@ -11,7 +11,7 @@
 
 #include "driver/config/driver_config.h"
 #include "driver/dpdu/dpdu_backend.h"
-#include "driver/dpdu/pdu_api.h"
+#include "dpdu_api/pdu_api.h"
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"
 

@@ -76,7 +76,21 @@ LocalTime GetLocalTime();
 // Milliseconds since an arbitrary start (system start on Windows), the 32-bit value wrapping.
 uint32_t TickCount32();
 uint64_t TickCount64();
+// Microseconds on a monotonic clock, for pacing below a millisecond.
+uint64_t MonotonicUs();
 void SleepMs(uint32_t ms);
+// Waits about us microseconds, also below a millisecond. On Windows Sleep(1) lasts up to a
+// timer tick (15.6 ms by default), which would cut a transfer paced at 1 ms to a tenth.
+void SleepPreciseUs(uint32_t us);
+
+// Unit tests replace the clock and the sleeps above so that long protocol waits take no real
+// time; null restores the system's. Production code never calls this.
+struct TestClock {
+    uint64_t (*nowUs)(void* context);
+    void (*sleepUs)(void* context, uint64_t us);
+    void* context;
+};
+void SetTestClock(const TestClock* clock);
 uint32_t CurrentThreadId();
 uint32_t CurrentProcessId();
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "driver/dpdu/pdu_api.h"
+#include "dpdu_api/pdu_api.h"
 #include "vcisim/sim_state.h"
 
 namespace vcisim {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "driver/dpdu/pdu_api.h"
+#include "dpdu_api/pdu_api.h"
 #include "platform/platform.h"
 #include "vcisim/sim_state.h"
 

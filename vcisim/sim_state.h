@@ -16,7 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "driver/dpdu/pdu_api.h"
+#include "dpdu_api/pdu_api.h"
 #include "vcisim/ecu_isotp.h"
 #include "vcisim/ecu_uds.h"
 #include "vcisim/objects.h"

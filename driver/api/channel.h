@@ -4,10 +4,13 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/j2534.h"
+
+struct DoipClient;
 
 // One message filter as the host gave it (whole records copied).
 struct FilterRecord {
@@ -16,6 +19,7 @@ struct FilterRecord {
     j2534::PASSTHRU_MSG mask{};
     j2534::PASSTHRU_MSG pattern{};
     j2534::PASSTHRU_MSG flowControl{};  // all zero unless FLOW_CONTROL_FILTER
+    bool driverOwned = false;           // installed by the driver at connect, not by the host
 };
 
 // One message the periodic sender repeats.
@@ -56,6 +60,9 @@ struct ChannelContext {
     uint32_t linkHandle = 0;  // backend link id; 0 = no link
     std::string linkName;
     uint32_t kind = 0;  // 0 D-PDU link (or none), 1 NativeDoIP
+    // The channel's DoIP client (kind 1). Shared so that a reader working on a copy of the
+    // record keeps the client alive while another thread disconnects the channel.
+    std::shared_ptr<DoipClient> doip;
 
     // Transmit and receive state.
     bool autoFlowControl = true;

@@ -35,6 +35,7 @@ void AddPassFilter(ChannelContext& channel, uint32_t canId, uint32_t mask) {
     FilterRecord f;
     f.filterId = channel.nextFilterId++;
     f.filterType = j2534::PASS_FILTER;
+    f.driverOwned = true;
     f.mask.ProtocolID = j2534::ISO15765;
     f.mask.DataSize = 4;
     PutBigEndian(f.mask.Data, mask);

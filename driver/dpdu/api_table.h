@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/dpdu/pdu_api.h"
+#include "dpdu_api/pdu_api.h"
 
 struct DpduApiTable {
     void* library = nullptr;

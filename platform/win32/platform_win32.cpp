@@ -165,9 +165,6 @@ LocalTime GetLocalTime() {
     return lt;
 }
 
-uint32_t TickCount32() { return GetTickCount(); }
-uint64_t TickCount64() { return GetTickCount64(); }
-void SleepMs(uint32_t ms) { ::Sleep(ms); }
 uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
 

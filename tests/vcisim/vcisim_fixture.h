@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/dpdu/pdu_api.h"
+#include "dpdu_api/pdu_api.h"
 
 struct VciSimLib {
     std::string dir;

@@ -6,8 +6,8 @@
 // - Functions use __stdcall on 32-bit Windows and the default convention elsewhere; they are
 //   looked up by undecorated name.
 // This header deliberately does not include <windows.h>.
-#ifndef ORVEX_DRIVER_DPDU_PDU_API_H
-#define ORVEX_DRIVER_DPDU_PDU_API_H
+#ifndef ORVEX_DPDU_API_PDU_API_H
+#define ORVEX_DPDU_API_PDU_API_H
 
 #include <stdint.h>
 
@@ -455,4 +455,4 @@ PDU_API_STATIC_ASSERT(sizeof(PDU_DATA_ITEM) == 8, "PDU_DATA_ITEM layout");
 PDU_API_STATIC_ASSERT(sizeof(PDU_VERSION_DATA) == 4 * 10 + 64 * 4, "PDU_VERSION_DATA layout");
 #endif
 
-#endif  // ORVEX_DRIVER_DPDU_PDU_API_H
+#endif  // ORVEX_DPDU_API_PDU_API_H
