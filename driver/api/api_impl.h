@@ -23,3 +23,7 @@ int32_t PassThruSetProgrammingVoltageImpl(uint32_t DeviceID, uint32_t PinNumber,
 int32_t PassThruReadVersionImpl(uint32_t DeviceID, char* pFirmwareVersion, char* pDllVersion, char* pApiVersion);
 int32_t PassThruGetLastErrorImpl(char* pErrorDescription);
 int32_t PassThruIoctlImpl(uint32_t ChannelID, uint32_t IoctlID, void* pInput, void* pOutput);
+
+// PassThruWriteMsgs of the driver's own automatic flow-control frame (one message, Timeout 0):
+// it does not count as the application's flow control.
+int32_t WriteDriverFlowControl(uint32_t ChannelID, j2534::PASSTHRU_MSG* msg);

@@ -30,12 +30,13 @@ struct PeriodicRecord {
     uint32_t nextDueTick = 0;
 };
 
-struct ChannelContext {
+// The channel's settings and its transmit and receive state: what the read and write paths
+// copy under the device lock before they run their transports without it.
+struct ChannelState {
     uint32_t channelId = 0;
     uint32_t protocolId = 0;
     uint32_t flags = 0;
     uint32_t dataRate = 0;
-    std::map<uint32_t, uint32_t> configValues;  // every SET_CONFIG parameter
 
     bool kwpOnCan = false;
     bool dpduRawMode = false;
@@ -50,11 +51,6 @@ struct ChannelContext {
     uint8_t isoBs = 0;
     uint8_t isoStMin = 0;
     uint8_t param20 = 0;
-
-    uint32_t nextFilterId = 1;
-    std::vector<FilterRecord> filters;  // creation order
-    uint32_t nextPeriodicId = 1;
-    std::vector<PeriodicRecord> periodicMsgs;  // creation order
 
     bool dasWakeSent = false;
     uint32_t linkHandle = 0;  // backend link id; 0 = no link
@@ -71,12 +67,23 @@ struct ChannelContext {
     uint32_t lastFfRxId = 0;
     uint64_t lastAutoFcTick = 0;
     bool comParamsTried = false;
-    uint8_t sfScratch[12] = {};
     uint32_t doipTxCount = 0;
     uint32_t benchSynthTick = 0;
+    // Software ISO-TP reassembly (changed only on the live record, under the device lock).
     bool rxAssembling = false;
     uint8_t rxNextSn = 0;
     uint32_t rxTotalLen = 0;
-    std::vector<uint8_t> rxBuffer;
-    uint64_t rxStartTick = 0;
+    // A software ISO-TP transmit waits for the ECU's flow control; a reader on another thread
+    // that meets it hands it over here instead of dropping it.
+    bool txAwaitingFc = false;
+    std::vector<uint8_t> pendingFc;
+};
+
+struct ChannelContext : ChannelState {
+    std::map<uint32_t, uint32_t> configValues;  // every SET_CONFIG parameter
+    uint32_t nextFilterId = 1;
+    std::vector<FilterRecord> filters;  // creation order
+    uint32_t nextPeriodicId = 1;
+    std::vector<PeriodicRecord> periodicMsgs;  // creation order
+    std::vector<uint8_t> rxBuffer;             // software ISO-TP payload collected so far
 };

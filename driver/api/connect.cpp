@@ -346,7 +346,7 @@ int32_t ConnectBody(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags, uint
 
     if (profile.das && !g_config.PcmflashHostDetected && !g_config.PcmflashProfile &&
         ProtocolID == j2534::ISO15765 && ch.linkHandle != 0 && g_device.moduleConnected && !ch.dasWakeSent) {
-        InjectDasWakeup(ch);
+        InjectDasWakeup(ch, g_device.moduleConnected);
         ch.dasWakeSent = true;
     }
 

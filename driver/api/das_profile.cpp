@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "driver/api/device.h"
+#include "common/big_endian.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
 #include "driver/config/log.h"
@@ -10,16 +10,9 @@
 #include "platform/platform.h"
 
 namespace {
-void PutBigEndian(uint8_t* out, uint32_t value) {
-    out[0] = static_cast<uint8_t>(value >> 24);
-    out[1] = static_cast<uint8_t>(value >> 16);
-    out[2] = static_cast<uint8_t>(value >> 8);
-    out[3] = static_cast<uint8_t>(value);
-}
-
-void SendWakeupFrame(const ChannelContext& channel, uint32_t txId, uint8_t b0, uint8_t b1, uint8_t b2) {
+void SendWakeupFrame(const ChannelState& channel, uint32_t txId, uint8_t b0, uint8_t b1, uint8_t b2) {
     uint8_t frame[7];
-    PutBigEndian(frame, txId);
+    WriteBigEndian32(frame, txId);
     frame[4] = b0;
     frame[5] = b1;
     frame[6] = b2;
@@ -38,10 +31,10 @@ void AddPassFilter(ChannelContext& channel, uint32_t canId, uint32_t mask) {
     f.driverOwned = true;
     f.mask.ProtocolID = j2534::ISO15765;
     f.mask.DataSize = 4;
-    PutBigEndian(f.mask.Data, mask);
+    WriteBigEndian32(f.mask.Data, mask);
     f.pattern.ProtocolID = j2534::ISO15765;
     f.pattern.DataSize = 4;
-    PutBigEndian(f.pattern.Data, canId);
+    WriteBigEndian32(f.pattern.Data, canId);
     channel.filters.push_back(f);
 }
 
@@ -54,10 +47,10 @@ void InstallDasResponseFilters(ChannelContext& channel) {
     for (const auto& pair : g_config.DasIdPairs) AddPassFilter(channel, pair.second, 0x1FFFFFFF);
 }
 
-void InjectDasWakeup(ChannelContext& channel) {
+void InjectDasWakeup(ChannelState& channel, bool moduleOpen) {
     if (!g_config.DasProfile || g_config.PcmflashHostDetected || g_config.PcmflashProfile) return;
     if (channel.dasWakeSent || channel.protocolId != j2534::ISO15765 || channel.linkHandle == 0) return;
-    if (!Dpdu_IsInitialised() || !g_device.moduleConnected) return;
+    if (!Dpdu_IsInitialised() || !moduleOpen) return;
     uint32_t tx = DasFirstTxId();
     if (g_config.DAS.InjectSessionStart) SendWakeupFrame(channel, tx, 0x02, 0x10, 0x03);
     if (g_config.DAS.InjectTesterPresent) SendWakeupFrame(channel, tx, 0x02, 0x3E, 0x00);

@@ -37,6 +37,33 @@ ChannelContext* FindChannel(uint32_t channelId) {
     return nullptr;
 }
 
+bool CopyChannelState(uint32_t channelId, ChannelState* copy) {
+    std::lock_guard<std::mutex> lock(g_deviceLock);
+    const ChannelContext* live = FindChannel(channelId);
+    if (!live) return false;
+    *copy = *live;
+    return true;
+}
+
+void WriteBackChannelState(const ChannelState& before, const ChannelState& after) {
+    std::lock_guard<std::mutex> lock(g_deviceLock);
+    ChannelContext* live = FindChannel(after.channelId);
+    if (!live) return;
+    // Only what this call changed: another thread may have changed the rest meanwhile.
+#define ORVEX_WRITE_BACK(field) \
+    if (after.field != before.field) live->field = after.field
+    ORVEX_WRITE_BACK(dasWakeSent);
+    ORVEX_WRITE_BACK(lastTxCanId);
+    ORVEX_WRITE_BACK(expectedRxId);
+    ORVEX_WRITE_BACK(comParamsEnabled);
+    ORVEX_WRITE_BACK(comParamsTried);
+    ORVEX_WRITE_BACK(isoTpIdsSet);
+    ORVEX_WRITE_BACK(isoTpTxId);
+    ORVEX_WRITE_BACK(isoTpRxId);
+    ORVEX_WRITE_BACK(doipTxCount);
+#undef ORVEX_WRITE_BACK
+}
+
 void ReleaseInstanceLock() {
     if (!g_device.instanceLockHeld) return;
     platform::CloseNamedMutex(g_device.instanceMutex);

@@ -37,6 +37,11 @@ extern std::mutex g_deviceLock;
 int32_t CheckDeviceOpen(uint32_t deviceId, const char* callerName);
 // Caller holds g_deviceLock. Null when no channel has this id.
 ChannelContext* FindChannel(uint32_t channelId);
+// The read and write paths run their transports without the lock, on a copy of the channel's
+// state: CopyChannelState takes it (false for an unknown id), WriteBackChannelState puts what
+// the call changed back into the live record if the channel still exists. Both take the lock.
+bool CopyChannelState(uint32_t channelId, ChannelState* copy);
+void WriteBackChannelState(const ChannelState& before, const ChannelState& after);
 
 // Caller holds g_deviceLock. Closes every channel and link, the module and the backend
 // (except the module kept for the next session in NoEcu mode with VW/ODIS hosts), and the

@@ -1,13 +1,257 @@
-// PassThruReadMsgs.
+// PassThruReadMsgs: at most one message per call from the channel's transport, with the CAN id
+// put back, the channel's filters, and an automatic flow control for ISO 15765 first frames.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/big_endian.h"
 #include "driver/api/api_impl.h"
 #include "driver/api/device.h"
+#include "driver/api/host_memory.h"
+#include "driver/api/last_error.h"
+#include "driver/config/driver_config.h"
+#include "driver/config/host_profile.h"
+#include "driver/config/log.h"
+#include "driver/dpdu/dpdu_backend.h"
+#include "driver/iso15765/iso15765.h"
+#include "driver/iso15765/sw_isotp.h"
+#include "platform/platform.h"
 
-int32_t PassThruReadMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t) {
-    if (!pMsg || !pNumMsgs || *pNumMsgs == 0) return j2534::ERR_NULL_PARAMETER;
-    std::lock_guard<std::mutex> lock(g_deviceLock);
-    int32_t rc = CheckDeviceOpen(0, "PassThruReadMsgs");
-    if (rc != j2534::STATUS_NOERROR) return rc;
-    if (!FindChannel(ChannelID)) return j2534::ERR_INVALID_CHANNEL_ID;
-    *pNumMsgs = 0;
-    return j2534::ERR_BUFFER_EMPTY;
+namespace {
+
+constexpr size_t kRecordHeaderSize = offsetof(j2534::PASSTHRU_MSG, Data);
+constexpr uint32_t kBenchMessageIntervalMs = 500;
+constexpr uint64_t kAutoFlowControlRepeatMs = 50;
+
+int32_t NothingReceived(uint32_t timeout) { return timeout == 0 ? j2534::ERR_BUFFER_EMPTY : j2534::ERR_TIMEOUT; }
+
+bool MatchesFilter(const FilterRecord& f, const j2534::PASSTHRU_MSG& m) {
+    if (f.mask.ProtocolID != 0 && f.mask.ProtocolID != m.ProtocolID) return false;
+    const uint32_t n = std::min({f.mask.DataSize, m.DataSize, f.pattern.DataSize, j2534::kMaxDataSize});
+    for (uint32_t i = 0; i < n; ++i)
+        if ((m.Data[i] & f.mask.Data[i]) != (f.pattern.Data[i] & f.mask.Data[i])) return false;
+    return true;
+}
+
+// Caller holds g_deviceLock.
+bool PassesFilters(const ChannelContext& ch, const j2534::PASSTHRU_MSG& m) {
+    bool anyPass = false, passed = false;
+    for (const FilterRecord& f : ch.filters) {
+        const bool match = MatchesFilter(f, m);
+        if (f.filterType == j2534::BLOCK_FILTER && match) return false;
+        if (f.filterType == j2534::PASS_FILTER || f.filterType == j2534::FLOW_CONTROL_FILTER) {
+            anyPass = true;
+            passed = passed || match;
+        }
+    }
+    return !anyPass || passed;
+}
+
+struct Reader {
+    uint32_t channelId;
+    uint32_t timeout;
+    ChannelState ch;
+    j2534::PASSTHRU_MSG out;  // the message being built; handed to the host when it is returned
+
+    void Clear() { std::memset(&out, 0, kRecordHeaderSize); }
+
+    // The bench stand-in for a vehicle: CAN id 0x100 with eight zero bytes, every 500 ms.
+    bool TakeBenchMessage() {
+        const uint32_t now = platform::TickCount32();
+        {
+            std::lock_guard<std::mutex> lock(g_deviceLock);
+            ChannelContext* live = FindChannel(channelId);
+            if (!live || now - live->benchSynthTick < kBenchMessageIntervalMs) return false;
+            live->benchSynthTick = now;
+        }
+        Clear();
+        out.ProtocolID = ch.protocolId;
+        out.Timestamp = now;
+        out.DataSize = 12;
+        std::memset(out.Data, 0, 12);
+        out.Data[2] = 0x01;
+        return true;
+    }
+
+    // Filters, and the decision to answer a first frame, under one lock. The flow control
+    // itself is written after the lock is released.
+    bool Accept(bool* sendFlowControl, uint32_t* fcTxId) {
+        *sendFlowControl = false;
+        const bool firstFrame = (ch.protocolId == j2534::ISO15765 || ch.protocolId == j2534::ISO15765_FD_ALT) &&
+                                out.DataSize >= 7 && (out.Data[4] >> 4) == 1;
+        const uint32_t rxId = ReadBigEndian32(out.Data) & 0x1FFFFFFF;
+        const uint64_t now = platform::TickCount64();
+        std::lock_guard<std::mutex> lock(g_deviceLock);
+        ChannelContext* live = FindChannel(channelId);
+        if (!live) return false;
+        if (firstFrame && live->autoFlowControl &&
+            !(live->lastFfRxId == rxId && now - live->lastAutoFcTick < kAutoFlowControlRepeatMs)) {
+            live->lastFfRxId = rxId;
+            live->lastAutoFcTick = now;
+            uint32_t tx = live->lastTxCanId;
+            if (tx == 0) tx = rxId - 8 <= 0x7F7 ? rxId - 8 : rxId;
+            *fcTxId = tx;
+            *sendFlowControl = true;
+        }
+        return PassesFilters(*live, out);
+    }
+
+    void SendAutoFlowControl(uint32_t txId, uint32_t rxId) {
+        j2534::PASSTHRU_MSG fc;
+        std::memset(&fc, 0, kRecordHeaderSize + 7);
+        fc.ProtocolID = ch.protocolId;
+        fc.TxFlags = j2534::ISO15765_FRAME_PAD;
+        fc.DataSize = 7;
+        WriteBigEndian32(fc.Data, txId);
+        fc.Data[4] = 0x30;
+        const int32_t rc = WriteDriverFlowControl(channelId, &fc);
+        if (rc != j2534::STATUS_NOERROR)
+            LogPrintf("ISO15765: Auto-FC failed wrc=0x%lX", static_cast<unsigned long>(rc));
+        else
+            LogPrintf("ISO15765: Auto-FC sent (txId=%lX, rxId=%lX)", static_cast<unsigned long>(txId),
+                      static_cast<unsigned long>(rxId));
+    }
+
+    // A received or bench message through automatic flow control and the filters.
+    int32_t Deliver(uint32_t* count) {
+        bool sendFc = false;
+        uint32_t fcTxId = 0;
+        const bool accepted = Accept(&sendFc, &fcTxId);
+        if (sendFc) SendAutoFlowControl(fcTxId, ReadBigEndian32(out.Data) & 0x1FFFFFFF);
+        if (!accepted) {
+            *count = 0;
+            return NothingReceived(timeout);
+        }
+        *count = 1;
+        return j2534::STATUS_NOERROR;
+    }
+
+    int32_t ReadDpdu(uint32_t* count) {
+        if (ch.linkHandle == 0) return ReadWithoutLink(count);
+        std::vector<uint8_t> payload;
+        std::string error;
+        if (!Dpdu_Receive(ch.linkHandle, &payload, timeout, &error)) {
+            *count = 0;
+            if (!error.empty()) {
+                SetLastErrorText(error);
+                std::string upper = error;
+                for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+                if (upper.find("COMM") != std::string::npos || upper.find("NOT_AVAIL") != std::string::npos ||
+                    upper.find("NOT CONNECT") != std::string::npos) {
+                    HandleCommLost("PassThruReadMsgs");
+                    return j2534::ERR_FAILED;
+                }
+            }
+            if (BenchMessagesWanted() && TakeBenchMessage()) return Deliver(count);
+            return NothingReceived(timeout);
+        }
+        ChannelState before;
+        if (!CopyChannelState(channelId, &before)) return j2534::ERR_INVALID_CHANNEL_ID;
+        ch.expectedRxId = before.expectedRxId;  // what the write path learnt since the call began
+        before = ch;
+        Clear();
+        out.ProtocolID = ch.protocolId;
+        const bool kept = RestoreRxCanId(ch, payload, out.Data, &out.DataSize);
+        WriteBackChannelState(before, ch);
+        if (!kept) {
+            *count = 0;
+            return NothingReceived(timeout);
+        }
+        return Deliver(count);
+    }
+
+    bool BenchMessagesWanted() const {
+        return g_config.Bench.BenchEnabled && !g_config.Bench.NoEcuMode &&
+               (ch.protocolId == j2534::CAN || ch.protocolId == j2534::ISO15765);
+    }
+
+    // A channel without a link (bench mode without a VCI) has nothing to poll: it waits out the
+    // time-out like a quiet bus, and in bench mode hands out the bench message when it is due.
+    int32_t ReadWithoutLink(uint32_t* count) {
+        const uint64_t deadline = platform::TickCount64() + timeout;
+        for (;;) {
+            if (BenchMessagesWanted() && TakeBenchMessage()) return Deliver(count);
+            const uint64_t now = platform::TickCount64();
+            if (now >= deadline) break;
+            platform::SleepMs(static_cast<uint32_t>(std::min<uint64_t>(deadline - now, 10)));
+        }
+        *count = 0;
+        return NothingReceived(timeout);
+    }
+
+    int32_t ReadDoip(uint32_t* count) {
+        // The DoIP client comes with the DoIP connect roads; until then no channel has one.
+        (void)count;
+        SetLastErrorText("NativeDoIP channel not initialized");
+        return j2534::ERR_FAILED;
+    }
+};
+
+// NoEcu mode: nothing is expected back; drain what arrived and answer with no message.
+int32_t ReadNoEcu(uint32_t channelId, uint32_t timeout, uint32_t* pNumMsgs) {
+    const uint32_t wait = timeout == 0 ? 0 : std::min(timeout, g_config.Bench.NoEcuTimeoutMs);
+    ChannelState ch;
+    if (!CopyChannelState(channelId, &ch)) return j2534::ERR_INVALID_CHANNEL_ID;
+    if (ch.kind == 0 && ch.linkHandle != 0 && g_oemKind != OemKind::VwOdis) {
+        std::vector<uint8_t> ignored;
+        std::string error;
+        Dpdu_Receive(ch.linkHandle, &ignored, wait, &error);
+    } else {
+        platform::SleepMs(wait);
+    }
+    const uint32_t none = 0;
+    CopyToHost(pNumMsgs, &none, sizeof none);
+    return j2534::STATUS_NOERROR;
+}
+
+}  // namespace
+
+int32_t PassThruReadMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t Timeout) {
+    uint32_t offered = 0;
+    if (!pMsg || !pNumMsgs) return j2534::ERR_NULL_PARAMETER;
+    if (!CopyFromHost(&offered, pNumMsgs, sizeof offered)) {
+        SetLastErrorText("Invalid message count pointer");
+        return j2534::ERR_INVALID_MSG;
+    }
+    if (offered == 0) return j2534::ERR_NULL_PARAMETER;
+    {
+        std::lock_guard<std::mutex> lock(g_deviceLock);
+        int32_t rc = CheckDeviceOpen(0, "PassThruReadMsgs");
+        if (rc != j2534::STATUS_NOERROR) return rc;
+    }
+    if (g_config.Bench.NoEcuMode) return ReadNoEcu(ChannelID, Timeout, pNumMsgs);
+
+    Reader r;
+    r.channelId = ChannelID;
+    r.timeout = Timeout;
+    {
+        std::unique_lock<std::mutex> lock(g_deviceLock);
+        if (Dpdu_IsCommLost()) {
+            SetLastErrorText("VCI communication lost");
+            lock.unlock();
+            HandleCommLost("PassThruReadMsgs");
+            return j2534::ERR_FAILED;
+        }
+        const ChannelContext* live = FindChannel(ChannelID);
+        if (!live) return j2534::ERR_INVALID_CHANNEL_ID;
+        r.ch = *live;
+    }
+
+    uint32_t count = 0;
+    int32_t rc;
+    if (r.ch.kind == 1)
+        return r.ReadDoip(&count);
+    if (r.ch.protocolId == j2534::ISO15765 && r.ch.swIsoTp)
+        rc = SwIsoTpReceiveOnChannel(r.ch, &r.out, &count, Timeout);
+    else
+        rc = r.ReadDpdu(&count);
+    if (rc == j2534::ERR_INVALID_CHANNEL_ID) return rc;
+    if (count == 1 && !CopyToHost(pMsg, &r.out, kRecordHeaderSize + r.out.DataSize)) {
+        SetLastErrorText("Invalid message buffer");
+        return j2534::ERR_NULL_PARAMETER;
+    }
+    CopyToHost(pNumMsgs, &count, sizeof count);
+    return rc;
 }

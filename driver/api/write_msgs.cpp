@@ -1,13 +1,134 @@
-// PassThruWriteMsgs.
+// PassThruWriteMsgs: validation, NoEcu suppression, the profile quirks and the ISO 15765
+// translation, then each message to one transport (D-PDU link, software ISO-TP, DoIP client).
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
+#include "common/big_endian.h"
 #include "driver/api/api_impl.h"
+#include "driver/api/das_profile.h"
 #include "driver/api/device.h"
+#include "driver/api/host_memory.h"
 #include "driver/api/last_error.h"
+#include "driver/config/driver_config.h"
+#include "driver/config/host_profile.h"
 #include "driver/config/log.h"
+#include "driver/dpdu/dpdu_backend.h"
+#include "driver/iso15765/iso15765.h"
+#include "driver/iso15765/sw_isotp.h"
 
-int32_t PassThruWriteMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t Timeout) {
-    // The count is read only after the pointer and device checks, and only under a guard.
+namespace {
+
+constexpr size_t kRecordHeaderSize = offsetof(j2534::PASSTHRU_MSG, Data);
+std::atomic<bool> g_canIdInDataLogged{false};
+
+bool IsIsoProtocol(uint32_t p) { return p == j2534::ISO15765 || p == j2534::ISO15765_FD_ALT; }
+bool IsRawCanProtocol(uint32_t p) { return p == j2534::CAN || p == j2534::CAN_FD; }
+
+// An application that sends its own flow control does not want the driver's.
+bool IsApplicationFlowControl(const TxMessage& msg) {
+    if (msg.canIdInData) return msg.length >= 5 && msg.data()[4] == 0x30;
+    return msg.length >= 1 && msg.data()[0] == 0x30;
+}
+
+void SwitchOffAutoFlowControl(uint32_t channelId) {
+    std::lock_guard<std::mutex> lock(g_deviceLock);
+    if (ChannelContext* live = FindChannel(channelId)) live->autoFlowControl = false;
+}
+
+void WriteCount(uint32_t* pNumMsgs, uint32_t count) { CopyToHost(pNumMsgs, &count, sizeof count); }
+
+// Who asks for the write: the host, or the receive path with its automatic flow control.
+enum class Origin { Host, DriverFlowControl };
+
+// One record: 0 to go on (sent or skipped), else the code that ends the call.
+struct Writer {
+    uint32_t channelId;
+    uint32_t timeout;
+    Origin origin;
+    ChannelState ch;
+    bool moduleOpen;
+    uint32_t sent = 0;
+
+    int32_t Write(j2534::PASSTHRU_MSG* hostRecord, TxMessage& msg, TxPlan& plan) {
+        j2534::PASSTHRU_MSG header;
+        if (!CopyFromHost(&header, hostRecord, kRecordHeaderSize)) {
+            SetLastErrorText("Invalid message: record not readable");
+            return j2534::ERR_INVALID_MSG;
+        }
+        if (header.DataSize == 0) return j2534::STATUS_NOERROR;
+        if (header.DataSize > j2534::kMaxDataSize) {
+            SetLastErrorText("Invalid message: DataSize exceeds buffer");
+            return j2534::ERR_INVALID_MSG;
+        }
+        if (header.ProtocolID != ch.protocolId) {
+            SetLastErrorText("Invalid message: ProtocolID does not match the channel");
+            return j2534::ERR_MSG_PROTOCOL_ID;
+        }
+        if (IsRawCanProtocol(ch.protocolId) && header.DataSize < 4) {
+            SetLastErrorText("Invalid message: DataSize below the CAN-ID header");
+            return j2534::ERR_INVALID_MSG;
+        }
+        if (!CopyFromHost(ResetTxMessage(&msg, header.DataSize, header.TxFlags), hostRecord->Data, header.DataSize)) {
+            SetLastErrorText("Invalid message: record not readable");
+            return j2534::ERR_INVALID_MSG;
+        }
+        LogPrintf("PassThruWriteMsgs: proto=0x%lX txFlags=0x%lX dataSize=%lu data=%s",
+                  static_cast<unsigned long>(header.ProtocolID), static_cast<unsigned long>(header.TxFlags),
+                  static_cast<unsigned long>(header.DataSize), FormatHexBytes(msg.data(), msg.length).c_str());
+
+        if (ch.kind == 1) return WriteDoip(msg);
+
+        if (IsIsoProtocol(ch.protocolId) && msg.canIdInData && !g_canIdInDataLogged.exchange(true))
+            WriteLogLine("[Compat] CAN_ID_IN_DATA detected on ISO15765 channel (no profile switch)");
+        if (g_config.DasProfile && !g_config.PcmflashProfile) InjectDasWakeup(ch, moduleOpen);
+        if (origin == Origin::Host && IsIsoProtocol(ch.protocolId) && IsApplicationFlowControl(msg))
+            SwitchOffAutoFlowControl(channelId);
+
+        int32_t rc = PrepareIso15765Tx(ch, msg, &plan);
+        if (msg.headerRewritten) CopyToHost(hostRecord->Data, msg.data(), 4);
+        if (rc != j2534::STATUS_NOERROR) return rc;
+
+        if (plan.softwareIsoTp) {
+            std::string failure;
+            rc = SwIsoTpSendOnChannel(ch, msg.data(), msg.length, msg.canIdInData, timeout != 0 ? timeout : 1000,
+                                      &failure);
+            if (rc != j2534::STATUS_NOERROR) {
+                if (!failure.empty()) SetLastErrorText(failure);
+                return rc;
+            }
+            ++sent;
+            return j2534::STATUS_NOERROR;
+        }
+
+        LogPrintf("Dpdu_Send: bytes=%lu data=%s", static_cast<unsigned long>(plan.length),
+                  FormatHexBytes(plan.bytes, plan.length).c_str());
+        std::string error;
+        if (!Dpdu_Send(ch.linkHandle, plan.bytes, plan.length, timeout, &error)) {
+            if (!error.empty()) SetLastErrorText(error);
+            return FailWithCount();
+        }
+        ++sent;
+        return j2534::STATUS_NOERROR;
+    }
+
+    // The DoIP client comes with the DoIP connect roads; until then no channel has one.
+    int32_t WriteDoip(const TxMessage&) {
+        SetLastErrorText("NativeDoIP channel not initialized");
+        return FailWithCount();
+    }
+
+    // A transport failure: the host still learns how many messages went out before it.
+    int32_t FailWithCount() {
+        reportCount = true;
+        return j2534::ERR_FAILED;
+    }
+    bool reportCount = false;
+};
+
+int32_t WriteMessages(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t Timeout,
+                      Origin origin) {
     if (!pMsg || !pNumMsgs) return j2534::ERR_NULL_PARAMETER;
     LogPrintf("WriteMsgs ENTRY: pMsg=%p pNumMsgs=%p Timeout=%lu", static_cast<void*>(pMsg),
               static_cast<void*>(pNumMsgs), static_cast<unsigned long>(Timeout));
@@ -15,9 +136,58 @@ int32_t PassThruWriteMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uin
         SetLastErrorText("PassThruWriteMsgs: pMsg pointer too small (ABI mismatch)");
         return j2534::ERR_NULL_PARAMETER;
     }
-    std::lock_guard<std::mutex> lock(g_deviceLock);
-    int32_t rc = CheckDeviceOpen(0, "PassThruWriteMsgs");
-    if (rc != j2534::STATUS_NOERROR) return rc;
-    if (!FindChannel(ChannelID)) return j2534::ERR_INVALID_CHANNEL_ID;
-    return j2534::ERR_FAILED;
+    bool moduleOpen = false;
+    {
+        std::unique_lock<std::mutex> lock(g_deviceLock);
+        int32_t rc = CheckDeviceOpen(0, "PassThruWriteMsgs");
+        if (rc != j2534::STATUS_NOERROR) return rc;
+        if (Dpdu_IsCommLost()) {
+            SetLastErrorText("VCI communication lost");
+            lock.unlock();
+            HandleCommLost("PassThruWriteMsgs");
+            return j2534::ERR_FAILED;
+        }
+        moduleOpen = g_device.moduleConnected;
+    }
+    Writer w{ChannelID, Timeout, origin, {}, moduleOpen};
+    if (!CopyChannelState(ChannelID, &w.ch)) return j2534::ERR_INVALID_CHANNEL_ID;
+    uint32_t count = 0;
+    if (!CopyFromHost(&count, pNumMsgs, sizeof count)) {
+        SetLastErrorText("Invalid message count pointer");
+        return j2534::ERR_INVALID_MSG;
+    }
+    if (g_config.Bench.NoEcuMode && w.ch.kind == 0) {
+        const char* why = w.ch.linkHandle == 0 ? "no link" : g_oemKind == OemKind::VwOdis ? "VW/ODIS" : nullptr;
+        if (why) {
+            WriteCount(pNumMsgs, count);
+            LogPrintf("NoEcuMode: DPDU TX suppressed (%s) count=%lu", why, static_cast<unsigned long>(count));
+            return j2534::STATUS_NOERROR;
+        }
+    }
+    LogPrintf("WriteMsgs COUNT: %lu", static_cast<unsigned long>(count));
+    if (count == 0) return j2534::ERR_NULL_PARAMETER;
+
+    TxMessage msg;
+    TxPlan plan;
+    const ChannelState before = w.ch;
+    int32_t rc = j2534::STATUS_NOERROR;
+    for (uint32_t i = 0; i < count && rc == j2534::STATUS_NOERROR; ++i) rc = w.Write(pMsg + i, msg, plan);
+    WriteBackChannelState(before, w.ch);
+    if (rc == j2534::STATUS_NOERROR) {
+        WriteCount(pNumMsgs, w.sent);
+        return w.sent > 0 ? j2534::STATUS_NOERROR : j2534::ERR_FAILED;
+    }
+    if (w.reportCount) WriteCount(pNumMsgs, w.sent);
+    return rc;
+}
+
+}  // namespace
+
+int32_t PassThruWriteMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t Timeout) {
+    return WriteMessages(ChannelID, pMsg, pNumMsgs, Timeout, Origin::Host);
+}
+
+int32_t WriteDriverFlowControl(uint32_t ChannelID, j2534::PASSTHRU_MSG* msg) {
+    uint32_t one = 1;
+    return WriteMessages(ChannelID, msg, &one, 0, Origin::DriverFlowControl);
 }

@@ -1,0 +1,254 @@
+// Software ISO-TP frames: segmentation paced by the ECU's flow control, and reassembly.
+#include "driver/iso15765/sw_isotp.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "common/big_endian.h"
+#include "common/j2534.h"
+#include "driver/config/host_profile.h"
+#include "driver/config/log.h"
+#include "driver/iso15765/iso15765.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr uint32_t kMinFrameGapUs = 1000;
+constexpr uint32_t kMaxPlainFirstFrameLength = 4095;
+
+struct Sender {
+    const IsoTpFrameIo& io;
+    uint32_t txId;
+    uint32_t rxId;
+    uint32_t timeoutMs;
+    std::string* failure;
+
+    bool SendFrame(const uint8_t frame[8]) const {
+        uint8_t wire[12];
+        WriteBigEndian32(wire, txId);
+        std::memcpy(wire + 4, frame, 8);
+        std::string error;
+        if (io.send(io.context, wire, sizeof wire, timeoutMs, &error)) return true;
+        LogPrintf("ISO15765: SW-ISO-TP Dpdu_Send failed: %s", error.c_str());
+        return false;
+    }
+
+    int32_t Fail(const std::string& cause) const {
+        WriteLogLine(cause);
+        if (failure) *failure = cause;
+        return j2534::ERR_FAILED;
+    }
+
+    // Waits for a flow control from the ECU: CTS gives its block size and STmin.
+    int32_t AwaitClearToSend(uint8_t* blockSize, uint8_t* stMin) const {
+        char rx[16];
+        std::snprintf(rx, sizeof rx, "0x%lX", static_cast<unsigned long>(rxId));
+        unsigned waits = 0;
+        uint64_t deadline = platform::MonotonicUs() + uint64_t(kIsoTpFlowControlWaitMs) * 1000;
+        std::vector<uint8_t> frame;
+        for (;;) {
+            const uint64_t now = platform::MonotonicUs();
+            if (now >= deadline)
+                return Fail(std::string("ISO15765: SW-ISO-TP no flow control from the ECU within 1000 ms (rx=") + rx + ")");
+            std::string error;
+            const uint32_t left = static_cast<uint32_t>((deadline - now + 999) / 1000);
+            if (!io.receive(io.context, left, &frame, &error)) {
+                if (!error.empty()) return Fail("ISO15765: SW-ISO-TP flow control wait failed: " + error);
+                continue;
+            }
+            if (frame.size() < 4 + 3) continue;
+            if (ReadBigEndian32(frame.data()) != rxId || (frame[4] >> 4) != 3) continue;  // not its flow control
+            switch (frame[4] & 0x0F) {
+            case 0:
+                *blockSize = frame[5];
+                *stMin = frame[6];
+                return j2534::STATUS_NOERROR;
+            case 1:
+                if (++waits > kIsoTpMaxWaitFrames)
+                    return Fail(std::string("ISO15765: SW-ISO-TP ECU kept answering WAIT (rx=") + rx + ")");
+                deadline = platform::MonotonicUs() + uint64_t(kIsoTpFlowControlWaitMs) * 1000;
+                continue;
+            case 2:
+                return Fail(std::string("ISO15765: SW-ISO-TP ECU flow control OVERFLOW (rx=") + rx + ")");
+            default:
+                return Fail(std::string("ISO15765: SW-ISO-TP invalid flow control from the ECU (rx=") + rx + ")");
+            }
+        }
+    }
+};
+
+// STmin byte as µs: 0x00-0x7F ms, 0xF1-0xF9 100-900 µs, reserved values as the longest time.
+uint32_t StMinUs(uint8_t stMin) {
+    if (stMin <= 0x7F) return uint32_t(stMin) * 1000;
+    if (stMin >= 0xF1 && stMin <= 0xF9) return uint32_t(stMin - 0xF0) * 100;
+    return 127000;
+}
+
+void SleepUntil(uint64_t deadlineUs) {
+    const uint64_t now = platform::MonotonicUs();
+    if (deadlineUs > now) platform::SleepPreciseUs(static_cast<uint32_t>(deadlineUs - now));
+}
+
+// PCMflash writes a CAN id behind the PCI of ready single and first frames; the ECU must not see it.
+void StripPcmflashFrame(uint8_t f[8]) {
+    if (!IsPcmflashCompatActive()) return;
+    const uint8_t type = f[0] >> 4;
+    if (type > 1 || f[2] != 0 || f[3] != 0 || (f[4] == 0 && f[5] == 0)) return;
+    uint8_t out[8] = {};
+    if (type == 0) {
+        const unsigned oldLen = f[0] & 0x0F;
+        if (oldLen <= 3) return;
+        const unsigned newLen = oldLen - 4;
+        out[0] = static_cast<uint8_t>(newLen);
+        std::memcpy(out + 1, f + 5, std::min(newLen, 3u));
+        LogPrintf("ISO15765: PCMflash SW-ISO-TP stripped embedded CAN-ID in SF (len %u->%u)", oldLen, newLen);
+    } else {
+        unsigned total = (unsigned(f[0] & 0x0F) << 8) | f[1];
+        if (total <= 3) return;
+        total -= 4;
+        out[0] = static_cast<uint8_t>(0x10 | ((total >> 8) & 0x0F));
+        out[1] = static_cast<uint8_t>(total & 0xFF);
+        out[2] = f[6];
+        out[3] = f[7];
+        LogPrintf("ISO15765: PCMflash SW-ISO-TP stripped embedded CAN-ID in FF (total->%u)", total);
+    }
+    std::memcpy(f, out, 8);
+}
+
+}  // namespace
+
+int32_t SwIsoTpSend(const IsoTpFrameIo& io, const ChannelState& ch, const uint8_t* data, uint32_t len,
+                    bool canIdInData, uint32_t timeoutMs, uint32_t rxId, std::string* failure) {
+    if (failure) failure->clear();
+    Sender s{io, ch.swIsoTpTxId != 0 ? ch.swIsoTpTxId : DasFirstTxId(), rxId, timeoutMs, failure};
+    if (canIdInData && len > 3) {
+        s.txId = ReadBigEndian32(data);
+        data += 4;
+        len -= 4;
+    }
+    uint8_t frame[8] = {};
+    if (len == 8 && (data[0] >> 4) <= 3) {
+        std::memcpy(frame, data, 8);
+        StripPcmflashFrame(frame);
+        WriteLogLine("ISO15765: SW-ISO-TP forwarding framed payload (PCI present)");
+        return s.SendFrame(frame) ? j2534::STATUS_NOERROR : j2534::ERR_FAILED;
+    }
+    if (len <= 7) {
+        frame[0] = static_cast<uint8_t>(len);
+        if (len) std::memcpy(frame + 1, data, len);
+        LogPrintf("ISO15765: SW-ISO-TP synthesized SF len=%u", len);
+        return s.SendFrame(frame) ? j2534::STATUS_NOERROR : j2534::ERR_FAILED;
+    }
+
+    uint32_t offset;
+    if (len <= kMaxPlainFirstFrameLength) {
+        frame[0] = static_cast<uint8_t>(0x10 | ((len >> 8) & 0x0F));
+        frame[1] = static_cast<uint8_t>(len & 0xFF);
+        offset = 6;
+    } else {
+        frame[0] = 0x10;  // FF_DL 0: the length follows as 32 bits
+        frame[1] = 0x00;
+        WriteBigEndian32(frame + 2, len);
+        offset = 2;
+    }
+    std::memcpy(frame + 8 - offset, data, offset);
+    LogPrintf("ISO15765: SW-ISO-TP FF total=%u", len);
+    if (!s.SendFrame(frame)) return j2534::ERR_FAILED;
+
+    uint8_t blockSize = 0, stMin = 0;
+    int32_t rc = s.AwaitClearToSend(&blockSize, &stMin);
+    if (rc != j2534::STATUS_NOERROR) return rc;
+    uint32_t gapUs = std::max(kMinFrameGapUs, StMinUs(stMin));
+    uint8_t sn = 1;
+    unsigned inBlock = 0;
+    uint64_t nextFrameUs = platform::MonotonicUs();
+    while (offset < len) {
+        const uint32_t n = std::min(len - offset, 7u);
+        std::memset(frame, 0, sizeof frame);
+        frame[0] = static_cast<uint8_t>(0x20 | sn);
+        std::memcpy(frame + 1, data + offset, n);
+        SleepUntil(nextFrameUs);
+        nextFrameUs = platform::MonotonicUs() + gapUs;
+        LogPrintf("ISO15765: SW-ISO-TP CF sn=%u bytes=%u", sn, n);
+        if (!s.SendFrame(frame)) return j2534::ERR_FAILED;
+        sn = static_cast<uint8_t>((sn + 1) & 0x0F);
+        offset += n;
+        if (offset < len && blockSize != 0 && ++inBlock == blockSize) {
+            inBlock = 0;
+            rc = s.AwaitClearToSend(&blockSize, &stMin);
+            if (rc != j2534::STATUS_NOERROR) return rc;
+            gapUs = std::max(kMinFrameGapUs, StMinUs(stMin));
+        }
+    }
+    SleepUntil(nextFrameUs);
+    return j2534::STATUS_NOERROR;
+}
+
+IsoTpRxAction SwIsoTpOnFrame(ChannelContext& ch, const uint8_t* f, size_t len, std::vector<uint8_t>* message) {
+    if (len == 0) return IsoTpRxAction::None;
+    switch (f[0] >> 4) {
+    case 0: {
+        const size_t l = f[0] & 0x0F;
+        if (l == 0 || len < l + 1) return IsoTpRxAction::None;
+        message->assign(f + 1, f + 1 + l);
+        return IsoTpRxAction::Complete;
+    }
+    case 1: {
+        if (len < 2) return IsoTpRxAction::None;
+        uint32_t total = (uint32_t(f[0] & 0x0F) << 8) | f[1];
+        size_t first = 2;
+        if (total == 0) {
+            if (len < 6) return IsoTpRxAction::None;
+            total = ReadBigEndian32(f + 2);
+            first = 6;
+        }
+        ch.rxAssembling = false;
+        ch.rxBuffer.clear();
+        if (total < 8) return IsoTpRxAction::None;  // a single frame's length: not a valid first frame
+        if (total > kMaxIsoTpPayload) {
+            LogPrintf("ISO15765: SW-ISO-TP FF total=%lu exceeds %lu bytes; answering overflow",
+                      static_cast<unsigned long>(total), static_cast<unsigned long>(kMaxIsoTpPayload));
+            return IsoTpRxAction::SendOverflow;
+        }
+        ch.rxTotalLen = total;
+        ch.rxAssembling = true;
+        ch.rxNextSn = 1;
+        ch.rxBuffer.assign(f + first, f + std::min(len, first + total));
+        return IsoTpRxAction::SendFlowControl;
+    }
+    case 2: {
+        if (!ch.rxAssembling) return IsoTpRxAction::None;
+        if ((f[0] & 0x0F) != ch.rxNextSn) {
+            ch.rxAssembling = false;
+            ch.rxBuffer.clear();
+            return IsoTpRxAction::None;
+        }
+        ch.rxNextSn = static_cast<uint8_t>((ch.rxNextSn + 1) & 0x0F);
+        ch.rxBuffer.insert(ch.rxBuffer.end(), f + 1, f + len);
+        if (ch.rxBuffer.size() < ch.rxTotalLen) return IsoTpRxAction::None;
+        message->assign(ch.rxBuffer.begin(), ch.rxBuffer.begin() + ch.rxTotalLen);
+        ch.rxAssembling = false;
+        ch.rxBuffer.clear();
+        return IsoTpRxAction::Complete;
+    }
+    default:
+        return IsoTpRxAction::None;
+    }
+}
+
+void SwIsoTpIds(const ChannelState& copy, const ChannelState& live, uint32_t* txId, uint32_t* rxId) {
+    *txId = copy.swIsoTpTxId != 0 ? copy.swIsoTpTxId : DasFirstTxId();
+    *rxId = copy.swIsoTpRxId != 0 ? copy.swIsoTpRxId : DasFirstRxId();
+    if (live.swIsoTpTxId != 0) *txId = live.swIsoTpTxId;
+    if (live.swIsoTpRxId != 0) *rxId = live.swIsoTpRxId;
+    if (live.expectedRxId != 0) *rxId = live.expectedRxId;
+}
+
+void SwIsoTpFlowControlFrame(const ChannelState& ch, uint32_t txId, uint8_t wire[12]) {
+    std::memset(wire, 0, 12);
+    WriteBigEndian32(wire, txId);
+    wire[4] = 0x30;
+    wire[5] = ch.isoBs;
+    wire[6] = ch.isoStMin;
+}
