@@ -63,6 +63,7 @@ void TraceCall(Fn f, const std::string& args, T_PDU_ERROR code, const std::strin
     if (!args.empty()) line += " " + args;
     line += " -> " + Hex(code);
     if (!outs.empty()) line += " " + outs;
+    if (s.sc.traceTimes) line += " t=" + std::to_string(NowUs());
     s.trace.Line(line);
 }
 

@@ -4,6 +4,11 @@
 
 namespace vcisim {
 
+namespace {
+// Time between the WAIT flow controls of an ECU that asks for them.
+constexpr uint64_t kFlowControlWaitGapUs = 10000;
+}  // namespace
+
 uint64_t BusTiming::FrameUs(size_t n, bool fd, bool ext) const {
     if (!timed) return 0;
     double us;
@@ -79,8 +84,15 @@ void EcuIsoTpSession::OnTesterFrame(const Bytes& d, uint64_t now, SimBus& bus, s
     if (d.empty()) return;
     uint8_t type = d[0] >> 4;
     auto sendFc = [&]() {
+        uint64_t at = now;
+        for (unsigned i = 0; i < cfg_.flowControlWaits; ++i) {
+            Bytes wait = Frame(Bytes{0x31, 0x00, 0x00});
+            at = bus.Send(at, wait.size(), fd_, ext_);
+            out->push_back({at, wait});
+            at += kFlowControlWaitGapUs;
+        }
         Bytes fc = Frame(Bytes{0x30, cfg_.blockSize, cfg_.stMin});
-        out->push_back({bus.Send(now, fc.size(), fd_, ext_), fc});
+        out->push_back({bus.Send(at, fc.size(), fd_, ext_), fc});
     };
     switch (type) {
     case 0: {  // single frame
@@ -104,6 +116,12 @@ void EcuIsoTpSession::OnTesterFrame(const Bytes& d, uint64_t now, SimBus& bus, s
             off = 6;
         }
         if (total <= 7) return;
+        if (cfg_.flowControlOverflow) {  // the message is refused
+            rxActive_ = false;
+            Bytes fc = Frame(Bytes{0x32, 0x00, 0x00});
+            out->push_back({bus.Send(now, fc.size(), fd_, ext_), fc});
+            return;
+        }
         rxActive_ = true;
         rxTotal_ = total;
         rxBuf_.assign(d.begin() + off, d.end());

@@ -44,6 +44,8 @@ struct EcuConfig {
     uint8_t stMin = 0;        // STmin of the ECU's flow control (raw value)
     bool padding = true;      // pad frames to 8 bytes
     uint8_t padByte = 0xAA;   // padding byte
+    unsigned flowControlWaits = 0;     // WAIT flow controls sent before each clear-to-send
+    bool flowControlOverflow = false;  // answers first frames with an overflow flow control
 };
 
 // One answer: payload and the time after the request (µs) at which it is ready.

@@ -229,6 +229,7 @@ Scenario ParseScenario(const std::string& text, const std::string& baseDir, std:
                     else if (v.size() > 1 && (v[0] == '/' || v[0] == '\\' || v[1] == ':')) s.tracePath = v;
                     else s.tracePath = baseDir.empty() ? v : baseDir + "/" + v;
                 } else if (k == "traceemptypolls") s.traceEmptyPolls = ParseBool(v);
+                else if (k == "tracetimes") s.traceTimes = ParseBool(v);
                 else if (k == "constructoptions") {
                     s.acceptAllOptions = Trim(v) == "*";
                     s.acceptedOptions.clear();
@@ -337,6 +338,8 @@ Scenario ParseScenario(const std::string& text, const std::string& baseDir, std:
                 else if (k == "stmin") e.stMin = uint8_t(num(k, v));
                 else if (k == "padding") e.padding = ParseBool(v);
                 else if (k == "padbyte") e.padByte = uint8_t(num(k, v));
+                else if (k == "flowcontrolwaits") e.flowControlWaits = num(k, v);
+                else if (k == "flowcontroloverflow") e.flowControlOverflow = ParseBool(v);
                 else errors->push_back("unknown key [" + n + "] " + k);
             }
             s.ecus.push_back(e);

@@ -42,6 +42,7 @@ struct Scenario {
     std::string sourcePath;  // the INI file read ("" = built-in defaults)
     std::string tracePath;   // "" = no trace
     bool traceEmptyPolls = true;
+    bool traceTimes = false;  // each trace line ends with the simulator's time in µs
     // construction
     bool acceptAllOptions = true;
     std::set<std::string> acceptedOptions;  // "<null>" for a null option string

@@ -9,6 +9,7 @@
 #include "common/big_endian.h"
 #include "driver/api/api_impl.h"
 #include "driver/api/device.h"
+#include "driver/api/filters.h"
 #include "driver/api/host_memory.h"
 #include "driver/api/last_error.h"
 #include "driver/config/driver_config.h"
@@ -26,28 +27,6 @@ constexpr uint32_t kBenchMessageIntervalMs = 500;
 constexpr uint64_t kAutoFlowControlRepeatMs = 50;
 
 int32_t NothingReceived(uint32_t timeout) { return timeout == 0 ? j2534::ERR_BUFFER_EMPTY : j2534::ERR_TIMEOUT; }
-
-bool MatchesFilter(const FilterRecord& f, const j2534::PASSTHRU_MSG& m) {
-    if (f.mask.ProtocolID != 0 && f.mask.ProtocolID != m.ProtocolID) return false;
-    const uint32_t n = std::min({f.mask.DataSize, m.DataSize, f.pattern.DataSize, j2534::kMaxDataSize});
-    for (uint32_t i = 0; i < n; ++i)
-        if ((m.Data[i] & f.mask.Data[i]) != (f.pattern.Data[i] & f.mask.Data[i])) return false;
-    return true;
-}
-
-// Caller holds g_deviceLock.
-bool PassesFilters(const ChannelContext& ch, const j2534::PASSTHRU_MSG& m) {
-    bool anyPass = false, passed = false;
-    for (const FilterRecord& f : ch.filters) {
-        const bool match = MatchesFilter(f, m);
-        if (f.filterType == j2534::BLOCK_FILTER && match) return false;
-        if (f.filterType == j2534::PASS_FILTER || f.filterType == j2534::FLOW_CONTROL_FILTER) {
-            anyPass = true;
-            passed = passed || match;
-        }
-    }
-    return !anyPass || passed;
-}
 
 struct Reader {
     uint32_t channelId;
@@ -95,7 +74,7 @@ struct Reader {
             *fcTxId = tx;
             *sendFlowControl = true;
         }
-        return PassesFilters(*live, out);
+        return PassesFilters(live->filters, out);
     }
 
     void SendAutoFlowControl(uint32_t txId, uint32_t rxId) {

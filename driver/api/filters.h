@@ -1,0 +1,14 @@
+// Message filters of a channel: what they let through to the host.
+#pragma once
+
+#include <vector>
+
+#include "common/j2534.h"
+#include "driver/api/channel.h"
+
+// A filter matches when its mask's protocol is 0 or the message's, and the message agrees with
+// the pattern under the mask over the bytes that mask, pattern and message all have.
+bool FilterMatches(const FilterRecord& filter, const j2534::PASSTHRU_MSG& msg);
+// No filters: everything passes. Otherwise a message needs a matching PASS or FLOW_CONTROL
+// filter when there is any, and no matching BLOCK filter.
+bool PassesFilters(const std::vector<FilterRecord>& filters, const j2534::PASSTHRU_MSG& msg);
