@@ -55,16 +55,20 @@ struct Reader {
     }
 
     // Filters, and the decision to answer a first frame, under one lock. The flow control
-    // itself is written after the lock is released.
+    // itself is written after the lock is released. A first frame repeated within 50 ms is
+    // answered once, but only until a consecutive frame shows that its transfer went on: the
+    // next first frame is then a new message and gets its own answer.
     bool Accept(bool* sendFlowControl, uint32_t* fcTxId) {
         *sendFlowControl = false;
-        const bool firstFrame = (ch.protocolId == j2534::ISO15765 || ch.protocolId == j2534::ISO15765_FD_ALT) &&
-                                out.DataSize >= 7 && (out.Data[4] >> 4) == 1;
-        const uint32_t rxId = ReadBigEndian32(out.Data) & 0x1FFFFFFF;
+        const bool iso = ch.protocolId == j2534::ISO15765 || ch.protocolId == j2534::ISO15765_FD_ALT;
+        const uint8_t pciType = out.DataSize >= 5 ? out.Data[4] >> 4 : 0xFF;
+        const bool firstFrame = iso && out.DataSize >= 7 && pciType == 1;
+        const uint32_t rxId = out.DataSize >= 4 ? ReadBigEndian32(out.Data) & 0x1FFFFFFF : 0;
         const uint64_t now = platform::TickCount64();
         std::lock_guard<std::mutex> lock(g_deviceLock);
         ChannelContext* live = FindChannel(channelId);
         if (!live) return false;
+        if (iso && pciType == 2 && live->lastFfRxId == rxId) live->lastFfRxId = 0;
         if (firstFrame && live->autoFlowControl &&
             !(live->lastFfRxId == rxId && now - live->lastAutoFcTick < kAutoFlowControlRepeatMs)) {
             live->lastFfRxId = rxId;
