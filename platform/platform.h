@@ -96,6 +96,8 @@ uint32_t CurrentProcessId();
 
 // ---- Diagnostics -------------------------------------------------------------------------
 void DebugOutput(const char* text);
+// True when standard output is a terminal (a console), where progress can be redrawn in place.
+bool StdoutIsTerminal();
 
 // ---- Per-thread text ---------------------------------------------------------------------
 // A text slot per thread, freed when the thread ends. One slot per loaded copy of the

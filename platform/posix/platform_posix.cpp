@@ -143,6 +143,8 @@ LocalTime GetLocalTime() {
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
 
+bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
 void DebugOutput(const char* text) {
     // The native build's stand-in for the debugger channel: stderr, only when asked for.
     static const bool enabled = std::getenv("ORVEX_DEBUG_OUTPUT") != nullptr;

@@ -168,6 +168,11 @@ LocalTime GetLocalTime() {
 uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
 
+bool StdoutIsTerminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
 void DebugOutput(const char* text) {
     if (text) OutputDebugStringA(text);
 }
