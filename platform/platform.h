@@ -140,6 +140,10 @@ void CloseNamedMutex(void* handle);
 // Starts a program without a console window and without inherited handles, and forgets it.
 // commandLine follows the Windows quoting rules and includes the program itself.
 bool StartDetachedProcess(const std::string& exePath, const std::string& commandLine);
+// Runs a program to its end with its standard output and error written to outputPath; its exit
+// code, or -1 when it did not start or had to be stopped after timeoutMs.
+int RunProgram(const std::string& exePath, const std::string& commandLine, const std::string& outputPath,
+               uint32_t timeoutMs);
 
 // ---- Crash guard ---------------------------------------------------------------------------
 // Runs fn(context). A crash inside it (access violation and the like) is caught, the thread

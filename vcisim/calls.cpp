@@ -12,6 +12,9 @@ const char* const kFnNames[kFnCount] = {
     "PDUGetConflictingResources", "PDUGetUniqueRespIdTable", "PDUSetUniqueRespIdTable",
     "PDUModuleConnect", "PDUModuleDisconnect", "PDUGetTimestamp"};
 
+// When the call in progress on this thread came in: what TraceTimes reports.
+thread_local uint64_t t_callStartUs = 0;
+
 void Crash() {
     volatile int* volatile p = nullptr;
     *p = 1;
@@ -20,6 +23,7 @@ void Crash() {
 // Common entry: counts the call, applies crash/error/lost-VCI faults and the construct check.
 // Returns true when the call is answered here with *code.
 bool Prologue(Fn f, T_PDU_ERROR* code, std::string* why) {
+    t_callStartUs = NowUs();
     Sim& s = S();
     bool crash = false, answered = false;
     uint64_t n = 0;
@@ -63,7 +67,7 @@ void TraceCall(Fn f, const std::string& args, T_PDU_ERROR code, const std::strin
     if (!args.empty()) line += " " + args;
     line += " -> " + Hex(code);
     if (!outs.empty()) line += " " + outs;
-    if (s.sc.traceTimes) line += " t=" + std::to_string(NowUs());
+    if (s.sc.traceTimes) line += " t=" + std::to_string(t_callStartUs);
     s.trace.Line(line);
 }
 

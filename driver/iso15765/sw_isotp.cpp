@@ -159,7 +159,6 @@ int32_t SwIsoTpSend(const IsoTpFrameIo& io, const ChannelState& ch, const uint8_
     uint8_t blockSize = 0, stMin = 0;
     int32_t rc = s.AwaitClearToSend(&blockSize, &stMin);
     if (rc != j2534::STATUS_NOERROR) return rc;
-    uint32_t gapUs = std::max(kMinFrameGapUs, StMinUs(stMin));
     uint8_t sn = 1;
     unsigned inBlock = 0;
     uint64_t nextFrameUs = platform::MonotonicUs();
@@ -168,17 +167,20 @@ int32_t SwIsoTpSend(const IsoTpFrameIo& io, const ChannelState& ch, const uint8_
         std::memset(frame, 0, sizeof frame);
         frame[0] = static_cast<uint8_t>(0x20 | sn);
         std::memcpy(frame + 1, data + offset, n);
-        SleepUntil(nextFrameUs);
-        nextFrameUs = platform::MonotonicUs() + gapUs;
         LogPrintf("ISO15765: SW-ISO-TP CF sn=%u bytes=%u", sn, n);
+        SleepUntil(nextFrameUs);
+        const uint64_t sendStart = platform::MonotonicUs();
         if (!s.SendFrame(frame)) return j2534::ERR_FAILED;
+        // The separation time an ECU asks for lies between the end of one send and the start of
+        // the next; the driver's own 1 ms pacing counts from the start, so it costs no throughput.
+        const uint32_t ecuGapUs = StMinUs(stMin);
+        nextFrameUs = ecuGapUs > kMinFrameGapUs ? platform::MonotonicUs() + ecuGapUs : sendStart + kMinFrameGapUs;
         sn = static_cast<uint8_t>((sn + 1) & 0x0F);
         offset += n;
         if (offset < len && blockSize != 0 && ++inBlock == blockSize) {
             inBlock = 0;
             rc = s.AwaitClearToSend(&blockSize, &stMin);
             if (rc != j2534::STATUS_NOERROR) return rc;
-            gapUs = std::max(kMinFrameGapUs, StMinUs(stMin));
         }
     }
     SleepUntil(nextFrameUs);

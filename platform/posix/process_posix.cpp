@@ -5,6 +5,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,6 +113,48 @@ bool StartDetachedProcess(const std::string& exePath, const std::string& command
     } while (got < 0 && errno == EINTR);
     close(report[0]);
     return got == 0;
+}
+
+int RunProgram(const std::string& exePath, const std::string& commandLine, const std::string& outputPath,
+               uint32_t timeoutMs) {
+    std::vector<std::string> args = SplitCommandLine(commandLine);
+    if (args.empty()) args.push_back(exePath);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (out < 0 || devNull < 0) {
+        if (out >= 0) close(out);
+        if (devNull >= 0) close(devNull);
+        return -1;
+    }
+    const char* path = exePath.c_str();
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(devNull, 0);
+        dup2(out, 1);
+        dup2(out, 2);
+        execv(path, argv.data());
+        _exit(127);
+    }
+    close(out);
+    close(devNull);
+    if (child < 0) return -1;
+    int status = 0;
+    for (uint32_t waited = 0;; waited += 10) {
+        pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child) break;
+        if (done < 0 && errno != EINTR) return -1;
+        if (waited >= timeoutMs) {
+            kill(child, SIGKILL);
+            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+            return -1;
+        }
+        usleep(10000);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace platform

@@ -70,8 +70,10 @@ bool LoadDriverCopy(DriverUnderTest* d, const std::string& scenario, const std::
 
 std::string VciSimFileName() { return std::string("VciSim") + platform::SharedLibrarySuffix(); }
 
-bool LoadDriverWithVciSim(DriverUnderTest* d, const std::string& scenario, const std::string& baseName,
-                          const std::string& iniText, const char* vciSimIni) {
+namespace {
+// The driver's INI and the simulator beside it in dir.
+bool WriteVciSimFolder(const std::string& dir, const std::string& baseName, const std::string& iniText,
+                       const char* vciSimIni) {
     // The backend type must match the family the library's file name selects.
     std::string variant = baseName.find("TRX4820") != std::string::npos ? "TRX4820"
                           : baseName.compare(0, 3, "TVN") == 0        ? "TVN"
@@ -80,14 +82,32 @@ bool LoadDriverWithVciSim(DriverUnderTest* d, const std::string& scenario, const
     // last, so keys that the system's INI reader takes from the first section of a name (such
     // as [DpduSettings] KeepLoaded) stay with the test's own sections.
     std::string ini = "[Backend]\nType=" + variant + "\n" + iniText + "\n[DpduSettings]\nDllName=" + VciSimFileName() + "\n";
-    // The folder must hold the simulator before the driver loads: the INI names it.
-    d->dir = MakeScenarioDir(scenario);
-    if (!CopyFileTo(JoinPath(TestBinDir(), VciSimFileName()), JoinPath(d->dir, VciSimFileName()))) {
+    if (!CopyFileTo(JoinPath(TestBinDir(), VciSimFileName()), JoinPath(dir, VciSimFileName()))) {
         ADD_FAILURE() << "cannot copy the simulated VCI";
         return false;
     }
-    if (vciSimIni) platform::WriteWholeFile(JoinPath(d->dir, "VciSim.ini"), vciSimIni);
-    return LoadDriverCopyInto(d, d->dir, baseName, ini.c_str());
+    if (vciSimIni) platform::WriteWholeFile(JoinPath(dir, "VciSim.ini"), vciSimIni);
+    return platform::WriteWholeFile(JoinPath(dir, baseName + ".ini"), ini);
+}
+}  // namespace
+
+bool LoadDriverWithVciSim(DriverUnderTest* d, const std::string& scenario, const std::string& baseName,
+                          const std::string& iniText, const char* vciSimIni) {
+    // The folder must hold the simulator before the driver loads: the INI names it.
+    d->dir = MakeScenarioDir(scenario);
+    if (!WriteVciSimFolder(d->dir, baseName, iniText, vciSimIni)) return false;
+    return LoadDriverCopyInto(d, d->dir, baseName, nullptr);
+}
+
+std::string PrepareDriverWithVciSim(const std::string& scenario, const std::string& baseName,
+                                    const std::string& iniText, const char* vciSimIni) {
+    const std::string dir = MakeScenarioDir(scenario);
+    const std::string driver = JoinPath(dir, baseName + platform::SharedLibrarySuffix());
+    if (!WriteVciSimFolder(dir, baseName, iniText, vciSimIni) || !CopyFileTo(BuiltLibrary("Orvex_J2534"), driver)) {
+        ADD_FAILURE() << "cannot lay out " << dir;
+        return {};
+    }
+    return driver;
 }
 
 void UnloadDriverCopy(DriverUnderTest* d) {

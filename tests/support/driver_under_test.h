@@ -43,6 +43,10 @@ void UnloadDriverCopy(DriverUnderTest* d);
 // the [Backend] Type line and the [DpduSettings] DllName line that select it.
 bool LoadDriverWithVciSim(DriverUnderTest* d, const std::string& scenario, const std::string& baseName,
                           const std::string& iniText, const char* vciSimIni);
+// The same folder without loading anything: for another process to load the driver from.
+// Returns the driver's path, empty (and a test failure) when the folder cannot be made.
+std::string PrepareDriverWithVciSim(const std::string& scenario, const std::string& baseName,
+                                    const std::string& iniText, const char* vciSimIni);
 // File name of the simulated VCI library on this platform, e.g. "VciSim.dll".
 std::string VciSimFileName();
 

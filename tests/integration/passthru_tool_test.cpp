@@ -1,0 +1,85 @@
+// The passthru host program against the driver and the simulated VCI, as a user runs it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/platform.h"
+#include "tests/support/driver_under_test.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+const std::string kExe = std::string(platform::SharedLibrarySuffix()) == ".dll" ? ".exe" : "";
+std::string Quote(const std::string& s) { return "\"" + s + "\""; }
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string output;
+};
+
+ToolRun Passthru(const std::string& args, const std::string& outputDir) {
+    const std::string exe = JoinPath(TestBinDir(), "passthru" + kExe);
+    const std::string outputPath = JoinPath(outputDir, "passthru.txt");
+    ToolRun r;
+    r.exitCode = platform::RunProgram(exe, Quote(exe) + " " + args, outputPath, 120000);
+    r.output = ReadFileText(outputPath);
+    return r;
+}
+
+std::string FolderOf(const std::string& path) { return path.substr(0, path.find_last_of("\\/")); }
+
+}  // namespace
+
+TEST(PassthruTool, VinDtcAndFlashAgainstTheSimulatedEcu) {
+    const std::string driver = PrepareDriverWithVciSim("passthru", "Orvex_J2534", kQuickProbeIni, "Timing=zero\n");
+    ASSERT_FALSE(driver.empty());
+    const std::string dir = FolderOf(driver);
+    const std::string image = JoinPath(dir, "image.bin");
+    ASSERT_TRUE(platform::WriteWholeFile(image, std::string(10000, '\x5A')));
+
+    ToolRun r = Passthru(Quote(driver) + " vin dtc flash " + Quote(image), dir);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("F190 = \"WVSIM000000000001\""), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("2 DTC(s): 012300 status 2F, C14100 status 09"), std::string::npos);
+    EXPECT_NE(r.output.find("downloading 10000 bytes in blocks of 4088"), std::string::npos);
+    EXPECT_NE(r.output.find("< 77"), std::string::npos);
+    EXPECT_NE(r.output.find("8 of 8 requests answered positively"), std::string::npos);  // vin, dtc, 10 02, 34, 3 x 36, 37
+
+    // A negative answer is named, and the exit code says not everything went well.
+    r = Passthru(Quote(driver) + " \"22 12 34\" 3E00", dir);
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_NE(r.output.find("< 7F 22 31   negative: requestOutOfRange (0x31)"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("1 of 2 requests answered positively"), std::string::npos);
+
+    // Over CAN the program does the ISO-TP of the multi-frame answer itself.
+    r = Passthru("--can " + Quote(driver) + " vin", dir);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("F190 = \"WVSIM000000000001\""), std::string::npos) << r.output;
+}
+
+TEST(PassthruTool, LibrariesThatCannotServeEndWithAClearMessage) {
+    const std::string dir = MakeScenarioDir("passthru_bad");
+    ToolRun r = Passthru(Quote(JoinPath(dir, "missing" + std::string(platform::SharedLibrarySuffix()))) + " vin", dir);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.output.find("passthru: cannot load the J2534 library"), std::string::npos) << r.output;
+
+    // A library without the J2534 exports (the simulated VCI itself).
+    const std::string notJ2534 = JoinPath(dir, VciSimFileName());
+    ASSERT_TRUE(CopyFileTo(JoinPath(TestBinDir(), VciSimFileName()), notJ2534));
+    r = Passthru(Quote(notJ2534) + " vin", dir);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.output.find("is not a J2534 04.04 library: it lacks PassThruOpen"), std::string::npos) << r.output;
+
+    // A driver that cannot open (its configuration is unusable).
+    const std::string broken = JoinPath(dir, "Orvex_J2534" + std::string(platform::SharedLibrarySuffix()));
+    ASSERT_TRUE(CopyFileTo(BuiltLibrary("Orvex_J2534"), broken));
+    r = Passthru(Quote(broken) + " vin", dir);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.output.find("passthru: PassThruOpen returned 0x07 (Configuration error (see log file))"),
+              std::string::npos)
+        << r.output;
+
+    r = Passthru("", dir);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.output.find("usage: passthru"), std::string::npos);
+}
