@@ -84,3 +84,63 @@ TEST(DeviceStress, ConnectDisconnectIoctlAndCloseFromManyThreads) {
     EXPECT_EQ(d.Close(dev), 0);
     UnloadDriverCopy(&d);
 }
+
+// Writers and readers on the same channels while another thread disconnects and reconnects
+// them: software ISO-TP hands the ECU's flow control from a reader to the waiting writer, and no
+// call may crash, hang or use a channel that is gone.
+TEST(DeviceStress, TrafficRacesWithDisconnect) {
+    DriverUnderTest d;
+    ASSERT_TRUE(LoadDriverWithVciSim(&d, "stress_traffic", "Orvex_J2534",
+                                     kQuickProbeIni + "[Profile]\nMode=PCMFLASH\n[PCMflash]\nPCMflashEnabled=1\n"
+                                                      "ForceRawCan=1\nExclusiveDevice=0\n[Logging]\nLogEnabled=0\n",
+                                     nullptr));
+    uint32_t dev = 0;
+    ASSERT_EQ(d.Open(nullptr, &dev), 0);
+    uint32_t first = 0;
+    ASSERT_EQ(d.Connect(dev, 6, 0, 500000, &first), 0);
+    std::atomic<uint32_t> channel{first};
+    std::atomic<int> unexpected{0};
+    std::atomic<bool> stop{false};
+
+    auto writer = [&] {
+        j2534::PASSTHRU_MSG m = {};
+        m.ProtocolID = 6;
+        m.TxFlags = 0x40;
+        m.DataSize = 24;  // a write of a data identifier: first frame and consecutive frames
+        const uint8_t head[] = {0, 0, 7, 0xE0, 0x2E, 0x12, 0x34};
+        std::copy(head, head + sizeof head, m.Data);
+        for (int i = 0; i < 40; ++i) {
+            uint32_t n = 1;
+            int32_t rc = d.WriteMsgs(channel, &m, &n, 100);
+            if (rc != 0 && rc != 0x02 && rc != 0x07) ++unexpected;
+        }
+    };
+    auto reader = [&] {
+        while (!stop) {
+            j2534::PASSTHRU_MSG m = {};
+            uint32_t n = 1;
+            int32_t rc = d.ReadMsgs(channel, &m, &n, 5);
+            if (rc != 0 && rc != 0x02 && rc != 0x09) ++unexpected;
+        }
+    };
+    auto reconnector = [&] {
+        for (int i = 0; i < 5; ++i) {
+            platform::SleepMs(30);
+            d.Disconnect(channel);
+            uint32_t ch = 0;
+            if (d.Connect(0, 6, 0, 500000, &ch) != 0) ++unexpected;
+            channel = ch;
+        }
+    };
+    std::thread r1(reader), r2(reader);
+    std::thread w1(writer), w2(writer), c(reconnector);
+    w1.join();
+    w2.join();
+    c.join();
+    stop = true;
+    r1.join();
+    r2.join();
+    EXPECT_EQ(unexpected.load(), 0);
+    EXPECT_EQ(d.Close(0), 0);
+    UnloadDriverCopy(&d);
+}

@@ -1,0 +1,136 @@
+// Random ISO-TP frame sequences into the software ISO-TP receiver and the sender's flow-control
+// wait, random messages and settings into the ISO 15765 translation, random payloads into the
+// CAN-id restore: no crash, no read or write outside a buffer, no result larger than a J2534
+// message holds.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driver/config/driver_config.h"
+#include "driver/config/host_profile.h"
+#include "driver/iso15765/iso15765.h"
+#include "driver/iso15765/sw_isotp.h"
+#include "platform/platform.h"
+
+namespace {
+
+struct Input {
+    const uint8_t* p;
+    size_t n;
+    uint8_t Byte() {
+        if (n == 0) return 0;
+        --n;
+        return *p++;
+    }
+    std::vector<uint8_t> Take(size_t count) {
+        count = count < n ? count : n;
+        std::vector<uint8_t> out(p, p + count);
+        p += count;
+        n -= count;
+        return out;
+    }
+};
+
+void Check(bool ok) {
+    if (!ok) __builtin_trap();
+}
+
+uint64_t g_nowUs = 1;
+uint64_t Now(void*) { return g_nowUs; }
+void Sleep(void*, uint64_t us) { g_nowUs += us; }
+
+void Receive(Input& in) {
+    ChannelContext ch;
+    std::vector<uint8_t> message;
+    while (in.n > 0) {
+        std::vector<uint8_t> frame = in.Take(in.Byte() % 72);
+        if (frame.empty()) continue;
+        IsoTpRxAction a = SwIsoTpOnFrame(ch, frame.data(), frame.size(), &message);
+        if (a == IsoTpRxAction::Complete) Check(message.size() <= kMaxIsoTpPayload);
+        Check(ch.rxTotalLen <= kMaxIsoTpPayload);
+        Check(!ch.rxAssembling || ch.rxBuffer.size() < ch.rxTotalLen + 72);
+    }
+}
+
+// The ECU's side of a send: each frame the sender reads comes from the input.
+bool FrameFromInput(void* context, uint32_t timeoutMs, std::vector<uint8_t>* frame, std::string*) {
+    Input& in = *static_cast<Input*>(context);
+    g_nowUs += 1000 * (in.Byte() % 4 == 0 ? timeoutMs : 1);
+    if (in.n == 0) return false;
+    *frame = in.Take(in.Byte() % 16);
+    return true;
+}
+bool SendAnything(void*, const uint8_t* frame, uint32_t length, uint32_t, std::string*) {
+    Check(length == 12 && frame != nullptr);
+    return true;
+}
+
+void Send(Input& in) {
+    ChannelState ch;
+    const std::vector<uint8_t> data = in.Take(in.Byte() * 17u);
+    const bool canId = in.Byte() & 1;
+    IsoTpFrameIo io{&SendAnything, &FrameFromInput, &in};
+    std::string failure;
+    SwIsoTpSend(io, ch, data.data(), static_cast<uint32_t>(data.size()), canId, 100, 0x7E8, &failure);
+}
+
+void Translate(Input& in) {
+    const uint8_t s = in.Byte();
+    g_config.DasProfile = s & 1;
+    g_config.XentryProfile = s & 2;
+    g_config.PCMflash.PCMflashEnabled = g_config.PcmflashProfile = s & 4;
+    g_config.UdsApduOnly = s & 8;
+    g_config.DAS.DisablePayloadOnlyFallback = s & 16;
+    g_config.DAS.DropOtherIsoTpRx = s & 32;
+    g_config.DasIdPairs = (s & 64) ? std::vector<std::pair<uint32_t, uint32_t>>{{0x7E0, 0x7E8}}
+                                   : std::vector<std::pair<uint32_t, uint32_t>>{};
+    g_oemKind = (s & 128) ? OemKind::VwOdis : OemKind::Generic;
+    const uint8_t c = in.Byte();
+    ChannelState ch;
+    ch.protocolId = (c & 1) ? 6 : (c & 2) ? 5 : 9;
+    ch.dpduRawMode = c & 4;
+    ch.comParamsEnabled = c & 8;
+    ch.isoTpIdsSet = c & 16;
+    ch.comParamsTried = c & 32;
+    ch.canIdInDataFallback = c & 64;
+    ch.expectedRxId = (c & 128) ? 0x7E8 : 0;
+    const uint32_t flags = in.Byte();
+    std::vector<uint8_t> data = in.Take(in.Byte() * 17u);
+    if (data.size() > j2534::kMaxDataSize) data.resize(j2534::kMaxDataSize);
+
+    static TxMessage msg;
+    TxPlan plan;
+    uint8_t* to = ResetTxMessage(&msg, static_cast<uint32_t>(data.size()), flags);
+    if (!data.empty()) std::memcpy(to, data.data(), data.size());
+    if (PrepareIso15765Tx(ch, msg, &plan) == 0 && !plan.softwareIsoTp) {
+        const uint8_t* b = plan.bytes;
+        const bool inMessage = b >= msg.buffer && b + plan.length <= msg.buffer + sizeof msg.buffer;
+        const bool inScratch = b >= plan.scratch && b + plan.length <= plan.scratch + sizeof plan.scratch;
+        const bool inPayload = !plan.payload.empty() && b >= plan.payload.data() &&
+                               b + plan.length <= plan.payload.data() + plan.payload.size();
+        Check(plan.length == 0 || inMessage || inScratch || inPayload);
+        Check(plan.length <= 4 + j2534::kMaxDataSize);
+    }
+
+    std::vector<uint8_t> payload = in.Take(in.Byte() * 17u);
+    uint8_t out[j2534::kMaxDataSize];
+    uint32_t size = 0;
+    if (RestoreRxCanId(ch, payload, out, &size)) Check(size <= j2534::kMaxDataSize);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const platform::TestClock clock{&Now, &Sleep, nullptr};
+    platform::SetTestClock(&clock);
+    g_config.Logging.LogEnabled = false;
+    Input in{data, size};
+    switch (in.Byte() % 3) {
+    case 0: Receive(in); break;
+    case 1: Send(in); break;
+    default: Translate(in); break;
+    }
+    return 0;
+}
