@@ -150,6 +150,9 @@ int RunProgram(const std::string& exePath, const std::string& commandLine, const
 // goes on, and the result is false with the exception code (POSIX: the signal number).
 // Crashes outside a guarded call reach the host as before.
 bool RunGuarded(void (*fn)(void*), void* context, uint32_t* exceptionCode);
+// Copies memory that a host handed in (or back into it) under the crash guard: false when it
+// could not be accessed. Made for every message of a call, so it costs no system call.
+bool CopyGuarded(void* to, const void* from, size_t length);
 
 }  // namespace platform
 

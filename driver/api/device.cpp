@@ -46,22 +46,21 @@ bool CopyChannelState(uint32_t channelId, ChannelState* copy) {
 }
 
 void WriteBackChannelState(const ChannelState& before, const ChannelState& after) {
+    // Only what this call changed: another thread may have changed the rest meanwhile.
+#define ORVEX_TRANSFER_FIELDS(X)                                                                          \
+    X(dasWakeSent) X(lastTxCanId) X(expectedRxId) X(comParamsEnabled) X(comParamsTried) X(isoTpIdsSet) \
+        X(isoTpTxId) X(isoTpRxId) X(doipTxCount)
+#define ORVEX_CHANGED(field) || after.field != before.field
+    if (!(false ORVEX_TRANSFER_FIELDS(ORVEX_CHANGED))) return;
     std::lock_guard<std::mutex> lock(g_deviceLock);
     ChannelContext* live = FindChannel(after.channelId);
     if (!live) return;
-    // Only what this call changed: another thread may have changed the rest meanwhile.
 #define ORVEX_WRITE_BACK(field) \
-    if (after.field != before.field) live->field = after.field
-    ORVEX_WRITE_BACK(dasWakeSent);
-    ORVEX_WRITE_BACK(lastTxCanId);
-    ORVEX_WRITE_BACK(expectedRxId);
-    ORVEX_WRITE_BACK(comParamsEnabled);
-    ORVEX_WRITE_BACK(comParamsTried);
-    ORVEX_WRITE_BACK(isoTpIdsSet);
-    ORVEX_WRITE_BACK(isoTpTxId);
-    ORVEX_WRITE_BACK(isoTpRxId);
-    ORVEX_WRITE_BACK(doipTxCount);
+    if (after.field != before.field) live->field = after.field;
+    ORVEX_TRANSFER_FIELDS(ORVEX_WRITE_BACK)
 #undef ORVEX_WRITE_BACK
+#undef ORVEX_CHANGED
+#undef ORVEX_TRANSFER_FIELDS
 }
 
 void ReleaseInstanceLock() {

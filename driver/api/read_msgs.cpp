@@ -10,7 +10,6 @@
 #include "driver/api/api_impl.h"
 #include "driver/api/device.h"
 #include "driver/api/filters.h"
-#include "driver/api/host_memory.h"
 #include "driver/api/last_error.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
@@ -54,11 +53,12 @@ struct Reader {
         return true;
     }
 
-    // Filters, and the decision to answer a first frame, under one lock. The flow control
-    // itself is written after the lock is released. A first frame repeated within 50 ms is
-    // answered once, but only until a consecutive frame shows that its transfer went on: the
-    // next first frame is then a new message and gets its own answer.
-    bool Accept(bool* sendFlowControl, uint32_t* fcTxId) {
+    // Filters, the response id learnt from a received header, and the decision to answer a
+    // first frame, under one lock; the flow control itself is written after the lock is
+    // released. A first frame repeated within 50 ms is answered once, but only until a
+    // consecutive frame shows that its transfer went on: the next first frame is then a new
+    // message and gets its own answer.
+    bool Accept(bool* sendFlowControl, uint32_t* fcTxId, uint32_t learntRxId = 0) {
         *sendFlowControl = false;
         const bool iso = ch.protocolId == j2534::ISO15765 || ch.protocolId == j2534::ISO15765_FD_ALT;
         const uint8_t pciType = out.DataSize >= 5 ? out.Data[4] >> 4 : 0xFF;
@@ -68,6 +68,7 @@ struct Reader {
         std::lock_guard<std::mutex> lock(g_deviceLock);
         ChannelContext* live = FindChannel(channelId);
         if (!live) return false;
+        if (learntRxId != 0) live->expectedRxId = learntRxId;
         if (iso && pciType == 2 && live->lastFfRxId == rxId) live->lastFfRxId = 0;
         if (firstFrame && live->autoFlowControl &&
             !(live->lastFfRxId == rxId && now - live->lastAutoFcTick < kAutoFlowControlRepeatMs)) {
@@ -98,10 +99,10 @@ struct Reader {
     }
 
     // A received or bench message through automatic flow control and the filters.
-    int32_t Deliver(uint32_t* count) {
+    int32_t Deliver(uint32_t* count, uint32_t learntRxId = 0) {
         bool sendFc = false;
         uint32_t fcTxId = 0;
-        const bool accepted = Accept(&sendFc, &fcTxId);
+        const bool accepted = Accept(&sendFc, &fcTxId, learntRxId);
         if (sendFc) SendAutoFlowControl(fcTxId, ReadBigEndian32(out.Data) & 0x1FFFFFFF);
         if (!accepted) {
             *count = 0;
@@ -130,19 +131,16 @@ struct Reader {
             if (BenchMessagesWanted() && TakeBenchMessage()) return Deliver(count);
             return NothingReceived(timeout);
         }
-        ChannelState before;
-        if (!CopyChannelState(channelId, &before)) return j2534::ERR_INVALID_CHANNEL_ID;
-        ch.expectedRxId = before.expectedRxId;  // what the write path learnt since the call began
-        before = ch;
+        const uint32_t knownRxId = ch.expectedRxId;
         Clear();
         out.ProtocolID = ch.protocolId;
         const bool kept = RestoreRxCanId(ch, payload, out.Data, &out.DataSize);
-        WriteBackChannelState(before, ch);
-        if (!kept) {
+        const uint32_t learnt = ch.expectedRxId != knownRxId ? ch.expectedRxId : 0;
+        if (!kept) {  // dropped for its response id: nothing was learnt from it
             *count = 0;
             return NothingReceived(timeout);
         }
-        return Deliver(count);
+        return Deliver(count, learnt);
     }
 
     bool BenchMessagesWanted() const {
@@ -185,7 +183,7 @@ int32_t ReadNoEcu(uint32_t channelId, uint32_t timeout, uint32_t* pNumMsgs) {
         platform::SleepMs(wait);
     }
     const uint32_t none = 0;
-    CopyToHost(pNumMsgs, &none, sizeof none);
+    platform::CopyGuarded(pNumMsgs, &none, sizeof none);
     return j2534::STATUS_NOERROR;
 }
 
@@ -194,23 +192,22 @@ int32_t ReadNoEcu(uint32_t channelId, uint32_t timeout, uint32_t* pNumMsgs) {
 int32_t PassThruReadMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t Timeout) {
     uint32_t offered = 0;
     if (!pMsg || !pNumMsgs) return j2534::ERR_NULL_PARAMETER;
-    if (!CopyFromHost(&offered, pNumMsgs, sizeof offered)) {
+    if (!platform::CopyGuarded(&offered, pNumMsgs, sizeof offered)) {
         SetLastErrorText("Invalid message count pointer");
         return j2534::ERR_INVALID_MSG;
     }
     if (offered == 0) return j2534::ERR_NULL_PARAMETER;
-    {
-        std::lock_guard<std::mutex> lock(g_deviceLock);
-        int32_t rc = CheckDeviceOpen(0, "PassThruReadMsgs");
-        if (rc != j2534::STATUS_NOERROR) return rc;
-    }
-    if (g_config.Bench.NoEcuMode) return ReadNoEcu(ChannelID, Timeout, pNumMsgs);
-
     Reader r;
     r.channelId = ChannelID;
     r.timeout = Timeout;
     {
         std::unique_lock<std::mutex> lock(g_deviceLock);
+        int32_t rc = CheckDeviceOpen(0, "PassThruReadMsgs");
+        if (rc != j2534::STATUS_NOERROR) return rc;
+        if (g_config.Bench.NoEcuMode) {
+            lock.unlock();
+            return ReadNoEcu(ChannelID, Timeout, pNumMsgs);
+        }
         if (Dpdu_IsCommLost()) {
             SetLastErrorText("VCI communication lost");
             lock.unlock();
@@ -231,10 +228,10 @@ int32_t PassThruReadMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint
     else
         rc = r.ReadDpdu(&count);
     if (rc == j2534::ERR_INVALID_CHANNEL_ID) return rc;
-    if (count == 1 && !CopyToHost(pMsg, &r.out, kRecordHeaderSize + r.out.DataSize)) {
+    if (count == 1 && !platform::CopyGuarded(pMsg, &r.out, kRecordHeaderSize + r.out.DataSize)) {
         SetLastErrorText("Invalid message buffer");
         return j2534::ERR_NULL_PARAMETER;
     }
-    CopyToHost(pNumMsgs, &count, sizeof count);
+    platform::CopyGuarded(pNumMsgs, &count, sizeof count);
     return rc;
 }

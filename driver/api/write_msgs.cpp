@@ -9,7 +9,6 @@
 #include "driver/api/api_impl.h"
 #include "driver/api/das_profile.h"
 #include "driver/api/device.h"
-#include "driver/api/host_memory.h"
 #include "driver/api/last_error.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
@@ -17,6 +16,7 @@
 #include "driver/dpdu/dpdu_backend.h"
 #include "driver/iso15765/iso15765.h"
 #include "driver/iso15765/sw_isotp.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ void SwitchOffAutoFlowControl(uint32_t channelId) {
     if (ChannelContext* live = FindChannel(channelId)) live->autoFlowControl = false;
 }
 
-void WriteCount(uint32_t* pNumMsgs, uint32_t count) { CopyToHost(pNumMsgs, &count, sizeof count); }
+void WriteCount(uint32_t* pNumMsgs, uint32_t count) { platform::CopyGuarded(pNumMsgs, &count, sizeof count); }
 
 // Who asks for the write: the host, or the receive path with its automatic flow control.
 enum class Origin { Host, DriverFlowControl };
@@ -53,7 +53,7 @@ struct Writer {
 
     int32_t Write(j2534::PASSTHRU_MSG* hostRecord, TxMessage& msg, TxPlan& plan) {
         j2534::PASSTHRU_MSG header;
-        if (!CopyFromHost(&header, hostRecord, kRecordHeaderSize)) {
+        if (!platform::CopyGuarded(&header, hostRecord, kRecordHeaderSize)) {
             SetLastErrorText("Invalid message: record not readable");
             return j2534::ERR_INVALID_MSG;
         }
@@ -70,13 +70,14 @@ struct Writer {
             SetLastErrorText("Invalid message: DataSize below the CAN-ID header");
             return j2534::ERR_INVALID_MSG;
         }
-        if (!CopyFromHost(ResetTxMessage(&msg, header.DataSize, header.TxFlags), hostRecord->Data, header.DataSize)) {
+        if (!platform::CopyGuarded(ResetTxMessage(&msg, header.DataSize, header.TxFlags), hostRecord->Data, header.DataSize)) {
             SetLastErrorText("Invalid message: record not readable");
             return j2534::ERR_INVALID_MSG;
         }
-        LogPrintf("PassThruWriteMsgs: proto=0x%lX txFlags=0x%lX dataSize=%lu data=%s",
-                  static_cast<unsigned long>(header.ProtocolID), static_cast<unsigned long>(header.TxFlags),
-                  static_cast<unsigned long>(header.DataSize), FormatHexBytes(msg.data(), msg.length).c_str());
+        if (LogActive())
+            LogPrintf("PassThruWriteMsgs: proto=0x%lX txFlags=0x%lX dataSize=%lu data=%s",
+                      static_cast<unsigned long>(header.ProtocolID), static_cast<unsigned long>(header.TxFlags),
+                      static_cast<unsigned long>(header.DataSize), FormatHexBytes(msg.data(), msg.length).c_str());
 
         if (ch.kind == 1) return WriteDoip(msg);
 
@@ -87,7 +88,7 @@ struct Writer {
             SwitchOffAutoFlowControl(channelId);
 
         int32_t rc = PrepareIso15765Tx(ch, msg, &plan);
-        if (msg.headerRewritten) CopyToHost(hostRecord->Data, msg.data(), 4);
+        if (msg.headerRewritten) platform::CopyGuarded(hostRecord->Data, msg.data(), 4);
         if (rc != j2534::STATUS_NOERROR) return rc;
 
         if (plan.softwareIsoTp) {
@@ -102,8 +103,9 @@ struct Writer {
             return j2534::STATUS_NOERROR;
         }
 
-        LogPrintf("Dpdu_Send: bytes=%lu data=%s", static_cast<unsigned long>(plan.length),
-                  FormatHexBytes(plan.bytes, plan.length).c_str());
+        if (LogActive())
+            LogPrintf("Dpdu_Send: bytes=%lu data=%s", static_cast<unsigned long>(plan.length),
+                      FormatHexBytes(plan.bytes, plan.length).c_str());
         std::string error;
         if (!Dpdu_Send(ch.linkHandle, plan.bytes, plan.length, timeout, &error)) {
             if (!error.empty()) SetLastErrorText(error);
@@ -136,7 +138,7 @@ int32_t WriteMessages(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* p
         SetLastErrorText("PassThruWriteMsgs: pMsg pointer too small (ABI mismatch)");
         return j2534::ERR_NULL_PARAMETER;
     }
-    bool moduleOpen = false;
+    Writer w{ChannelID, Timeout, origin, {}, false};
     {
         std::unique_lock<std::mutex> lock(g_deviceLock);
         int32_t rc = CheckDeviceOpen(0, "PassThruWriteMsgs");
@@ -147,12 +149,13 @@ int32_t WriteMessages(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* p
             HandleCommLost("PassThruWriteMsgs");
             return j2534::ERR_FAILED;
         }
-        moduleOpen = g_device.moduleConnected;
+        w.moduleOpen = g_device.moduleConnected;
+        const ChannelContext* live = FindChannel(ChannelID);
+        if (!live) return j2534::ERR_INVALID_CHANNEL_ID;
+        w.ch = *live;
     }
-    Writer w{ChannelID, Timeout, origin, {}, moduleOpen};
-    if (!CopyChannelState(ChannelID, &w.ch)) return j2534::ERR_INVALID_CHANNEL_ID;
     uint32_t count = 0;
-    if (!CopyFromHost(&count, pNumMsgs, sizeof count)) {
+    if (!platform::CopyGuarded(&count, pNumMsgs, sizeof count)) {
         SetLastErrorText("Invalid message count pointer");
         return j2534::ERR_INVALID_MSG;
     }

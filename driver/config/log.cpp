@@ -114,9 +114,16 @@ bool RotateLogIfNeeded(const std::string& path, const std::string& stamp) {
     return false;
 }
 
+bool LogActive() { return g_config.Logging.LogEnabled && !g_config.LogFilePath.empty(); }
+
+void WriteLogLine(const char* line) {
+    if (line && LogActive()) WriteLogLine(std::string(line));
+}
+
 void WriteLogLine(const std::string& line) {
+    if (!g_config.Logging.LogEnabled) return;
     const std::string logPath = g_config.LogFilePath;
-    if (!g_config.Logging.LogEnabled || logPath.empty()) return;
+    if (logPath.empty()) return;
     std::string dir = WithoutLastComponent(logPath);
     if (!dir.empty()) platform::CreateDirectories(dir);
     const std::string mirror = MirrorLogPath(logPath, ModuleBaseName());

@@ -9,6 +9,9 @@
 #include "platform/platform.h"
 
 void WriteLogLine(const std::string& line);
+void WriteLogLine(const char* line);
+// Whether lines are written at all; callers skip building costly arguments (hex dumps) when not.
+bool LogActive();
 void LogPrintf(const char* format, ...) PLATFORM_PRINTF_FORMAT(1, 2);
 void LogPrintfShort(const char* format, ...) PLATFORM_PRINTF_FORMAT(1, 2);
 void WriteEarlyLog(const char* format, ...) PLATFORM_PRINTF_FORMAT(1, 2);

@@ -113,7 +113,11 @@ bool Dpdu_Send(uint32_t linkId, const uint8_t* data, uint32_t length, uint32_t t
         if (error) *error = "Dpdu_Send: no data";
         return false;
     }
-    std::vector<uint8_t> bytes = AdjustForBackend(link, data, length);
+    // Raw-mode links take the bytes as they are; only the others may need them adjusted.
+    std::vector<uint8_t> adjusted;
+    if (!link.rawMode) adjusted = AdjustForBackend(link, data, length);
+    const uint8_t* bytes = link.rawMode ? data : adjusted.data();
+    const uint32_t size = link.rawMode ? length : static_cast<uint32_t>(adjusted.size());
     const bool sendRecvWanted = g_config.J2534.WriteUsesSendRecv;
     const bool useSendRecv = sendRecvWanted && (!link.iso15765 || ProfileWantsSendRecv());
     if (link.iso15765 && sendRecvWanted)
@@ -129,11 +133,11 @@ bool Dpdu_Send(uint32_t linkId, const uint8_t* data, uint32_t length, uint32_t t
     control.pExpectedResponseArray = &g_expectedResponse;
     uint32_t hCoP = 0;
     const uint32_t code = CallPDUStartComPrimitive(link.hMod, link.hCLL, PDU_COPT_SENDRECV,
-                                                   static_cast<uint32_t>(bytes.size()), bytes.data(), &control, &hCoP);
+                                                   size, const_cast<uint8_t*>(bytes), &control, &hCoP);
     if (code != PDU_STATUS_NOERROR) {
-        const size_t shown = bytes.size() < 32 ? bytes.size() : 32;
+        const size_t shown = size < 32 ? size : 32;
         const std::string text = "PDUStartComPrimitive(SENDRECV-sendonly) failed with error " + PduCodeText(code) +
-                                 " | tx[0.." + std::to_string(shown) + "]=" + FormatHexBytes(bytes.data(), shown);
+                                 " | tx[0.." + std::to_string(shown) + "]=" + FormatHexBytes(bytes, shown);
         WriteLogLine(text);
         if (error) *error = text;
         if (MeansCommLost(code)) {
@@ -150,7 +154,7 @@ bool Dpdu_Send(uint32_t linkId, const uint8_t* data, uint32_t length, uint32_t t
             it->second.lastStartTick = platform::TickCount64();
         }
     }
-    LogPrintf("Dpdu_Send: link=%u bytes=%u hCoP=%u", linkId, static_cast<uint32_t>(bytes.size()), hCoP);
+    LogPrintf("Dpdu_Send: link=%u bytes=%u hCoP=%u", linkId, size, hCoP);
     if (error) error->clear();
     return true;
 }

@@ -6,6 +6,8 @@
 #include <setjmp.h>
 #include <signal.h>
 
+#include <atomic>
+#include <cstring>
 #include <mutex>
 
 namespace platform {
@@ -65,7 +67,34 @@ void EnsureInstalled() {
     }
 }
 
+std::atomic<bool> g_installedOnce{false};
+
 }  // namespace
+
+bool CopyGuarded(void* to, const void* from, size_t length) {
+    if (length == 0) return true;
+    // Installed once: a handler the host sets up later takes precedence here.
+    if (!g_installedOnce.load(std::memory_order_acquire)) {
+        EnsureInstalled();
+        g_installedOnce.store(true, std::memory_order_release);
+    }
+    GuardFrame frame;
+    frame.outer = t_frame;
+    // No signal mask is saved (that would be a system call per copy); a caught signal is still
+    // blocked after the jump and is unblocked below.
+    int sig = sigsetjmp(frame.resume, 0);
+    if (sig == 0) {
+        t_frame = &frame;
+        std::memcpy(to, from, length);
+        t_frame = frame.outer;
+        return true;
+    }
+    sigset_t caught;
+    sigemptyset(&caught);
+    sigaddset(&caught, sig);
+    pthread_sigmask(SIG_UNBLOCK, &caught, nullptr);
+    return false;
+}
 
 bool RunGuarded(void (*fn)(void*), void* context, uint32_t* exceptionCode) {
     if (exceptionCode) *exceptionCode = 0;

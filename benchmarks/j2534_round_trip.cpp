@@ -1,0 +1,120 @@
+// What the driver costs a host per diagnostic round trip: a short UDS request (TesterPresent
+// to 0x7E0) through PassThruWriteMsgs + PassThruReadMsgs of the driver loaded as a host loads
+// it, against the same D-PDU calls made straight on a second copy of the simulated VCI, in one
+// run, with zero-latency simulator timing. Two driver copies run side by side, log off and on;
+// for the log the lines written per round trip are counted too.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "benchmarks/direct_dpdu.h"
+#include "common/j2534.h"
+#include "platform/platform.h"
+#include "tests/support/temp_dir.h"
+#include "tools/passthru/j2534_library.h"
+
+namespace {
+
+int g_chunkRounds = 1000;  // the first argument may change it
+const std::vector<uint8_t> kRequest = {0x00, 0x00, 0x07, 0xE0, 0x3E, 0x00};
+
+bool IsAnswer(const std::vector<uint8_t>& data) {
+    return data.size() >= 2 && data[data.size() - 2] == 0x7E && data.back() == 0x00;
+}
+
+size_t Lines(const std::string& path) {
+    std::string text;
+    platform::ReadWholeFile(path, &text);
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+struct DriverCopy {
+    J2534Library lib;
+    uint32_t device = 0;
+    uint32_t channel = 0;
+    std::string logPath;
+    j2534::PASSTHRU_MSG request = {};
+    j2534::PASSTHRU_MSG answer = {};
+
+    void Open(bool logging) {
+        const std::string dir = MakeScenarioDir(logging ? "j2534_round_trip_log" : "j2534_round_trip");
+        const std::string suffix = platform::SharedLibrarySuffix();
+        const std::string driverPath = JoinPath(dir, "Orvex_J2534" + suffix);
+        if (!CopyFileTo(JoinPath(TestBinDir(), "Orvex_J2534" + suffix), driverPath) ||
+            !CopyFileTo(JoinPath(TestBinDir(), "VciSim" + suffix), JoinPath(dir, "VciSim" + suffix)) ||
+            !platform::WriteWholeFile(JoinPath(dir, "VciSim.ini"), "[General]\nTiming=zero\n") ||
+            !platform::WriteWholeFile(JoinPath(dir, "Orvex_J2534.ini"),
+                                      "[Backend]\nType=Orvex\n[DpduSettings]\nDllName=VciSim" + suffix +
+                                          "\n[Logging]\nLogEnabled=" + (logging ? "1" : "0") + "\n"))
+            BenchmarkFail("cannot prepare " + dir);
+        std::string error;
+        if (!LoadJ2534Library(driverPath, &lib, &error)) BenchmarkFail(error);
+        if (lib.Open(nullptr, &device) != 0 || lib.Connect(device, j2534::ISO15765, 0, 500000, &channel) != 0)
+            BenchmarkFail("open and connect: " + lib.LastError());
+        logPath = JoinPath(JoinPath(dir, "Logs"), "Orvex_J2534.log");
+        request.ProtocolID = j2534::ISO15765;
+        request.TxFlags = j2534::ISO15765_FRAME_PAD;
+        request.DataSize = static_cast<uint32_t>(kRequest.size());
+        std::memcpy(request.Data, kRequest.data(), kRequest.size());
+    }
+    double RoundTripsUs(int rounds) {
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < rounds; ++i) {
+            uint32_t n = 1;
+            if (lib.WriteMsgs(channel, &request, &n, 1000) != 0) BenchmarkFail("PassThruWriteMsgs: " + lib.LastError());
+            n = 1;
+            if (lib.ReadMsgs(channel, &answer, &n, 1000) != 0 || n != 1 ||
+                !IsAnswer(std::vector<uint8_t>(answer.Data, answer.Data + answer.DataSize)))
+                BenchmarkFail("PassThruReadMsgs: " + lib.LastError());
+        }
+        return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() / rounds;
+    }
+    void Close() {
+        lib.Close(device);
+        UnloadJ2534Library(&lib);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1) g_chunkRounds = std::max(1, std::atoi(argv[1]));
+    const std::string dir = MakeScenarioDir("j2534_round_trip_direct");
+    const std::string suffix = platform::SharedLibrarySuffix();
+    const std::string directPath = JoinPath(dir, "VciSimDirect" + suffix);
+    if (!CopyFileTo(JoinPath(TestBinDir(), "VciSim" + suffix), directPath) ||
+        !platform::WriteWholeFile(JoinPath(dir, "VciSim.ini"), "[General]\nTiming=zero\n"))
+        BenchmarkFail("cannot prepare " + dir);
+    DirectDpduLink* direct = OpenDirectDpduLink(directPath, 0x300B0001);
+    DriverCopy quiet, logged;
+    quiet.Open(false);
+    logged.Open(true);
+
+    // Lines are counted over a few round trips, before the log grows big enough to rotate.
+    const size_t linesBefore = Lines(logged.logPath);
+    logged.RoundTripsUs(100);
+    const double linesPerRound = double(Lines(logged.logPath) - linesBefore) / 100;
+
+    double directUs = 1e9, quietUs = 1e9, loggedUs = 1e9;
+    for (int chunk = 0; chunk < kChunks; ++chunk) {
+        directUs = std::min(directUs, DirectDpduRoundTripUs(direct, kRequest, &IsAnswer, g_chunkRounds));
+        quietUs = std::min(quietUs, quiet.RoundTripsUs(g_chunkRounds));
+        loggedUs = std::min(loggedUs, logged.RoundTripsUs(g_chunkRounds / 4 + 1));
+    }
+    quiet.Close();
+    logged.Close();
+    CloseDirectDpduLink(direct);
+
+    std::printf("round trip of 3E 00 on ISO 15765, zero-latency simulator, fastest of %d chunks of %d\n", kChunks,
+                g_chunkRounds);
+    std::printf("direct D-PDU calls:             %8.2f us\n", directUs);
+    std::printf("J2534 through driver, log off:  %8.2f us  (%.2fx direct)\n", quietUs, quietUs / directUs);
+    std::printf("J2534 through driver, log on:   %8.2f us  (%.2fx direct), %.1f lines per round trip, %.1f us per line\n",
+                loggedUs, loggedUs / directUs, linesPerRound,
+                linesPerRound > 0 ? (loggedUs - quietUs) / linesPerRound : 0.0);
+    return 0;
+}
