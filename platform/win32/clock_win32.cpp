@@ -28,7 +28,8 @@ uint64_t QpcUs() {
 }
 
 // How much later than asked a timer wait ends, in µs (a running average): the timer waits
-// for what lies beyond it, and the rest is spent yielding up to the deadline.
+// for what lies beyond it, and the rest is spent spinning up to the deadline (a yield on a busy
+// machine would give the processor away for a whole time slice).
 std::atomic<uint32_t> g_timerLateUs{0};
 
 bool WaitHighResolution(uint32_t us) {
@@ -48,11 +49,12 @@ bool WaitHighResolution(uint32_t us) {
     return ok;
 }
 
-void YieldUntil(uint64_t deadline) {
+void SpinUntil(uint64_t deadline) {
     const uint64_t now = QpcUs();
     // Whole ticks of sleep only where a tick certainly ends before the deadline.
     if (deadline > now + 20000) ::Sleep(static_cast<DWORD>((deadline - now - 20000) / 1000));
-    while (QpcUs() < deadline) SwitchToThread();
+    while (QpcUs() < deadline) {
+    }
 }
 }  // namespace
 
@@ -82,7 +84,7 @@ void SleepPreciseUs(uint32_t us) {
     const uint64_t deadline = QpcUs() + us;
     const uint32_t late = g_timerLateUs.load();
     if (us > late) WaitHighResolution(us - late);
-    YieldUntil(deadline);
+    SpinUntil(deadline);
 }
 
 }  // namespace platform

@@ -131,7 +131,8 @@ Answer RequestAnswer(UdsSession& s, const Bytes& request) {
     }
     const uint64_t start = platform::MonotonicUs();
     if (!Write(s, data, &a.error)) return a;
-    uint64_t deadline = start + uint64_t(s.options.timeoutMs) * 1000;
+    // The ECU's time to answer runs from the end of the request, which may take long to send.
+    uint64_t deadline = platform::MonotonicUs() + uint64_t(s.options.timeoutMs) * 1000;
     Bytes answer;
     while (s.options.rawCan ? ReadIsoTpFromEcu(s, deadline, &answer) : ReadFromEcu(s, deadline, &answer)) {
         switch (ClassifyAnswer(request[0], answer)) {
