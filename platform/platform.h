@@ -147,7 +147,9 @@ bool RunGuarded(void (*fn)(void*), void* context, uint32_t* exceptionCode);
 
 }  // namespace platform
 
-// Implemented by the library that links the platform's entry-point file (the driver):
-// called once when the library is loaded into a process and once when it is unloaded.
+// Implemented by each library that links the platform's entry-point file (the driver, the
+// 02.02 adapter): called once when the library is loaded into a process and once when it is
+// unloaded. processEnding tells an unload at process exit, when other libraries may already
+// have been shut down, from an explicit unload by the host.
 void LibraryAttach();
-void LibraryDetach();
+void LibraryDetach(bool processEnding);

@@ -70,8 +70,8 @@ bool LoadDriverCopy(DriverUnderTest* d, const std::string& scenario, const std::
 
 std::string VciSimFileName() { return std::string("VciSim") + platform::SharedLibrarySuffix(); }
 
-bool LoadDriverWithVciSim(DriverUnderTest* d, const std::string& scenario, const std::string& baseName,
-                          const std::string& iniText, const char* vciSimIni) {
+namespace {
+std::string DriverIniWithVciSim(const std::string& baseName, const std::string& iniText) {
     // The backend type must match the family the library's file name selects.
     std::string variant = baseName.find("TRX4820") != std::string::npos ? "TRX4820"
                           : baseName.compare(0, 3, "TVN") == 0        ? "TVN"
@@ -79,15 +79,39 @@ bool LoadDriverWithVciSim(DriverUnderTest* d, const std::string& scenario, const
     // The type comes first (its presets give way to the test's keys); the library name comes
     // last, so keys that the system's INI reader takes from the first section of a name (such
     // as [DpduSettings] KeepLoaded) stay with the test's own sections.
-    std::string ini = "[Backend]\nType=" + variant + "\n" + iniText + "\n[DpduSettings]\nDllName=" + VciSimFileName() + "\n";
-    // The folder must hold the simulator before the driver loads: the INI names it.
-    d->dir = MakeScenarioDir(scenario);
-    if (!CopyFileTo(JoinPath(TestBinDir(), VciSimFileName()), JoinPath(d->dir, VciSimFileName()))) {
+    return "[Backend]\nType=" + variant + "\n" + iniText + "\n[DpduSettings]\nDllName=" + VciSimFileName() + "\n";
+}
+
+// A fresh folder holding the simulator; empty when it cannot be copied. The folder must hold the
+// simulator before the driver loads: the INI names it.
+std::string FolderWithVciSim(const std::string& scenario, const char* vciSimIni) {
+    std::string dir = MakeScenarioDir(scenario);
+    if (!CopyFileTo(JoinPath(TestBinDir(), VciSimFileName()), JoinPath(dir, VciSimFileName()))) {
         ADD_FAILURE() << "cannot copy the simulated VCI";
-        return false;
+        return {};
     }
-    if (vciSimIni) platform::WriteWholeFile(JoinPath(d->dir, "VciSim.ini"), vciSimIni);
-    return LoadDriverCopyInto(d, d->dir, baseName, ini.c_str());
+    if (vciSimIni) platform::WriteWholeFile(JoinPath(dir, "VciSim.ini"), vciSimIni);
+    return dir;
+}
+}  // namespace
+
+bool LoadDriverWithVciSim(DriverUnderTest* d, const std::string& scenario, const std::string& baseName,
+                          const std::string& iniText, const char* vciSimIni) {
+    d->dir = FolderWithVciSim(scenario, vciSimIni);
+    if (d->dir.empty()) return false;
+    return LoadDriverCopyInto(d, d->dir, baseName, DriverIniWithVciSim(baseName, iniText).c_str());
+}
+
+std::string PrepareDriverFolder(const std::string& scenario, const std::string& baseName, const std::string& iniText,
+                                const char* vciSimIni) {
+    std::string dir = FolderWithVciSim(scenario, vciSimIni);
+    if (dir.empty()) return dir;
+    if (!CopyFileTo(BuiltLibrary("Orvex_J2534"), JoinPath(dir, baseName + platform::SharedLibrarySuffix()))) {
+        ADD_FAILURE() << "cannot copy the driver";
+        return {};
+    }
+    platform::WriteWholeFile(JoinPath(dir, baseName + ".ini"), DriverIniWithVciSim(baseName, iniText));
+    return dir;
 }
 
 void UnloadDriverCopy(DriverUnderTest* d) {

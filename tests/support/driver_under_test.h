@@ -43,6 +43,11 @@ void UnloadDriverCopy(DriverUnderTest* d);
 // the [Backend] Type line and the [DpduSettings] DllName line that select it.
 bool LoadDriverWithVciSim(DriverUnderTest* d, const std::string& scenario, const std::string& baseName,
                           const std::string& iniText, const char* vciSimIni);
+// The folder of LoadDriverWithVciSim without loading the driver: a fresh scenario folder with
+// VciSim, its VciSim.ini (when not null), a copy of the driver named baseName and its INI.
+// Empty (with the test failed) when a copy cannot be made.
+std::string PrepareDriverFolder(const std::string& scenario, const std::string& baseName, const std::string& iniText,
+                                const char* vciSimIni);
 // File name of the simulated VCI library on this platform, e.g. "VciSim.dll".
 std::string VciSimFileName();
 
