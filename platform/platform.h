@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #if defined(__GNUC__)
 #define PLATFORM_PRINTF_FORMAT(fmtIndex, argIndex) __attribute__((format(printf, fmtIndex, argIndex)))
@@ -144,6 +145,29 @@ bool StartDetachedProcess(const std::string& exePath, const std::string& command
 // goes on, and the result is false with the exception code (POSIX: the signal number).
 // Crashes outside a guarded call reach the host as before.
 bool RunGuarded(void (*fn)(void*), void* context, uint32_t* exceptionCode);
+
+#if defined(_WIN32)
+// ---- Registry (HKEY_LOCAL_MACHINE) ----------------------------------------------------------
+// Keys are paths below HKEY_LOCAL_MACHINE ("SOFTWARE\\..."). viewBits 32 or 64 picks the registry
+// that 32-bit or 64-bit programs see on 64-bit Windows (32-bit Windows has only one; the flag is
+// then ignored); 0 is the calling program's own.
+enum class RegistryResult { Ok, NotFound, AccessDenied, Failed };
+struct RegistryValue {
+    enum class Kind { String, Dword, Other };
+    std::string name;
+    Kind kind = Kind::Other;
+    std::string text;     // Kind::String
+    uint32_t number = 0;  // Kind::Dword
+};
+RegistryResult RegistryListSubkeys(const std::string& key, int viewBits, std::vector<std::string>* names);
+RegistryResult RegistryReadValues(const std::string& key, int viewBits, std::vector<RegistryValue>* values);
+// Creates the key (and its parents) when needed. Only String and Dword values are written.
+RegistryResult RegistryWriteValue(const std::string& key, int viewBits, const RegistryValue& value);
+// A value or key that is already gone counts as deleted.
+RegistryResult RegistryDeleteValue(const std::string& key, int viewBits, const std::string& name);
+// Deletes the key only when it holds neither values nor subkeys.
+RegistryResult RegistryDeleteKeyIfEmpty(const std::string& key, int viewBits);
+#endif
 
 }  // namespace platform
 
