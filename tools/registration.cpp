@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "common/version.h"
 #include "platform/platform.h"
 #include "tools/json_object.h"
 
@@ -19,7 +20,6 @@ const Family kFamilies[] = {{"Orvex_J2534", "MIVRA Orvex J2534", "Orvex J2534", 
                             {"TRX4820_J2534", "MIVRA TRX4820 J2534", "TRX4820 J2534", true},
                             {"TVN_J2534", "MIVRA TVN J2534", "TVN J2534", false}};
 const char* const kVendor = "MIVRA";
-const char* const kProductVersion = "27.03.26";
 const char* const kBasicProtocols[] = {"CAN", "ISO15765"};
 const char* const kExtendedProtocols[] = {"ISO9141", "ISO14230", "CAN_FD", "ISO15765_FD", "DOIP"};
 
@@ -162,7 +162,7 @@ Entry MakeEntry(const Context& c, const Family& f, const std::string& library, i
     std::string panel = Join(c.dir, "Controlpad.exe");
     if (platform::GetFileInfo(panel).exists) e.values.push_back(Text("ConfigApplication", panel));
     e.values.push_back(Text("APIVersion", olderApi ? "02.02" : "04.04"));
-    e.values.push_back(Text("ProductVersion", kProductVersion));
+    e.values.push_back(Text("ProductVersion", ORVEX_PRODUCT_VERSION));
     std::string list;
     for (const std::string& p : ProtocolsOf(f)) {
         if (olderApi && !InOlderApi(p)) continue;
