@@ -6,25 +6,11 @@
 #include <mutex>
 #include <unordered_set>
 
-#include "common/j2534.h"
+#include "common/j2534_functions.h"
 #include "platform/platform.h"
 
-struct SiblingTable {
+struct SiblingTable : J2534Functions {
     platform::LibraryHandle library = nullptr;
-    PassThruOpenFn Open = nullptr;
-    PassThruCloseFn Close = nullptr;
-    PassThruConnectFn Connect = nullptr;
-    PassThruDisconnectFn Disconnect = nullptr;
-    PassThruReadMsgsFn ReadMsgs = nullptr;
-    PassThruWriteMsgsFn WriteMsgs = nullptr;
-    PassThruStartPeriodicMsgFn StartPeriodicMsg = nullptr;
-    PassThruStopPeriodicMsgFn StopPeriodicMsg = nullptr;
-    PassThruStartMsgFilterFn StartMsgFilter = nullptr;
-    PassThruStopMsgFilterFn StopMsgFilter = nullptr;
-    PassThruSetProgrammingVoltageFn SetProgrammingVoltage = nullptr;
-    PassThruReadVersionFn ReadVersion = nullptr;
-    PassThruGetLastErrorFn GetLastError = nullptr;
-    PassThruIoctlFn Ioctl = nullptr;
 };
 
 struct AdapterState {

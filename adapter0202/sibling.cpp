@@ -18,32 +18,6 @@ bool EndsWithNoCase(const std::string& text, const std::string& tail) {
     }
     return true;
 }
-
-template <typename Fn>
-bool Bind(platform::LibraryHandle lib, const char* name, Fn* out) {
-    *out = reinterpret_cast<Fn>(platform::GetLibrarySymbol(lib, name));
-    return *out != nullptr;
-}
-
-bool BindAll(SiblingTable* t) {
-    platform::LibraryHandle lib = t->library;
-    // Every lookup runs, so the table is complete or known to be incomplete.
-    bool ok = Bind(lib, "PassThruOpen", &t->Open);
-    ok = Bind(lib, "PassThruClose", &t->Close) && ok;
-    ok = Bind(lib, "PassThruConnect", &t->Connect) && ok;
-    ok = Bind(lib, "PassThruDisconnect", &t->Disconnect) && ok;
-    ok = Bind(lib, "PassThruReadMsgs", &t->ReadMsgs) && ok;
-    ok = Bind(lib, "PassThruWriteMsgs", &t->WriteMsgs) && ok;
-    ok = Bind(lib, "PassThruStartPeriodicMsg", &t->StartPeriodicMsg) && ok;
-    ok = Bind(lib, "PassThruStopPeriodicMsg", &t->StopPeriodicMsg) && ok;
-    ok = Bind(lib, "PassThruStartMsgFilter", &t->StartMsgFilter) && ok;
-    ok = Bind(lib, "PassThruStopMsgFilter", &t->StopMsgFilter) && ok;
-    ok = Bind(lib, "PassThruSetProgrammingVoltage", &t->SetProgrammingVoltage) && ok;
-    ok = Bind(lib, "PassThruReadVersion", &t->ReadVersion) && ok;
-    ok = Bind(lib, "PassThruGetLastError", &t->GetLastError) && ok;
-    ok = Bind(lib, "PassThruIoctl", &t->Ioctl) && ok;
-    return ok;
-}
 }  // namespace
 
 std::string ResolveSiblingPath(const std::string& adapterPath, const std::string& librarySuffix) {
@@ -70,7 +44,8 @@ bool EnsureSiblingLoaded() {
         SetAdapterError("Failed to load sibling 04.04 J2534 DLL");
         return false;
     }
-    if (!BindAll(&table)) {
+    if (!BindJ2534Functions([&](const char* name) { return platform::GetLibrarySymbol(table.library, name); },
+                            &table)) {
         SetAdapterError("Sibling 04.04 J2534 DLL missing required exports");
         platform::FreeLibraryFile(table.library);
         g_adapter.sibling = SiblingTable{};

@@ -20,11 +20,6 @@ std::string BuiltLibrary(const std::string& baseName) {
 }
 
 namespace {
-template <typename Fn>
-void Bind(void* lib, const char* name, Fn* out) {
-    *out = reinterpret_cast<Fn>(platform::GetLibrarySymbol(lib, name));
-}
-
 bool LoadDriverCopyInto(DriverUnderTest* d, const std::string& dir, const std::string& baseName, const char* iniText) {
     d->dir = dir;
     d->baseName = baseName;
@@ -39,23 +34,7 @@ bool LoadDriverCopyInto(DriverUnderTest* d, const std::string& dir, const std::s
         ADD_FAILURE() << "cannot load " << target;
         return false;
     }
-    Bind(d->handle, "PassThruOpen", &d->Open);
-    Bind(d->handle, "PassThruClose", &d->Close);
-    Bind(d->handle, "PassThruConnect", &d->Connect);
-    Bind(d->handle, "PassThruDisconnect", &d->Disconnect);
-    Bind(d->handle, "PassThruReadMsgs", &d->ReadMsgs);
-    Bind(d->handle, "PassThruWriteMsgs", &d->WriteMsgs);
-    Bind(d->handle, "PassThruStartPeriodicMsg", &d->StartPeriodicMsg);
-    Bind(d->handle, "PassThruStopPeriodicMsg", &d->StopPeriodicMsg);
-    Bind(d->handle, "PassThruStartMsgFilter", &d->StartMsgFilter);
-    Bind(d->handle, "PassThruStopMsgFilter", &d->StopMsgFilter);
-    Bind(d->handle, "PassThruSetProgrammingVoltage", &d->SetProgrammingVoltage);
-    Bind(d->handle, "PassThruReadVersion", &d->ReadVersion);
-    Bind(d->handle, "PassThruGetLastError", &d->GetLastError);
-    Bind(d->handle, "PassThruIoctl", &d->Ioctl);
-    if (!d->Open || !d->Close || !d->Connect || !d->Disconnect || !d->ReadMsgs || !d->WriteMsgs ||
-        !d->StartPeriodicMsg || !d->StopPeriodicMsg || !d->StartMsgFilter || !d->StopMsgFilter ||
-        !d->SetProgrammingVoltage || !d->ReadVersion || !d->GetLastError || !d->Ioctl) {
+    if (!BindJ2534Functions([&](const char* name) { return platform::GetLibrarySymbol(d->handle, name); }, d)) {
         ADD_FAILURE() << "an export is missing from " << target;
         return false;
     }

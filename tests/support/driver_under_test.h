@@ -4,27 +4,12 @@
 
 #include <string>
 
-#include "common/j2534.h"
+#include "common/j2534_functions.h"
 
-struct DriverUnderTest {
+struct DriverUnderTest : J2534Functions {
     std::string dir;       // scenario folder
     std::string baseName;  // e.g. "Orvex_J2534"
     void* handle = nullptr;
-
-    PassThruOpenFn Open = nullptr;
-    PassThruCloseFn Close = nullptr;
-    PassThruConnectFn Connect = nullptr;
-    PassThruDisconnectFn Disconnect = nullptr;
-    PassThruReadMsgsFn ReadMsgs = nullptr;
-    PassThruWriteMsgsFn WriteMsgs = nullptr;
-    PassThruStartPeriodicMsgFn StartPeriodicMsg = nullptr;
-    PassThruStopPeriodicMsgFn StopPeriodicMsg = nullptr;
-    PassThruStartMsgFilterFn StartMsgFilter = nullptr;
-    PassThruStopMsgFilterFn StopMsgFilter = nullptr;
-    PassThruSetProgrammingVoltageFn SetProgrammingVoltage = nullptr;
-    PassThruReadVersionFn ReadVersion = nullptr;
-    PassThruGetLastErrorFn GetLastError = nullptr;
-    PassThruIoctlFn Ioctl = nullptr;
 
     std::string LastError() const;
     std::string LogPath() const;  // default log location: <dir>/Logs/<baseName>.log
