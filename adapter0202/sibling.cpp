@@ -66,8 +66,9 @@ void AdapterUnload(bool processEnding) {
         std::unique_lock<std::mutex> lock(g_adapter.lock, std::try_to_lock);
         if (!lock.owns_lock() || !g_adapter.sibling.library) return;
         if (g_adapter.deviceId != 0) g_adapter.sibling.Close(g_adapter.deviceId);
-        // An explicit unload may release other libraries (the loader counts references), so the
-        // 04.04 library goes too; its own unload hook only lets go of its instance lock.
+        // The loaders allow releasing another library from an unload hook except at process exit
+        // (Windows counts references and unloads it after this one; dlclose nests), so the 04.04
+        // library goes with the adapter instead of staying loaded with nobody to call it.
         platform::FreeLibraryFile(g_adapter.sibling.library);
         g_adapter.sibling = SiblingTable{};
         g_adapter.deviceId = 0;
