@@ -1,15 +1,25 @@
-# Checks a built Windows DLL: PE32 for i386, every export of the .def present with each
-# decorated alias at the same address as its plain name, and imports of system DLLs only.
+# Checks a built Windows DLL: PE32 for i386 (BITS=32) or PE32+ for x86-64 (BITS=64), every
+# export of the .def present with each decorated alias at the same address as its plain name,
+# COUNT exports in all, and imports of system DLLs only.
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
 endif()
 execute_process(COMMAND ${OBJDUMP} -f ${DLL} OUTPUT_VARIABLE head)
-if(NOT head MATCHES "file format pei-i386" OR NOT head MATCHES "architecture: i386")
-  message(FATAL_ERROR "not a PE32 i386 file:\n${head}")
+if(BITS EQUAL 64)
+  set(format "pei-x86-64")
+  set(arch "i386:x86-64")
+  set(magic "020b")
+else()
+  set(format "pei-i386")
+  set(arch "i386")
+  set(magic "010b")
 endif()
-if(NOT dump MATCHES "Magic[ \t]+010b")
-  message(FATAL_ERROR "optional header is not PE32 (magic 010b)")
+if(NOT head MATCHES "file format ${format}" OR NOT head MATCHES "architecture: ${arch},")
+  message(FATAL_ERROR "not a ${format} file:\n${head}")
+endif()
+if(NOT dump MATCHES "Magic[ \t]+${magic}")
+  message(FATAL_ERROR "optional header magic is not ${magic}")
 endif()
 
 # Address table rows: "[   0] +base[   1] 8f00 Export RVA"; name rows: "[   0] PassThruClose",
@@ -49,8 +59,8 @@ foreach(line IN LISTS deflines)
   endif()
   math(EXPR expected "${expected} + 2")
 endforeach()
-if(NOT expected EQUAL 28 OR NOT count EQUAL 28)
-  message(FATAL_ERROR "expected 28 exports from the .def, found ${count} in the DLL (def lists ${expected})")
+if(NOT expected EQUAL COUNT OR NOT count EQUAL COUNT)
+  message(FATAL_ERROR "expected ${COUNT} exports from the .def, found ${count} in the DLL (def lists ${expected})")
 endif()
 
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
@@ -68,4 +78,4 @@ foreach(imp IN LISTS imports)
     message(FATAL_ERROR "imports a non-system DLL: ${dllname}")
   endif()
 endforeach()
-message(STATUS "${DLL}: PE32 i386, ${count} exports, imports: ${imports}")
+message(STATUS "${DLL}: ${format}, ${count} exports, imports: ${imports}")

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #if defined(__GNUC__)
 #define PLATFORM_PRINTF_FORMAT(fmtIndex, argIndex) __attribute__((format(printf, fmtIndex, argIndex)))
@@ -154,9 +155,34 @@ bool RunGuarded(void (*fn)(void*), void* context, uint32_t* exceptionCode);
 // could not be accessed. Made for every message of a call, so it costs no system call.
 bool CopyGuarded(void* to, const void* from, size_t length);
 
+#if defined(_WIN32)
+// ---- Registry (HKEY_LOCAL_MACHINE) ----------------------------------------------------------
+// Keys are paths below HKEY_LOCAL_MACHINE ("SOFTWARE\\..."). viewBits 32 or 64 picks the registry
+// that 32-bit or 64-bit programs see on 64-bit Windows (32-bit Windows has only one; the flag is
+// then ignored); 0 is the calling program's own.
+enum class RegistryResult { Ok, NotFound, AccessDenied, Failed };
+struct RegistryValue {
+    enum class Kind { String, Dword, Other };
+    std::string name;
+    Kind kind = Kind::Other;
+    std::string text;     // Kind::String
+    uint32_t number = 0;  // Kind::Dword
+};
+RegistryResult RegistryListSubkeys(const std::string& key, int viewBits, std::vector<std::string>* names);
+RegistryResult RegistryReadValues(const std::string& key, int viewBits, std::vector<RegistryValue>* values);
+// Creates the key (and its parents) when needed. Only String and Dword values are written.
+RegistryResult RegistryWriteValue(const std::string& key, int viewBits, const RegistryValue& value);
+// A value or key that is already gone counts as deleted.
+RegistryResult RegistryDeleteValue(const std::string& key, int viewBits, const std::string& name);
+// Deletes the key only when it holds neither values nor subkeys.
+RegistryResult RegistryDeleteKeyIfEmpty(const std::string& key, int viewBits);
+#endif
+
 }  // namespace platform
 
-// Implemented by the library that links the platform's entry-point file (the driver):
-// called once when the library is loaded into a process and once when it is unloaded.
+// Implemented by each library that links the platform's entry-point file (the driver, the
+// 02.02 adapter): called once when the library is loaded into a process and once when it is
+// unloaded. processEnding tells an unload at process exit, when other libraries may already
+// have been shut down, from an explicit unload by the host.
 void LibraryAttach();
-void LibraryDetach();
+void LibraryDetach(bool processEnding);

@@ -16,7 +16,7 @@ void LibraryAttach() {
     }
 }
 
-void LibraryDetach() {
+void LibraryDetach(bool) {
     try {
         ReleaseInstanceLock();
         platform::ThreadTextShutdown();

@@ -1,6 +1,7 @@
 // PassThruReadVersion and PassThruGetLastError: answered without touching the device.
 #include <cstring>
 
+#include "common/version.h"
 #include "driver/api/api_impl.h"
 #include "driver/api/last_error.h"
 
@@ -15,8 +16,8 @@ void CopyBounded(char* dst, const std::string& text) {
 }  // namespace
 
 int32_t PassThruReadVersionImpl(uint32_t, char* pFirmwareVersion, char* pDllVersion, char* pApiVersion) {
-    if (pFirmwareVersion) CopyBounded(pFirmwareVersion, "27.03.26");
-    if (pDllVersion) CopyBounded(pDllVersion, "27.03.26");
+    if (pFirmwareVersion) CopyBounded(pFirmwareVersion, ORVEX_PRODUCT_VERSION);
+    if (pDllVersion) CopyBounded(pDllVersion, ORVEX_PRODUCT_VERSION);
     if (pApiVersion) CopyBounded(pApiVersion, "04.04");
     return j2534::STATUS_NOERROR;
 }

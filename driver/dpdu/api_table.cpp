@@ -156,6 +156,12 @@ void RunCreateCall(void* p) {
     }
 }
 
+// Orders 2 and 4 pass the resource id and the resource-data pointer in each other's place, which
+// only fits where a pointer is 32 bits wide; elsewhere the pointer would reach the library cut.
+bool OrderFitsThisTarget(uint32_t order) {
+    return sizeof(void*) == sizeof(uint32_t) || order == 1 || order == 3;
+}
+
 // One create attempt in the given order; *crashed tells whether it raised an exception.
 uint32_t CreateInOrder(CreateCall call, uint32_t order, bool* crashed) {
     call.order = order;
@@ -355,6 +361,7 @@ uint32_t GuardedCreateCll(uint32_t hMod, PDU_RSC_DATA* resourceData, uint32_t re
     }
     if (!(g_config.BackendVariantIndex == 1 && allowOrderProbe && crashed && hCLL)) return first;
     for (uint32_t order = 2; order <= 4; ++order) {
+        if (!OrderFitsThisTarget(order)) continue;
         if (CreateInOrder(call, order, &crashed) == PDU_STATUS_NOERROR) {
             g_dpduApi.createOrder = order;
             return PDU_STATUS_NOERROR;

@@ -1,5 +1,16 @@
-// Load and unload hooks of a shared library on POSIX.
+// Load and unload hooks of a shared library on POSIX. exit() destroys the library's static
+// objects before any library's destructors run, while dlclose runs this library's destructor
+// before its static objects go; so the flag below is set exactly when the unload comes from
+// process exit.
 #include "platform/platform.h"
 
+namespace {
+bool g_processEnding = false;
+
+struct ProcessEndWatch {
+    ~ProcessEndWatch() { g_processEnding = true; }
+} g_processEndWatch;
+}  // namespace
+
 __attribute__((constructor)) static void OnLibraryLoad() { LibraryAttach(); }
-__attribute__((destructor)) static void OnLibraryUnload() { LibraryDetach(); }
+__attribute__((destructor)) static void OnLibraryUnload() { LibraryDetach(g_processEnding); }

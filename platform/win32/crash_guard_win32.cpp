@@ -1,8 +1,10 @@
-// Crash guard on 32-bit Windows. MSVC has __try/__except; mingw-w64 has not, so there the
-// guard registers its own frame on the thread's SEH chain (fs:[0]) for the length of the
-// call. Frame-based handling keeps the usual order: handlers inside the vendor library see an
-// exception first, ours only claims what would otherwise leave the call, and a crash outside
-// a guarded call never meets it.
+// Crash guard on Windows. MSVC has __try/__except; mingw-w64 has not, so there the guard
+// builds the same frame-based handler itself: on 32-bit x86 it registers its own frame on the
+// thread's SEH chain (fs:[0]) for the length of the call; on x86-64, where handlers are found
+// through the unwind tables, a small call stub declares its own exception handler. Frame-based
+// handling keeps the usual order: handlers inside the vendor library see an exception first,
+// ours only claims what would otherwise leave the call, and a crash outside a guarded call
+// never meets it.
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -91,6 +93,55 @@ bool RunGuarded(void (*fn)(void*), void* context, uint32_t* exceptionCode) {
     // Back from GuardHandler: the unwind left our record at the head; take it off.
     SetChainHead(frame.record.Next);
     if (exceptionCode) *exceptionCode = frame.code;
+    return false;
+}
+
+#elif defined(__x86_64__)
+
+// GuardedCall(fn, context) calls fn(context) and returns 0. An exception that leaves fn reaches
+// GuardHandler, which unwinds the frames above the stub (running their unwind handlers) and
+// resumes at GuardResume with the exception code plus bit 32 as the result.
+extern "C" uint64_t OrvexGuardedCall(void (*fn)(void*), void* context);
+extern "C" char OrvexGuardResume[];
+
+extern "C" EXCEPTION_DISPOSITION OrvexGuardHandler(EXCEPTION_RECORD* record, void* establisherFrame,
+                                                   CONTEXT* context, void* dispatcherContext) {
+    if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) return ExceptionContinueSearch;
+    auto* dispatcher = static_cast<DISPATCHER_CONTEXT*>(dispatcherContext);
+    uint64_t result = (uint64_t{1} << 32) | record->ExceptionCode;
+    RtlUnwindEx(establisherFrame, OrvexGuardResume, record, reinterpret_cast<void*>(result), context,
+                dispatcher->HistoryTable);
+    return ExceptionContinueSearch;  // not reached
+}
+
+asm(R"(
+    .text
+    .globl OrvexGuardedCall
+    .globl OrvexGuardResume
+    .def OrvexGuardedCall; .scl 2; .type 32; .endef
+    .seh_proc OrvexGuardedCall
+OrvexGuardedCall:
+    subq $40, %rsp
+    .seh_stackalloc 40
+    .seh_endprologue
+    .seh_handler OrvexGuardHandler, @except
+    movq %rcx, %rax
+    movq %rdx, %rcx
+    callq *%rax
+    xorl %eax, %eax
+OrvexGuardResume:
+    nop
+    addq $40, %rsp
+    ret
+    .seh_endproc
+)");
+
+bool RunGuarded(void (*fn)(void*), void* context, uint32_t* exceptionCode) {
+    if (exceptionCode) *exceptionCode = 0;
+    if (!fn) return true;
+    uint64_t result = OrvexGuardedCall(fn, context);
+    if (result == 0) return true;
+    if (exceptionCode) *exceptionCode = static_cast<uint32_t>(result);
     return false;
 }
 

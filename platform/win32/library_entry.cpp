@@ -1,14 +1,15 @@
-// DLL entry point: the driver's attach and detach, without thread notifications.
+// DLL entry point: the library's attach and detach, without thread notifications. A non-null
+// reserved argument at detach means the process is ending.
 #include <windows.h>
 
 #include "platform/platform.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         DisableThreadLibraryCalls(instance);
         LibraryAttach();
     } else if (reason == DLL_PROCESS_DETACH) {
-        LibraryDetach();
+        LibraryDetach(reserved != nullptr);
     }
     return TRUE;
 }

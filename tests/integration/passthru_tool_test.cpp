@@ -26,14 +26,12 @@ ToolRun Passthru(const std::string& args, const std::string& outputDir) {
     return r;
 }
 
-std::string FolderOf(const std::string& path) { return path.substr(0, path.find_last_of("\\/")); }
-
 }  // namespace
 
 TEST(PassthruTool, VinDtcAndFlashAgainstTheSimulatedEcu) {
-    const std::string driver = PrepareDriverWithVciSim("passthru", "Orvex_J2534", kQuickProbeIni, "Timing=zero\n");
-    ASSERT_FALSE(driver.empty());
-    const std::string dir = FolderOf(driver);
+    const std::string dir = PrepareDriverFolder("passthru", "Orvex_J2534", kQuickProbeIni, "Timing=zero\n");
+    ASSERT_FALSE(dir.empty());
+    const std::string driver = JoinPath(dir, "Orvex_J2534" + std::string(platform::SharedLibrarySuffix()));
     const std::string image = JoinPath(dir, "image.bin");
     ASSERT_TRUE(platform::WriteWholeFile(image, std::string(10000, '\x5A')));
 

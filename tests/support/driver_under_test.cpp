@@ -20,11 +20,6 @@ std::string BuiltLibrary(const std::string& baseName) {
 }
 
 namespace {
-template <typename Fn>
-void Bind(void* lib, const char* name, Fn* out) {
-    *out = reinterpret_cast<Fn>(platform::GetLibrarySymbol(lib, name));
-}
-
 bool LoadDriverCopyInto(DriverUnderTest* d, const std::string& dir, const std::string& baseName, const char* iniText) {
     d->dir = dir;
     d->baseName = baseName;
@@ -39,23 +34,7 @@ bool LoadDriverCopyInto(DriverUnderTest* d, const std::string& dir, const std::s
         ADD_FAILURE() << "cannot load " << target;
         return false;
     }
-    Bind(d->handle, "PassThruOpen", &d->Open);
-    Bind(d->handle, "PassThruClose", &d->Close);
-    Bind(d->handle, "PassThruConnect", &d->Connect);
-    Bind(d->handle, "PassThruDisconnect", &d->Disconnect);
-    Bind(d->handle, "PassThruReadMsgs", &d->ReadMsgs);
-    Bind(d->handle, "PassThruWriteMsgs", &d->WriteMsgs);
-    Bind(d->handle, "PassThruStartPeriodicMsg", &d->StartPeriodicMsg);
-    Bind(d->handle, "PassThruStopPeriodicMsg", &d->StopPeriodicMsg);
-    Bind(d->handle, "PassThruStartMsgFilter", &d->StartMsgFilter);
-    Bind(d->handle, "PassThruStopMsgFilter", &d->StopMsgFilter);
-    Bind(d->handle, "PassThruSetProgrammingVoltage", &d->SetProgrammingVoltage);
-    Bind(d->handle, "PassThruReadVersion", &d->ReadVersion);
-    Bind(d->handle, "PassThruGetLastError", &d->GetLastError);
-    Bind(d->handle, "PassThruIoctl", &d->Ioctl);
-    if (!d->Open || !d->Close || !d->Connect || !d->Disconnect || !d->ReadMsgs || !d->WriteMsgs ||
-        !d->StartPeriodicMsg || !d->StopPeriodicMsg || !d->StartMsgFilter || !d->StopMsgFilter ||
-        !d->SetProgrammingVoltage || !d->ReadVersion || !d->GetLastError || !d->Ioctl) {
+    if (!BindJ2534Functions([&](const char* name) { return platform::GetLibrarySymbol(d->handle, name); }, d)) {
         ADD_FAILURE() << "an export is missing from " << target;
         return false;
     }
@@ -71,9 +50,7 @@ bool LoadDriverCopy(DriverUnderTest* d, const std::string& scenario, const std::
 std::string VciSimFileName() { return std::string("VciSim") + platform::SharedLibrarySuffix(); }
 
 namespace {
-// The driver's INI and the simulator beside it in dir.
-bool WriteVciSimFolder(const std::string& dir, const std::string& baseName, const std::string& iniText,
-                       const char* vciSimIni) {
+std::string DriverIniWithVciSim(const std::string& baseName, const std::string& iniText) {
     // The backend type must match the family the library's file name selects.
     std::string variant = baseName.find("TRX4820") != std::string::npos ? "TRX4820"
                           : baseName.compare(0, 3, "TVN") == 0        ? "TVN"
@@ -81,33 +58,39 @@ bool WriteVciSimFolder(const std::string& dir, const std::string& baseName, cons
     // The type comes first (its presets give way to the test's keys); the library name comes
     // last, so keys that the system's INI reader takes from the first section of a name (such
     // as [DpduSettings] KeepLoaded) stay with the test's own sections.
-    std::string ini = "[Backend]\nType=" + variant + "\n" + iniText + "\n[DpduSettings]\nDllName=" + VciSimFileName() + "\n";
+    return "[Backend]\nType=" + variant + "\n" + iniText + "\n[DpduSettings]\nDllName=" + VciSimFileName() + "\n";
+}
+
+// A fresh folder holding the simulator; empty when it cannot be copied. The folder must hold the
+// simulator before the driver loads: the INI names it.
+std::string FolderWithVciSim(const std::string& scenario, const char* vciSimIni) {
+    std::string dir = MakeScenarioDir(scenario);
     if (!CopyFileTo(JoinPath(TestBinDir(), VciSimFileName()), JoinPath(dir, VciSimFileName()))) {
         ADD_FAILURE() << "cannot copy the simulated VCI";
-        return false;
+        return {};
     }
     if (vciSimIni) platform::WriteWholeFile(JoinPath(dir, "VciSim.ini"), vciSimIni);
-    return platform::WriteWholeFile(JoinPath(dir, baseName + ".ini"), ini);
+    return dir;
 }
 }  // namespace
 
 bool LoadDriverWithVciSim(DriverUnderTest* d, const std::string& scenario, const std::string& baseName,
                           const std::string& iniText, const char* vciSimIni) {
-    // The folder must hold the simulator before the driver loads: the INI names it.
-    d->dir = MakeScenarioDir(scenario);
-    if (!WriteVciSimFolder(d->dir, baseName, iniText, vciSimIni)) return false;
-    return LoadDriverCopyInto(d, d->dir, baseName, nullptr);
+    d->dir = FolderWithVciSim(scenario, vciSimIni);
+    if (d->dir.empty()) return false;
+    return LoadDriverCopyInto(d, d->dir, baseName, DriverIniWithVciSim(baseName, iniText).c_str());
 }
 
-std::string PrepareDriverWithVciSim(const std::string& scenario, const std::string& baseName,
-                                    const std::string& iniText, const char* vciSimIni) {
-    const std::string dir = MakeScenarioDir(scenario);
-    const std::string driver = JoinPath(dir, baseName + platform::SharedLibrarySuffix());
-    if (!WriteVciSimFolder(dir, baseName, iniText, vciSimIni) || !CopyFileTo(BuiltLibrary("Orvex_J2534"), driver)) {
-        ADD_FAILURE() << "cannot lay out " << dir;
+std::string PrepareDriverFolder(const std::string& scenario, const std::string& baseName, const std::string& iniText,
+                                const char* vciSimIni) {
+    std::string dir = FolderWithVciSim(scenario, vciSimIni);
+    if (dir.empty()) return dir;
+    if (!CopyFileTo(BuiltLibrary("Orvex_J2534"), JoinPath(dir, baseName + platform::SharedLibrarySuffix()))) {
+        ADD_FAILURE() << "cannot copy the driver";
         return {};
     }
-    return driver;
+    platform::WriteWholeFile(JoinPath(dir, baseName + ".ini"), DriverIniWithVciSim(baseName, iniText));
+    return dir;
 }
 
 void UnloadDriverCopy(DriverUnderTest* d) {

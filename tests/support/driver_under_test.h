@@ -4,27 +4,12 @@
 
 #include <string>
 
-#include "common/j2534.h"
+#include "common/j2534_functions.h"
 
-struct DriverUnderTest {
+struct DriverUnderTest : J2534Functions {
     std::string dir;       // scenario folder
     std::string baseName;  // e.g. "Orvex_J2534"
     void* handle = nullptr;
-
-    PassThruOpenFn Open = nullptr;
-    PassThruCloseFn Close = nullptr;
-    PassThruConnectFn Connect = nullptr;
-    PassThruDisconnectFn Disconnect = nullptr;
-    PassThruReadMsgsFn ReadMsgs = nullptr;
-    PassThruWriteMsgsFn WriteMsgs = nullptr;
-    PassThruStartPeriodicMsgFn StartPeriodicMsg = nullptr;
-    PassThruStopPeriodicMsgFn StopPeriodicMsg = nullptr;
-    PassThruStartMsgFilterFn StartMsgFilter = nullptr;
-    PassThruStopMsgFilterFn StopMsgFilter = nullptr;
-    PassThruSetProgrammingVoltageFn SetProgrammingVoltage = nullptr;
-    PassThruReadVersionFn ReadVersion = nullptr;
-    PassThruGetLastErrorFn GetLastError = nullptr;
-    PassThruIoctlFn Ioctl = nullptr;
 
     std::string LastError() const;
     std::string LogPath() const;  // default log location: <dir>/Logs/<baseName>.log
@@ -43,10 +28,11 @@ void UnloadDriverCopy(DriverUnderTest* d);
 // the [Backend] Type line and the [DpduSettings] DllName line that select it.
 bool LoadDriverWithVciSim(DriverUnderTest* d, const std::string& scenario, const std::string& baseName,
                           const std::string& iniText, const char* vciSimIni);
-// The same folder without loading anything: for another process to load the driver from.
-// Returns the driver's path, empty (and a test failure) when the folder cannot be made.
-std::string PrepareDriverWithVciSim(const std::string& scenario, const std::string& baseName,
-                                    const std::string& iniText, const char* vciSimIni);
+// The folder of LoadDriverWithVciSim without loading the driver: a fresh scenario folder with
+// VciSim, its VciSim.ini (when not null), a copy of the driver named baseName and its INI.
+// Empty (with the test failed) when a copy cannot be made.
+std::string PrepareDriverFolder(const std::string& scenario, const std::string& baseName, const std::string& iniText,
+                                const char* vciSimIni);
 // File name of the simulated VCI library on this platform, e.g. "VciSim.dll".
 std::string VciSimFileName();
 

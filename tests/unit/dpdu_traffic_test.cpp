@@ -333,11 +333,12 @@ TEST_F(DpduTest, TvnCrashInLinkCreationProbesTheOtherArgumentOrders) {
     InitAndOpenModule();
     uint32_t hCLL = 0;
     // Order 2 hands the id over as the resource-data pointer: the library crashes on it too.
+    // Where pointers are wider than the id, orders 2 and 4 are never tried.
     EXPECT_EQ(GuardedCreateCll(1, nullptr, 0x300C0001, &hCLL, nullptr, 0, true), 0u);
     EXPECT_EQ(g_dpduApi.createOrder.load(), 3u);
     const std::string log = Log();
     EXPECT_NE(log.find("PDUCreateComLogicalLink exception=0x"), std::string::npos);
-    EXPECT_NE(log.find(" order=2 rid=806092801"), std::string::npos);
+    EXPECT_EQ(log.find(" order=2 rid=806092801") != std::string::npos, sizeof(void*) == 4);
     EXPECT_EQ(CountOf(Trace(), "PDUCreateComLogicalLink hMod=1"), 1u);
     // Without permission to probe, a crash is just the error.
     UseScenario("dpdu_crash_order_strict", "[Faults]\nCrash=PDUCreateComLogicalLink@1\n");

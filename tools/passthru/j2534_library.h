@@ -4,20 +4,10 @@
 
 #include <string>
 
-#include "common/j2534.h"
+#include "common/j2534_functions.h"
 
-struct J2534Library {
+struct J2534Library : J2534Functions {
     void* handle = nullptr;
-    PassThruOpenFn Open = nullptr;
-    PassThruCloseFn Close = nullptr;
-    PassThruConnectFn Connect = nullptr;
-    PassThruDisconnectFn Disconnect = nullptr;
-    PassThruReadMsgsFn ReadMsgs = nullptr;
-    PassThruWriteMsgsFn WriteMsgs = nullptr;
-    PassThruStartMsgFilterFn StartMsgFilter = nullptr;
-    PassThruReadVersionFn ReadVersion = nullptr;
-    PassThruGetLastErrorFn GetLastError = nullptr;
-    PassThruIoctlFn Ioctl = nullptr;
 
     // The library's own text for its last failure on this thread.
     std::string LastError() const;
