@@ -25,7 +25,7 @@ const COLORREF kBackgroundColour = RGB(245, 245, 245);
 const DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 const size_t kMaxProfileText = 2048;
 
-struct ControlSpec {
+struct ControlLayout {
     const wchar_t* windowClass;
     const wchar_t* text;
     int id;  // 0: never addressed
@@ -34,7 +34,7 @@ struct ControlSpec {
     int x, y, width, height;
 };
 
-const ControlSpec kControls[] = {
+const ControlLayout kControls[] = {
     {L"BUTTON", L"Bench", 0, BS_GROUPBOX, 0, 10, 10, 480, 62},
     {L"BUTTON", L"Enabled", kBenchBox, BS_AUTOCHECKBOX | WS_TABSTOP, 0, 22, 32, 80, 18},
     {L"STATIC", L"TimeoutMs:", 0, SS_LEFT, 0, 120, 32, 70, 18},
@@ -124,7 +124,7 @@ void ApplySettings(HWND window, PanelState* st) {
 
 void CreateControls(HWND window, PanelState* st) {
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
-    for (const ControlSpec& c : kControls) {
+    for (const ControlLayout& c : kControls) {
         HWND control = CreateWindowExW(c.exStyle, c.windowClass, c.text, WS_CHILD | WS_VISIBLE | c.style, c.x, c.y,
                                        c.width, c.height, window,
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
