@@ -5,7 +5,8 @@
 // the window class cannot be registered, 2 when no INI was found or the window cannot be
 // created, 3 when no INI can be written.
 #include <windows.h>
-#include <shellapi.h>
+
+#include <shellapi.h>  // after windows.h, which it needs
 
 #include <cwchar>
 #include <string>

@@ -97,10 +97,10 @@ PanelSettings ReadPanelSettings(const std::string& ini) {
     PanelSettings s;
     s.bench = ReadSwitch("Bench", "BenchEnabled", ini) || ReadSwitch("Bench", "Enabled", ini);
     s.profile = NormalizeProfile(platform::ProfileGetString("Profile", "Mode", "DEFAULT", ini));
-    s.noEcuTimeoutMs = platform::ProfileGetInt("Bench", "NoEcuTimeoutMs", 200, ini);
-    if (s.noEcuTimeoutMs < 1) s.noEcuTimeoutMs = 200;
-    s.batteryMilliVolts = platform::ProfileGetInt("BatteryConfig", "DefaultMilliVolts", 12100, ini);
-    if (s.batteryMilliVolts < 1) s.batteryMilliVolts = 12100;
+    s.noEcuTimeoutMs = platform::ProfileGetInt("Bench", "NoEcuTimeoutMs", kDefaultNoEcuTimeoutMs, ini);
+    if (s.noEcuTimeoutMs < 1) s.noEcuTimeoutMs = kDefaultNoEcuTimeoutMs;
+    s.batteryMilliVolts = platform::ProfileGetInt("BatteryConfig", "DefaultMilliVolts", kDefaultBatteryMilliVolts, ini);
+    if (s.batteryMilliVolts < 1) s.batteryMilliVolts = kDefaultBatteryMilliVolts;
     s.ignitionOn = platform::ProfileGetInt("Ignition", "ForceIgnitionOn", 0, ini) != 0;
     return s;
 }

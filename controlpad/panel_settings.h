@@ -30,12 +30,16 @@ PanelIniFiles ChoosePanelInis(const std::string& programPath, const std::string&
 // True when one listed file takes a throw-away key, which is removed again at once.
 bool ProbeWritable(const PanelIniFiles& files);
 
+// What the number fields hold when the INI or the user gives no positive number.
+constexpr int kDefaultNoEcuTimeoutMs = 200;
+constexpr int kDefaultBatteryMilliVolts = 12100;
+
 // What the window shows.
 struct PanelSettings {
     bool bench = false;
     std::string profile = "DEFAULT";  // upper-case
-    int noEcuTimeoutMs = 200;
-    int batteryMilliVolts = 12100;
+    int noEcuTimeoutMs = kDefaultNoEcuTimeoutMs;
+    int batteryMilliVolts = kDefaultBatteryMilliVolts;
     bool ignitionOn = false;
 };
 PanelSettings ReadPanelSettings(const std::string& activeIni);

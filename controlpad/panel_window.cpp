@@ -109,8 +109,8 @@ void ApplySettings(HWND window, PanelState* st) {
     s.bench = IsChecked(window, kBenchBox);
     s.profile = NormalizeProfile(ControlText(window, kProfileList));
     ShowMode(window, st, s.bench);
-    s.noEcuTimeoutMs = FieldNumber(ControlText(window, kTimeoutEdit), 200);
-    s.batteryMilliVolts = FieldNumber(ControlText(window, kBatteryEdit), 12100);
+    s.noEcuTimeoutMs = FieldNumber(ControlText(window, kTimeoutEdit), kDefaultNoEcuTimeoutMs);
+    s.batteryMilliVolts = FieldNumber(ControlText(window, kBatteryEdit), kDefaultBatteryMilliVolts);
     s.ignitionOn = IsChecked(window, kIgnitionBox);
     WritePanelSettings(st->files, s);
     if (s.bench) {
@@ -125,9 +125,9 @@ void ApplySettings(HWND window, PanelState* st) {
 void CreateControls(HWND window, PanelState* st) {
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
     for (const ControlLayout& c : kControls) {
-        HWND control = CreateWindowExW(c.exStyle, c.windowClass, c.text, WS_CHILD | WS_VISIBLE | c.style, c.x, c.y,
-                                       c.width, c.height, window,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
+        HWND control =
+            CreateWindowExW(c.exStyle, c.windowClass, c.text, WS_CHILD | WS_VISIBLE | c.style, c.x, c.y, c.width,
+                            c.height, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
         if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(st->font), FALSE);
     }
     for (const wchar_t* item : kProfiles)
@@ -144,9 +144,9 @@ void OnCreate(HWND window, PanelState* st) {
         dpi = GetDeviceCaps(dc, LOGPIXELSY);
         ReleaseDC(nullptr, dc);
     }
-    st->font = CreateFontW(-MulDiv(10, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                           L"Segoe UI");
+    st->font =
+        CreateFontW(-MulDiv(10, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");
     st->background = CreateSolidBrush(kBackgroundColour);
     CreateControls(window, st);
     LoadSettings(window, st);
@@ -232,9 +232,8 @@ bool RegisterPanelClass(HINSTANCE instance) {
 HWND CreatePanelWindow(HINSTANCE instance, PanelState* state) {
     RECT r{0, 0, 520, 190};
     AdjustWindowRectEx(&r, kWindowStyle, FALSE, WS_EX_TOPMOST);
-    HWND window = CreateWindowExW(WS_EX_TOPMOST, kPanelClass, L"MIVRA J2534 VCI Controls", kWindowStyle,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, nullptr, nullptr,
-                                  instance, state);
+    HWND window = CreateWindowExW(WS_EX_TOPMOST, kPanelClass, L"MIVRA J2534 VCI Controls", kWindowStyle, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, nullptr, nullptr, instance, state);
     if (!window) return nullptr;
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);

@@ -105,7 +105,8 @@ bool FindValue(const std::string& iniPath, const std::string& section, const std
     std::string k, v;
     KeyLine(lines[at].text, &k, &v);
     // One pair of enclosing quotes is not part of the value.
-    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) v = v.substr(1, v.size() - 2);
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        v = v.substr(1, v.size() - 2);
     *value = v;
     return true;
 }

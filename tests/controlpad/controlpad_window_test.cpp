@@ -145,12 +145,12 @@ struct ExpectedControl {
 };
 
 const ExpectedControl kLayout[] = {
-    {L"Button", "Bench", 0, 10, 10, 480, 62},        {L"Button", "Enabled", 1301, 22, 32, 80, 18},
-    {L"Static", "TimeoutMs:", 0, 120, 32, 70, 18},   {L"Edit", nullptr, 1303, 195, 28, 60, 22},
-    {L"Static", "Batt mV:", 0, 260, 32, 55, 18},     {L"Edit", nullptr, 1305, 315, 28, 70, 22},
-    {L"Button", "GENERAL", 0, 10, 78, 480, 96},      {L"Button", "Ignition ON", 1401, 22, 104, 110, 18},
-    {L"Static", "Profile:", 0, 125, 104, 50, 18},    {L"ComboBox", nullptr, 1501, 185, 100, 105, 0},
-    {L"Static", "Mode:", 0, 320, 104, 45, 18},       {L"ComboBox", nullptr, 1001, 360, 100, 120, 0},
+    {L"Button", "Bench", 0, 10, 10, 480, 62},      {L"Button", "Enabled", 1301, 22, 32, 80, 18},
+    {L"Static", "TimeoutMs:", 0, 120, 32, 70, 18}, {L"Edit", nullptr, 1303, 195, 28, 60, 22},
+    {L"Static", "Batt mV:", 0, 260, 32, 55, 18},   {L"Edit", nullptr, 1305, 315, 28, 70, 22},
+    {L"Button", "GENERAL", 0, 10, 78, 480, 96},    {L"Button", "Ignition ON", 1401, 22, 104, 110, 18},
+    {L"Static", "Profile:", 0, 125, 104, 50, 18},  {L"ComboBox", nullptr, 1501, 185, 100, 105, 0},
+    {L"Static", "Mode:", 0, 320, 104, 45, 18},     {L"ComboBox", nullptr, 1001, 360, 100, 120, 0},
 };
 
 struct LayoutSearch {
@@ -268,10 +268,14 @@ TEST(ControlpadWindow, ShowsTheSettingsAndWritesEveryChange) {
 
     // Every key of a bench apply with the XENTRY profile, in both files.
     ASSERT_TRUE(ClickBoxTo(panel, bench, true));
-    Keys keys = {{"Profile/Mode", "XENTRY"},          {"PCMflash/PCMflashEnabled", "0"},
-                 {"Bench/BenchEnabled", "1"},          {"Bench/NoEcuMode", "1"},
-                 {"BatteryConfig/AlwaysOverride", "1"}, {"Bench/NoEcuTimeoutMs", "200"},
-                 {"BatteryConfig/DefaultMilliVolts", "13000"}, {"Ignition/ForceIgnitionOn", "1"},
+    Keys keys = {{"Profile/Mode", "XENTRY"},
+                 {"PCMflash/PCMflashEnabled", "0"},
+                 {"Bench/BenchEnabled", "1"},
+                 {"Bench/NoEcuMode", "1"},
+                 {"BatteryConfig/AlwaysOverride", "1"},
+                 {"Bench/NoEcuTimeoutMs", "200"},
+                 {"BatteryConfig/DefaultMilliVolts", "13000"},
+                 {"Ignition/ForceIgnitionOn", "1"},
                  {"Odis/UseSendRecvIso15765", "-"}};
     for (const char* key : kXentryKeys) keys[std::string("Xentry/") + key] = "1";
     ExpectKeys(files, keys, "bench checked");
@@ -363,9 +367,10 @@ TEST(ControlpadWindow, IniPathOutsideTheFolderAndTheParentsEnd) {
     const std::string orvex = WriteIni(dir, "Orvex_J2534.ini", "[Bench]\r\nBenchEnabled=0\r\n");
     const std::string trx = WriteIni(dir, "TRX4820_J2534.ini", "[Profile]\r\nMode=XENTRY\r\n");
     platform::CreateOneDirectory(JoinPath(dir, "elsewhere"));
-    const std::string own = WriteIni(JoinPath(dir, "elsewhere"), "panel.ini",
-                                     "[Bench]\r\nBenchEnabled=1\r\nNoEcuTimeoutMs=300\r\n[Profile]\r\nMode=das\r\n"
-                                     "[BatteryConfig]\r\nDefaultMilliVolts=11800\r\n[Ignition]\r\nForceIgnitionOn=0\r\n");
+    const std::string own =
+        WriteIni(JoinPath(dir, "elsewhere"), "panel.ini",
+                 "[Bench]\r\nBenchEnabled=1\r\nNoEcuTimeoutMs=300\r\n[Profile]\r\nMode=das\r\n"
+                 "[BatteryConfig]\r\nDefaultMilliVolts=11800\r\n[Ignition]\r\nForceIgnitionOn=0\r\n");
     // A process that stays until the test ends it stands in for the program that started the panel.
     PanelProcess parent;
     ASSERT_TRUE(StartOnTestDesktop(JoinPath(TestBinDir(), "record_args.exe"), "", &parent, true));

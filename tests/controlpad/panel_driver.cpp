@@ -93,8 +93,8 @@ bool StartOnTestDesktop(const std::string& exe, const std::string& args, PanelPr
     si.cb = sizeof si;
     si.lpDesktop = &desktop[0];
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, suspended ? CREATE_SUSPENDED : 0, nullptr,
-                        nullptr, &si, &pi))
+    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, suspended ? CREATE_SUSPENDED : 0, nullptr, nullptr,
+                        &si, &pi))
         return false;
     CloseHandle(pi.hThread);
     p->process = pi.hProcess;

@@ -30,10 +30,14 @@ struct BitWriter {
 
 // Fixed Huffman code of a literal/length symbol.
 void PutSymbol(BitWriter& w, int symbol) {
-    if (symbol < 144) w.PutCode(0x30 + symbol, 8);
-    else if (symbol < 256) w.PutCode(0x190 + symbol - 144, 9);
-    else if (symbol < 280) w.PutCode(symbol - 256, 7);
-    else w.PutCode(0xC0 + symbol - 280, 8);
+    if (symbol < 144)
+        w.PutCode(0x30 + symbol, 8);
+    else if (symbol < 256)
+        w.PutCode(0x190 + symbol - 144, 9);
+    else if (symbol < 280)
+        w.PutCode(symbol - 256, 7);
+    else
+        w.PutCode(0xC0 + symbol - 280, 8);
 }
 
 const int kLengthBase[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,

@@ -1,8 +1,9 @@
 // The control panel's INI rules without its window: options, which files, what is shown and
 // what each change writes.
+#include "controlpad/panel_settings.h"
+
 #include <gtest/gtest.h>
 
-#include "controlpad/panel_settings.h"
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"
 
@@ -21,8 +22,8 @@ std::string Value(const std::string& file, const char* section, const char* key)
 }  // namespace
 
 TEST(PanelOptions, FirstOccurrenceWinsAndIniPathBeatsIni) {
-    PanelOptions o = ParsePanelOptions({"--ini", "b.ini", "--inipath", "a.ini", "--inipath", "c.ini",
-                                        "--stopevent", "Stop", "--parentpid", "1234", "--parentpid", "99"});
+    PanelOptions o = ParsePanelOptions({"--ini", "b.ini", "--inipath", "a.ini", "--inipath", "c.ini", "--stopevent",
+                                        "Stop", "--parentpid", "1234", "--parentpid", "99"});
     EXPECT_EQ(o.iniPath, "a.ini");
     EXPECT_EQ(o.stopEvent, "Stop");
     EXPECT_TRUE(o.hasParentPid);
@@ -93,9 +94,10 @@ TEST(PanelSettingsRead, DefaultsAliasesAndValuesBelowOne) {
     EXPECT_EQ(s.batteryMilliVolts, 12100);
     EXPECT_FALSE(s.ignitionOn);
 
-    s = ReadPanelSettings(Ini(dir, "set.ini",
-                              "[Bench]\r\nBenchEnabled=0\r\nEnabled=1\r\nNoEcuTimeoutMs=-3\r\n[Profile]\r\nMode= \tpcmflash\r\n"
-                              "[BatteryConfig]\r\nDefaultMilliVolts=0\r\n[Ignition]\r\nForceIgnitionOn=1\r\n"));
+    s = ReadPanelSettings(
+        Ini(dir, "set.ini",
+            "[Bench]\r\nBenchEnabled=0\r\nEnabled=1\r\nNoEcuTimeoutMs=-3\r\n[Profile]\r\nMode= \tpcmflash\r\n"
+            "[BatteryConfig]\r\nDefaultMilliVolts=0\r\n[Ignition]\r\nForceIgnitionOn=1\r\n"));
     EXPECT_TRUE(s.bench);  // BenchEnabled=0 falls back to Enabled
     EXPECT_EQ(s.profile, "PCMFLASH");
     EXPECT_EQ(s.noEcuTimeoutMs, 200);
@@ -103,11 +105,13 @@ TEST(PanelSettingsRead, DefaultsAliasesAndValuesBelowOne) {
     EXPECT_TRUE(s.ignitionOn);
 
     // The driver's own spellings: a bench switch written as a word, a profile under another name.
-    s = ReadPanelSettings(Ini(dir, "words.ini", "[Bench]\r\nBenchEnabled=Yes\r\nNoEcuTimeoutMs=450\r\n[Profile]\r\nMode=mb\r\n"));
+    s = ReadPanelSettings(
+        Ini(dir, "words.ini", "[Bench]\r\nBenchEnabled=Yes\r\nNoEcuTimeoutMs=450\r\n[Profile]\r\nMode=mb\r\n"));
     EXPECT_TRUE(s.bench);
     EXPECT_EQ(s.profile, "XENTRY");
     EXPECT_EQ(s.noEcuTimeoutMs, 450);
-    s = ReadPanelSettings(Ini(dir, "off.ini", "[Bench]\r\nBenchEnabled=off\r\nEnabled=false\r\n[Profile]\r\nMode=\r\n"));
+    s = ReadPanelSettings(
+        Ini(dir, "off.ini", "[Bench]\r\nBenchEnabled=off\r\nEnabled=false\r\n[Profile]\r\nMode=\r\n"));
     EXPECT_FALSE(s.bench);
     EXPECT_EQ(s.profile, "DEFAULT");
 }
