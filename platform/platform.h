@@ -127,6 +127,10 @@ std::string ProfileGetString(const std::string& section, const std::string& key,
                              const std::string& iniPath, size_t bufferSize = 256);
 bool ProfileWriteString(const std::string& section, const std::string& key, const std::string& value,
                         const std::string& iniPath);
+// Removes a key, or a section with all its keys. True when it is gone afterwards (also when it
+// was never there); false when the file cannot be written.
+bool ProfileDeleteKey(const std::string& section, const std::string& key, const std::string& iniPath);
+bool ProfileDeleteSection(const std::string& section, const std::string& iniPath);
 // Makes earlier writes visible to other processes that read the file.
 void ProfileFlush(const std::string& iniPath);
 

@@ -72,22 +72,43 @@ size_t FindSection(const std::vector<Line>& lines, const std::string& section) {
     return std::string::npos;
 }
 
+// Index of the next section header after a body that starts at body, or the line count.
+size_t SectionEnd(const std::vector<Line>& lines, size_t body) {
+    std::string name;
+    size_t i = body;
+    while (i < lines.size() && !SectionHeader(lines[i].text, &name)) ++i;
+    return i;
+}
+
+// Index of the first line in [body, end) that sets key, or npos.
+size_t FindKeyLine(const std::vector<Line>& lines, size_t body, size_t end, const std::string& key) {
+    std::string k, v;
+    for (size_t i = body; i < end; ++i)
+        if (KeyLine(lines[i].text, &k, &v) && SameNoCase(k, key)) return i;
+    return std::string::npos;
+}
+
+bool WriteLines(const std::string& iniPath, const std::vector<Line>& lines) {
+    std::string out;
+    for (const Line& l : lines) out += l.text + l.end;
+    return WriteWholeFile(iniPath, out);
+}
+
 bool FindValue(const std::string& iniPath, const std::string& section, const std::string& key, std::string* value) {
     std::string data;
     if (iniPath.empty() || !ReadWholeFile(iniPath, &data)) return false;
     const std::vector<Line> lines = SplitLines(data);
-    std::string name, k, v;
-    for (size_t i = FindSection(lines, section); i < lines.size(); ++i) {
-        if (SectionHeader(lines[i].text, &name)) break;
-        if (KeyLine(lines[i].text, &k, &v) && SameNoCase(k, key)) {
-            // One pair of enclosing quotes is not part of the value.
-            if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
-                v = v.substr(1, v.size() - 2);
-            *value = v;
-            return true;
-        }
-    }
-    return false;
+    size_t body = FindSection(lines, section);
+    if (body == std::string::npos) return false;
+    size_t at = FindKeyLine(lines, body, SectionEnd(lines, body), key);
+    if (at == std::string::npos) return false;
+    std::string k, v;
+    KeyLine(lines[at].text, &k, &v);
+    // One pair of enclosing quotes is not part of the value.
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        v = v.substr(1, v.size() - 2);
+    *value = v;
+    return true;
 }
 
 }  // namespace
@@ -128,27 +149,47 @@ bool ProfileWriteString(const std::string& section, const std::string& key, cons
         if (!lines.empty() && lines.back().end.empty()) lines.back().end = "\r\n";
         lines.push_back({"[" + section + "]", "\r\n"});
         lines.push_back({key + "=" + value, "\r\n"});
-    } else {
-        std::string name, k, v;
-        size_t insertAt = body;  // after the section's last non-blank line
-        bool replaced = false;
-        for (size_t i = body; i < lines.size(); ++i) {
-            if (SectionHeader(lines[i].text, &name)) break;
-            if (KeyLine(lines[i].text, &k, &v) && SameNoCase(k, key)) {
-                lines[i].text = k + "=" + value;
-                replaced = true;
-                break;
-            }
-            if (!Trim(lines[i].text).empty()) insertAt = i + 1;
-        }
-        if (!replaced) {
-            if (insertAt > 0 && lines[insertAt - 1].end.empty()) lines[insertAt - 1].end = "\r\n";
-            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), Line{key + "=" + value, "\r\n"});
-        }
+        return WriteLines(iniPath, lines);
     }
-    std::string out;
-    for (const Line& l : lines) out += l.text + l.end;
-    return WriteWholeFile(iniPath, out);
+    const size_t end = SectionEnd(lines, body);
+    size_t at = FindKeyLine(lines, body, end, key);
+    if (at != std::string::npos) {
+        std::string k, v;
+        KeyLine(lines[at].text, &k, &v);
+        lines[at].text = k + "=" + value;
+        return WriteLines(iniPath, lines);
+    }
+    size_t insertAt = body;  // after the section's last non-blank line
+    for (size_t i = body; i < end; ++i)
+        if (!Trim(lines[i].text).empty()) insertAt = i + 1;
+    if (insertAt > 0 && lines[insertAt - 1].end.empty()) lines[insertAt - 1].end = "\r\n";
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), Line{key + "=" + value, "\r\n"});
+    return WriteLines(iniPath, lines);
+}
+
+bool ProfileDeleteKey(const std::string& section, const std::string& key, const std::string& iniPath) {
+    if (iniPath.empty() || section.empty() || key.empty()) return false;
+    std::string data;
+    if (!ReadWholeFile(iniPath, &data)) return true;
+    std::vector<Line> lines = SplitLines(data);
+    size_t body = FindSection(lines, section);
+    if (body == std::string::npos) return true;
+    size_t at = FindKeyLine(lines, body, SectionEnd(lines, body), key);
+    if (at == std::string::npos) return true;
+    lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(at));
+    return WriteLines(iniPath, lines);
+}
+
+bool ProfileDeleteSection(const std::string& section, const std::string& iniPath) {
+    if (iniPath.empty() || section.empty()) return false;
+    std::string data;
+    if (!ReadWholeFile(iniPath, &data)) return true;
+    std::vector<Line> lines = SplitLines(data);
+    size_t body = FindSection(lines, section);
+    if (body == std::string::npos) return true;
+    lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(body - 1),
+                lines.begin() + static_cast<std::ptrdiff_t>(SectionEnd(lines, body)));
+    return WriteLines(iniPath, lines);
 }
 
 void ProfileFlush(const std::string&) {

@@ -36,6 +36,16 @@ bool ProfileWriteString(const std::string& section, const std::string& key, cons
                                       Widen(iniPath).c_str()) != 0;
 }
 
+bool ProfileDeleteKey(const std::string& section, const std::string& key, const std::string& iniPath) {
+    if (iniPath.empty() || section.empty() || key.empty()) return false;
+    return WritePrivateProfileStringW(Widen(section).c_str(), Widen(key).c_str(), nullptr, Widen(iniPath).c_str()) != 0;
+}
+
+bool ProfileDeleteSection(const std::string& section, const std::string& iniPath) {
+    if (iniPath.empty() || section.empty()) return false;
+    return WritePrivateProfileStringW(Widen(section).c_str(), nullptr, nullptr, Widen(iniPath).c_str()) != 0;
+}
+
 void ProfileFlush(const std::string& iniPath) {
     if (!iniPath.empty()) WritePrivateProfileStringW(nullptr, nullptr, nullptr, Widen(iniPath).c_str());
 }

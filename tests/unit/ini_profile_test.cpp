@@ -69,3 +69,25 @@ TEST(IniProfile, WriteReplacesFirstKeyAndKeepsTheRest) {
     // The new key lands in its own section, before the next one.
     EXPECT_LT(text.find("NewKey=v"), text.find("[Bench]"));
 }
+
+TEST(IniProfile, DeleteKeyAndSectionKeepTheRest) {
+    std::string ini = WriteIni(
+        "; panel\r\n[Bench]\r\nBenchEnabled=1\r\n[__Probe]\r\n_w=1\r\nother=2\r\n[Ignition]\r\nForceIgnitionOn=0\r\n");
+    ASSERT_TRUE(platform::ProfileDeleteKey("__probe", "_W", ini));
+    platform::ProfileFlush(ini);
+    EXPECT_EQ(platform::ProfileGetString("__Probe", "_w", "gone", ini), "gone");
+    EXPECT_EQ(platform::ProfileGetInt("__Probe", "other", -1, ini), 2);
+    ASSERT_TRUE(platform::ProfileDeleteSection("__PROBE", ini));
+    platform::ProfileFlush(ini);
+    EXPECT_EQ(platform::ProfileGetInt("__Probe", "other", -1, ini), -1);
+    EXPECT_EQ(platform::ProfileGetInt("Bench", "BenchEnabled", -1, ini), 1);
+    EXPECT_EQ(platform::ProfileGetInt("Ignition", "ForceIgnitionOn", -1, ini), 0);
+    const std::string text = ReadFileText(ini);
+    EXPECT_EQ(text.find("__Probe"), std::string::npos);
+    EXPECT_NE(text.find("; panel"), std::string::npos);
+    // What is not there counts as deleted; the file stays as it is.
+    EXPECT_TRUE(platform::ProfileDeleteKey("Bench", "Missing", ini));
+    EXPECT_TRUE(platform::ProfileDeleteSection("Missing", ini));
+    platform::ProfileFlush(ini);
+    EXPECT_EQ(ReadFileText(ini), text);
+}

@@ -1,0 +1,33 @@
+#include "controlpad/watcher.h"
+
+namespace {
+
+DWORD WINAPI WatchThread(void* param) {
+    PanelWatcher* w = static_cast<PanelWatcher*>(param);
+    DWORD hit = WaitForMultipleObjects(w->count, w->waitOn, FALSE, INFINITE);
+    if (hit != WAIT_OBJECT_0) PostMessageW(w->window, WM_CLOSE, 0, 0);
+    return 0;
+}
+
+}  // namespace
+
+void StartWatcher(PanelWatcher* w, HWND window, HANDLE stopEvent, HANDLE parentProcess) {
+    if (!stopEvent && !parentProcess) return;
+    w->window = window;
+    w->waitOn[0] = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!w->waitOn[0]) return;
+    w->count = 1;
+    if (stopEvent) w->waitOn[w->count++] = stopEvent;
+    if (parentProcess) w->waitOn[w->count++] = parentProcess;
+    w->thread = CreateThread(nullptr, 0, WatchThread, w, 0, nullptr);
+}
+
+void StopWatcher(PanelWatcher* w) {
+    if (w->thread) {
+        SetEvent(w->waitOn[0]);
+        WaitForSingleObject(w->thread, INFINITE);
+        CloseHandle(w->thread);
+    }
+    if (w->waitOn[0]) CloseHandle(w->waitOn[0]);
+    *w = PanelWatcher{};
+}
