@@ -164,9 +164,12 @@ void Gateway::AcceptTesters() {
         platform::SocketSetNoDelay(s);
         auto c = std::make_shared<Connection>();
         c->socket = s;
-        std::lock_guard<std::mutex> lock(lock_);
-        connections_.push_back(c);
-        threads_.emplace_back(&Gateway::Serve, this, c);
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            connections_.push_back(c);
+            threads_.emplace_back(&Gateway::Serve, this, c);
+        }
+        receivedSignal_.notify_all();
     }
 }
 
@@ -357,6 +360,12 @@ bool Gateway::WaitForReceived(uint16_t payloadType, size_t count, uint32_t timeo
 unsigned Gateway::Connections() const {
     std::lock_guard<std::mutex> lock(lock_);
     return static_cast<unsigned>(connections_.size());
+}
+
+bool Gateway::WaitForConnections(unsigned count, uint32_t timeoutMs) const {
+    std::unique_lock<std::mutex> lock(lock_);
+    return receivedSignal_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                    [&] { return connections_.size() >= count; });
 }
 
 bool Gateway::SendRaw(const Bytes& bytes) {

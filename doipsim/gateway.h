@@ -77,6 +77,8 @@ public:
     // Waits until count messages of the payload type have been received; false after timeoutMs.
     bool WaitForReceived(uint16_t payloadType, size_t count, uint32_t timeoutMs) const;
     unsigned Connections() const;
+    // Waits until count tester connections have been accepted; false after timeoutMs.
+    bool WaitForConnections(unsigned count, uint32_t timeoutMs) const;
     unsigned DiscoveryRequests() const { return discoveryRequests_.load(); }
 
     // Sends to the most recent tester connection.
@@ -106,7 +108,7 @@ private:
     std::thread acceptThread_;
 
     mutable std::mutex lock_;  // connections_, threads_, received_
-    mutable std::condition_variable receivedSignal_;
+    mutable std::condition_variable receivedSignal_;  // a message or a connection came in
     std::vector<std::shared_ptr<Connection>> connections_;
     std::vector<std::thread> threads_;
     std::vector<Bytes> received_;

@@ -1,0 +1,268 @@
+// A connected client's traffic: what the receive thread does with each kind of message, the
+// log limits, the bounded queue, the end of the connection, and closing while threads wait.
+#include <chrono>
+#include <thread>
+
+#include "tests/unit/doip_fixture.h"
+#include "tests/unit/dpdu_fixture.h"
+
+namespace {
+
+// Waits until the client holds n queued messages; false after a few seconds.
+bool WaitForQueued(DoipClient* c, size_t n) {
+    for (int i = 0; i < 500; ++i) {
+        {
+            std::lock_guard<std::mutex> lock(c->queueLock);
+            if (c->receiveQueue.size() >= n) return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// A diagnostic message from the engine ECU to the tester carrying data.
+std::vector<uint8_t> FromEngine(std::vector<uint8_t> data) {
+    std::vector<uint8_t> p = {0x00, 0x10, 0x0E, 0x80};
+    p.insert(p.end(), data.begin(), data.end());
+    return p;
+}
+
+}  // namespace
+
+TEST_F(DoipTest, AliveCheckIsAnsweredWithTheSourceAddress) {
+    doipsim::GatewayConfig gc;
+    gc.aliveCheckIntervalMs = 40;
+    doipsim::Gateway& g = StartGateway(gc);
+    ASSERT_TRUE(Connect(ClientConfig()));
+    ASSERT_TRUE(g.WaitForReceived(0x0008, 2, 5000));
+    for (const auto& m : g.Received())
+        if (m[2] == 0x00 && m[3] == 0x08) {
+            EXPECT_EQ(m, Bytes({0x02, 0xFD, 0x00, 0x08, 0, 0, 0, 2, 0x0E, 0x80}));
+        }
+    // Alive checks do not disturb the diagnostic traffic.
+    EXPECT_EQ(Exchange(Bytes({0x3E, 0x00})), Bytes({0x7E, 0x00}));
+}
+
+TEST_F(DoipTest, DiagnosticMessagesShorterThanTheirAddressesAreDropped) {
+    doipsim::Gateway& g = StartGateway();
+    ASSERT_TRUE(Connect(ClientConfig()));
+    ASSERT_TRUE(g.Send(0x8001, Bytes({0x00, 0x10, 0x0E})));  // 3 bytes: dropped
+    ASSERT_TRUE(g.Send(0x8001, Bytes({0x00, 0x10, 0x0E, 0x80})));  // 4 bytes: empty user data
+    ASSERT_TRUE(g.Send(0x8001, FromEngine({0xAA})));
+    std::vector<uint8_t> data = {0xFF};
+    std::string error;
+    ASSERT_TRUE(DoipReceive(client_, 2000, &data, &error)) << error;
+    EXPECT_TRUE(data.empty());
+    ASSERT_TRUE(DoipReceive(client_, 2000, &data, &error)) << error;
+    EXPECT_EQ(data, Bytes({0xAA}));
+    EXPECT_FALSE(DoipReceive(client_, 0, &data, &error));
+    EXPECT_EQ(error, "NativeDoIP: timeout");
+}
+
+TEST_F(DoipTest, OtherMessagesAreLoggedAndActivationAnswersCount) {
+    doipsim::Gateway& g = StartGateway();
+    DoipConfig cfg = ClientConfig();
+    cfg.doRoutingActivation = false;
+    ASSERT_TRUE(Connect(cfg));
+    ASSERT_TRUE(g.WaitForConnections(1, 5000));
+    ASSERT_TRUE(g.Send(0x1234, Bytes({1, 2})));
+    ASSERT_TRUE(g.Send(0x0006, Bytes({0x0E, 0x80, 0x10, 0x10, 0x10, 0, 0, 0, 0})));
+    ASSERT_TRUE(g.Send(0x8003, Bytes({0x00, 0x10, 0x0E, 0x80, 0x03})));
+    ASSERT_TRUE(g.Send(0x8002, Bytes({0x00, 0x10, 0x0E, 0x80, 0x00})));  // the fourth: not logged
+    ASSERT_TRUE(g.Send(0x8001, FromEngine({0x01})));
+    std::vector<uint8_t> data;
+    std::string error;
+    ASSERT_TRUE(DoipReceive(client_, 2000, &data, &error)) << error;
+    const std::string log = Log();
+    EXPECT_NE(log.find("NativeDoIP: rx payloadType=0x1234 len=2\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("NativeDoIP: rx routing activation response payload=0e 80 10 10 10 00 00 00 00\r\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("NativeDoIP: rx ack payloadType=0x8003 payload=00 10 0e 80 03\r\n"), std::string::npos);
+    EXPECT_EQ(CountOf(log, "NativeDoIP: rx ack payloadType=0x8002"), 0u);
+}
+
+TEST_F(DoipTest, OnlyTheFirstFiveDiagnosticMessagesEachWayAreLogged) {
+    StartGateway();
+    ASSERT_TRUE(Connect(ClientConfig()));
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(Exchange(Bytes({0x3E, 0x00})), Bytes({0x7E, 0x00}));
+    const std::string log = Log();
+    EXPECT_EQ(CountOf(log, "NativeDoIP: tx diag #"), 5u);
+    EXPECT_EQ(CountOf(log, "NativeDoIP: rx diag #"), 5u);
+    EXPECT_NE(log.find("NativeDoIP: tx diag #5 size=2 data=3e 00\r\n"), std::string::npos);
+    EXPECT_NE(log.find("NativeDoIP: rx diag #5 size=2 data=7e 00\r\n"), std::string::npos);
+    EXPECT_EQ(CountOf(log, "NativeDoIP: rx ack payloadType=0x8002"), 3u);
+}
+
+TEST_F(DoipTest, LongDataIsShownCutInTheLog) {
+    doipsim::GatewayConfig gc;
+    gc.ecus[0].dids[0xF1A0] = std::vector<uint8_t>(100, 0x5A);
+    StartGateway(gc);
+    ASSERT_TRUE(Connect(ClientConfig()));
+    std::vector<uint8_t> answer = Exchange(Bytes({0x22, 0xF1, 0xA0}));
+    EXPECT_EQ(answer.size(), 103u);
+    std::string shown = "62 f1 a0";
+    for (int i = 0; i < 29; ++i) shown += " 5a";
+    EXPECT_NE(Log().find("NativeDoIP: rx diag #1 size=103 data=" + shown + " ...\r\n"), std::string::npos);
+}
+
+TEST_F(DoipTest, QueuedDataOutlivesTheConnection) {
+    doipsim::Gateway& g = StartGateway();
+    ASSERT_TRUE(Connect(ClientConfig()));
+    ASSERT_TRUE(g.Send(0x8001, FromEngine({0x01})));
+    ASSERT_TRUE(g.Send(0x8001, FromEngine({0x02})));
+    ASSERT_TRUE(WaitForQueued(client_, 2));
+    g.CloseConnection();
+    std::vector<uint8_t> data;
+    std::string error;
+    ASSERT_TRUE(DoipReceive(client_, 2000, &data, &error));
+    EXPECT_EQ(data, Bytes({0x01}));
+    ASSERT_TRUE(DoipReceive(client_, 2000, &data, &error));
+    EXPECT_EQ(data, Bytes({0x02}));
+    EXPECT_FALSE(DoipReceive(client_, 2000, &data, &error));
+    EXPECT_EQ(error, "NativeDoIP: connection closed");
+    const uint8_t request[] = {0x3E, 0x00};
+    EXPECT_FALSE(DoipSendDiagnostic(client_, request, 2, &error));
+    EXPECT_EQ(error, "NativeDoIP: TCP send failed");
+}
+
+// Misbehaviour after routing is active: whatever breaks the stream ends the connection, and
+// readers learn it instead of waiting.
+TEST_F(DoipTest, GatewayMisbehavingOnDiagnosticTraffic) {
+    using doipsim::Misbehaviour;
+    for (Misbehaviour how : {Misbehaviour::TruncatedHeader, Misbehaviour::OversizedLength,
+                             Misbehaviour::CloseMidMessage, Misbehaviour::Silent}) {
+        doipsim::GatewayConfig gc;
+        gc.misbehaviour = how;
+        gc.misbehaveOnDiagnostic = true;
+        StartGateway(gc);
+        ASSERT_TRUE(Connect(ClientConfig()));
+        const uint8_t request[] = {0x22, 0xF1, 0x90};
+        std::string error;
+        ASSERT_TRUE(DoipSendDiagnostic(client_, request, sizeof request, &error));
+        std::vector<uint8_t> data;
+        EXPECT_FALSE(DoipReceive(client_, how == Misbehaviour::Silent ? 200 : 5000, &data, &error));
+        EXPECT_EQ(error, how == Misbehaviour::Silent ? "NativeDoIP: timeout" : "NativeDoIP: connection closed")
+            << static_cast<int>(how);
+        DoipClose(client_);
+        client_ = nullptr;
+    }
+}
+
+TEST_F(DoipTest, SlowGatewayAnswersArriveWhole) {
+    doipsim::GatewayConfig gc;
+    gc.misbehaviour = doipsim::Misbehaviour::SlowPeer;
+    gc.misbehaveOnDiagnostic = true;
+    StartGateway(gc);
+    ASSERT_TRUE(Connect(ClientConfig()));
+    std::vector<uint8_t> answer = Exchange(Bytes({0x22, 0xF1, 0x90}), 5000);
+    EXPECT_EQ(std::string(answer.begin() + 3, answer.end()), "WVSIM000000000001");
+}
+
+TEST_F(DoipTest, HostSideArgumentsAreChecked) {
+    StartGateway();
+    std::string error;
+    std::vector<uint8_t> data;
+    const uint8_t request[] = {0x3E, 0x00};
+    EXPECT_FALSE(DoipSendDiagnostic(nullptr, request, 2, &error));
+    EXPECT_EQ(error, "NativeDoIP: channel not initialized");
+    EXPECT_FALSE(DoipReceive(nullptr, 0, &data, &error));
+    EXPECT_EQ(error, "NativeDoIP: channel not initialized");
+    ASSERT_TRUE(Connect(ClientConfig()));
+    EXPECT_FALSE(DoipSendDiagnostic(client_, request, 0, &error));
+    EXPECT_EQ(error, "NativeDoIP: no data");
+    EXPECT_FALSE(DoipSendDiagnostic(client_, nullptr, 2, &error));
+    EXPECT_EQ(error, "NativeDoIP: no data");
+    client_->routingActive = false;
+    EXPECT_FALSE(DoipSendDiagnostic(client_, request, 2, &error));
+    EXPECT_EQ(error, "NativeDoIP: routing not active");
+}
+
+// A peer that sends faster than the host reads: the queue keeps the newest messages up to its
+// bound and says so once.
+TEST_F(DoipTest, ReceiveQueueDropsTheOldestBeyondItsBound) {
+    doipsim::Gateway& g = StartGateway();
+    ASSERT_TRUE(Connect(ClientConfig()));
+    const size_t total = kDoipQueueMaxMessages + 10;
+    std::vector<uint8_t> burst;
+    for (size_t i = 0; i < total; ++i) {
+        std::vector<uint8_t> m = {0x02, 0xFD, 0x80, 0x01, 0, 0, 0, 6, 0x00, 0x10, 0x0E, 0x80,
+                                  static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
+        burst.insert(burst.end(), m.begin(), m.end());
+    }
+    ASSERT_TRUE(g.SendRaw(burst));
+    ASSERT_TRUE(g.Send(0x8001, FromEngine({0xEE, 0xEE})));  // marks the end
+    for (int i = 0; i < 500; ++i) {
+        {
+            std::lock_guard<std::mutex> lock(client_->queueLock);
+            if (!client_->receiveQueue.empty() && client_->receiveQueue.back() == Bytes({0xEE, 0xEE})) break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    {
+        std::lock_guard<std::mutex> lock(client_->queueLock);
+        EXPECT_EQ(client_->receiveQueue.size(), kDoipQueueMaxMessages);
+    }
+    std::vector<uint8_t> data;
+    std::string error;
+    ASSERT_TRUE(DoipReceive(client_, 0, &data, &error));
+    EXPECT_EQ(data, Bytes({0x00, 11}));  // messages 0 to 10 were dropped
+    EXPECT_EQ(CountOf(Log(), "NativeDoIP: receive queue full (4096 messages or 16777216 bytes); dropping the "
+                             "oldest messages\r\n"),
+              1u);
+}
+
+// Run under ThreadSanitizer by scripts/test: the end of a client while its receive thread
+// waits on a silent socket and while a host thread waits for data.
+TEST(DoipClose, WhileTheReceiveThreadWaits) {
+    doipsim::GatewayConfig gc;
+    gc.address = "127.0.0.1";
+    gc.udp = false;
+    gc.tcpPort = 0;
+    doipsim::Gateway g(gc);
+    std::string error;
+    ASSERT_TRUE(g.Start(&error)) << error;
+    DoipConfig cfg;
+    cfg.targetIp = "127.0.0.1";
+    cfg.targetPort = g.TcpPort();
+    cfg.discoveryBroadcast = "127.0.0.1";
+    for (int i = 0; i < 3; ++i) {
+        DoipClient* c = nullptr;
+        ASSERT_TRUE(DoipConnect(cfg, &c, &error)) << error;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        DoipClose(c);
+    }
+}
+
+TEST(DoipClose, WhileAReaderWaits) {
+    doipsim::GatewayConfig gc;
+    gc.address = "127.0.0.1";
+    gc.udp = false;
+    gc.tcpPort = 0;
+    doipsim::Gateway g(gc);
+    std::string error;
+    ASSERT_TRUE(g.Start(&error)) << error;
+    DoipConfig cfg;
+    cfg.targetIp = "127.0.0.1";
+    cfg.targetPort = g.TcpPort();
+    cfg.discoveryBroadcast = "127.0.0.1";
+    DoipClient* raw = nullptr;
+    ASSERT_TRUE(DoipConnect(cfg, &raw, &error)) << error;
+    // As the channel holds it: whoever lets go last frees the client.
+    std::shared_ptr<DoipClient> channel(raw, DoipClose);
+    std::string readerError;
+    std::thread reader([held = channel, &readerError] {
+        std::vector<uint8_t> data;
+        DoipReceive(held.get(), 20000, &data, &readerError);
+    });
+    std::thread writer([held = channel] {
+        const uint8_t request[] = {0x3E, 0x00};
+        std::string e;
+        for (int i = 0; i < 20; ++i) DoipSendDiagnostic(held.get(), request, 2, &e);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    DoipStop(channel.get());
+    channel.reset();
+    reader.join();
+    writer.join();
+    EXPECT_TRUE(readerError == "NativeDoIP: connection closed" || readerError.empty()) << readerError;
+}
