@@ -119,6 +119,7 @@ void Gateway::Stop() {
     platform::SocketClose(udp_);
     platform::SocketClose(listener_);
     udp_ = listener_ = platform::kInvalidSocket;
+    tcpPort_ = 0;
 }
 
 void Gateway::ServeDiscovery() {

@@ -1,22 +1,20 @@
 // The DoIP client against a simulated gateway in this process. Everything stays on loopback:
 // the gateway listens on 127.0.0.1 (TCP port chosen by the system) and every discovery
-// address a client is given is a loopback address. Tests that discover run the gateway's UDP
-// listener on port 13400 of their own 127.0.0.x (DiscoveryAddress below), so that test
-// programs running side by side never share one.
+// address a client is given is a loopback address. The gateway answers vehicle identification
+// (UDP port 13400) only in suites named "...Discovery", which the build runs one at a time.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "doipsim/gateway.h"
 #include "driver/config/driver_config.h"
 #include "driver/doip/doip_client.h"
 #include "tests/support/temp_dir.h"
-
-// The loopback address of one discovering test; every such test has its own number.
-inline std::string DiscoveryAddress(int n) { return "127.0.0." + std::to_string(n); }
 
 class DoipTest : public ::testing::Test {
 protected:
@@ -35,13 +33,17 @@ protected:
         g_config = saved_;
     }
 
-    // A gateway on 127.0.0.1 without UDP unless the config asks for an address of its own.
-    doipsim::Gateway& StartGateway(doipsim::GatewayConfig cfg = {}) {
-        if (cfg.address == "127.0.0.1") cfg.udp = false;
+    // A gateway on 127.0.0.1 (TCP port chosen by the system); without UDP unless asked for.
+    doipsim::Gateway& StartGateway(doipsim::GatewayConfig cfg = {}, bool discoverable = false) {
+        cfg.address = "127.0.0.1";
         cfg.tcpPort = 0;
+        cfg.udp = discoverable;
         gateway_.reset(new doipsim::Gateway(cfg));
         std::string error;
-        EXPECT_TRUE(gateway_->Start(&error)) << error;
+        // Another test program may hold the discovery port for a moment.
+        for (int attempt = 0; attempt < 100 && !gateway_->Start(&error); ++attempt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_TRUE(gateway_->TcpPort() != 0) << error;
         return *gateway_;
     }
 

@@ -22,9 +22,8 @@ bool WaitForQueued(DoipClient* c, size_t n) {
 
 // A diagnostic message from the engine ECU to the tester carrying data.
 std::vector<uint8_t> FromEngine(std::vector<uint8_t> data) {
-    std::vector<uint8_t> p = {0x00, 0x10, 0x0E, 0x80};
-    p.insert(p.end(), data.begin(), data.end());
-    return p;
+    data.insert(data.begin(), {0x00, 0x10, 0x0E, 0x80});
+    return data;
 }
 
 }  // namespace
