@@ -30,7 +30,12 @@ bool Parse(int argc, char** argv, doipsim::GatewayConfig* cfg, uint32_t* seconds
         std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
         uint32_t n = 0;
-        auto number = [&] { return v && Number(v, &n) && ++i; };
+        // Takes the option's numeric value.
+        auto number = [&] {
+            if (!v || !Number(v, &n)) return false;
+            ++i;
+            return true;
+        };
         if (a == "--no-udp") cfg->udp = false;
         else if (a == "--on-diagnostic") cfg->misbehaveOnDiagnostic = true;
         else if (a == "--no-routing-required") cfg->requireRoutingActivation = false;
@@ -68,6 +73,10 @@ bool Parse(int argc, char** argv, doipsim::GatewayConfig* cfg, uint32_t* seconds
 int main(int argc, char** argv) {
     doipsim::GatewayConfig cfg;
     uint32_t seconds = 0;
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (!Parse(argc, argv, &cfg, &seconds)) {
         std::fputs(kUsage, stderr);
         return 2;
