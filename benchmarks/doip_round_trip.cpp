@@ -47,17 +47,7 @@ double PerSecond(Fn roundTrip) {
     return rounds / seconds;
 }
 
-// ---- bare sockets --------------------------------------------------------------------------
-
-bool SendAll(platform::SocketHandle s, const std::vector<uint8_t>& bytes) {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        int n = platform::SocketSend(s, bytes.data() + sent, bytes.size() - sent);
-        if (n <= 0) return false;
-        sent += static_cast<size_t>(n);
-    }
-    return true;
-}
+// ---- bare sockets: whole messages out, as the client sends them, and plain reads -------------
 
 bool ReceiveExact(platform::SocketHandle s, uint8_t* out, size_t length) {
     while (length > 0) {
@@ -83,28 +73,21 @@ bool ReceiveMessage(platform::SocketHandle s, uint16_t type, std::vector<uint8_t
     }
 }
 
-std::vector<uint8_t> Message(uint16_t type, const std::vector<uint8_t>& payload) {
-    std::vector<uint8_t> m = {0x02, 0xFD, static_cast<uint8_t>(type >> 8), static_cast<uint8_t>(type), 0, 0,
-                              static_cast<uint8_t>(payload.size() >> 8), static_cast<uint8_t>(payload.size())};
-    m.insert(m.end(), payload.begin(), payload.end());
-    return m;
-}
-
 double BareSockets(uint16_t port) {
     uint32_t loopback = 0;
     platform::ParseIpv4("127.0.0.1", &loopback);
     platform::SocketHandle s = platform::OpenTcpSocket();
     std::vector<uint8_t> payload;
+    const uint8_t activation[] = {0x0E, 0x80, 0, 0, 0, 0, 0};
     if (platform::SocketConnect(s, loopback, port, 2000) != platform::ConnectResult::Connected ||
-        !platform::SocketSetNoDelay(s) || !SendAll(s, Message(0x0005, {0x0E, 0x80, 0, 0, 0, 0, 0})) ||
+        !platform::SocketSetNoDelay(s) || !DoipSendMessage(s, 0x0005, activation, sizeof activation) ||
         !ReceiveMessage(s, 0x0006, &payload))
         Fail("bare socket set-up");
     std::vector<uint8_t> request = {0x0E, 0x80, 0x00, 0x10};
     request.insert(request.end(), kRequest.begin(), kRequest.end());
-    const std::vector<uint8_t> message = Message(0x8001, request);
     double rate = PerSecond([&] {
-        return SendAll(s, message) && ReceiveMessage(s, 0x8001, &payload) && payload.size() == 6 &&
-               payload[4] == kAnswer[0];
+        return DoipSendMessage(s, 0x8001, request.data(), static_cast<uint32_t>(request.size())) &&
+               ReceiveMessage(s, 0x8001, &payload) && payload.size() == 6 && payload[4] == kAnswer[0];
     });
     platform::SocketClose(s);
     return rate;

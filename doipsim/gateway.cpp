@@ -64,6 +64,7 @@ struct Gateway::Connection {
     bool closed = false;
     std::atomic<bool> silent{false};
     std::atomic<bool> slow{false};
+    bool deaf = false;        // serving thread only
     bool routed = false;      // serving thread only
     bool triggered = false;   // serving thread only
 };
@@ -194,13 +195,17 @@ void Gateway::Serve(std::shared_ptr<Connection> c) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(nextAlive - Clock::now()).count();
             if (left < static_cast<long long>(wait)) wait = left > 0 ? static_cast<uint32_t>(left) : 0;
         }
+        if (c->deaf) {
+            platform::SleepMs(wait);
+            continue;
+        }
         int ready = platform::SocketWaitReadable(c->socket, wait);
         if (ready < 0) break;
         if (ready == 0) continue;
         int n = platform::SocketReceive(c->socket, block, sizeof block);
         if (n <= 0) break;
         pending.insert(pending.end(), block, block + n);
-        while (open && pending.size() >= 8) {
+        while (open && !c->deaf && pending.size() >= 8) {
             uint32_t length = Get32(&pending[4]);
             if (length > kMaxPayload) {
                 open = false;
@@ -238,6 +243,9 @@ void Gateway::Handle(Connection& c, uint16_t type, const Bytes& payload) {
                 return;
             case Misbehaviour::SlowPeer:
                 c.slow = true;
+                break;
+            case Misbehaviour::StopsReading:
+                c.deaf = true;
                 break;
             case Misbehaviour::TruncatedHeader: {
                 Bytes m = Message(answerType, body);

@@ -28,6 +28,7 @@ enum class Misbehaviour {
     OversizedLength, // a header announcing 0xFFFFFFF0 payload bytes and a few of them
     CloseMidMessage, // the header and half of the payload, then the connection is closed
     SlowPeer,        // this and every later message one byte at a time, slowByteDelayMs apart
+    StopsReading,    // answers the trigger, then reads nothing more from the tester
 };
 
 // What a vehicle identification request gets back.

@@ -12,7 +12,7 @@ namespace {
 const char kUsage[] =
     "usage: doipsim [--address 127.0.0.1] [--port 13400] [--udp-port 13400 | --no-udp]\n"
     "               [--entity 0x1010] [--ra-code 0x10] [--alive-ms N] [--no-routing-required]\n"
-    "               [--misbehave silent|truncated|oversized|close-mid|slow] [--on-diagnostic]\n"
+    "               [--misbehave silent|truncated|oversized|close-mid|slow|deaf] [--on-diagnostic]\n"
     "               [--discovery normal|short|wrong-type|oversized] [--seconds N]\n";
 
 bool Number(const char* text, uint32_t* out) {
@@ -53,6 +53,7 @@ bool Parse(int argc, char** argv, doipsim::GatewayConfig* cfg, uint32_t* seconds
             else if (m == "oversized") cfg->misbehaviour = Misbehaviour::OversizedLength;
             else if (m == "close-mid") cfg->misbehaviour = Misbehaviour::CloseMidMessage;
             else if (m == "slow") cfg->misbehaviour = Misbehaviour::SlowPeer;
+            else if (m == "deaf") cfg->misbehaviour = Misbehaviour::StopsReading;
             else return false;
         } else if (a == "--discovery" && v) {
             std::string m = argv[++i];

@@ -169,6 +169,8 @@ bool SocketListen(SocketHandle s, int backlog);
 SocketHandle SocketAccept(SocketHandle s, uint32_t* peerAddress, uint16_t* peerPort);
 // Sends each write at once instead of gathering small ones (no Nagle delay).
 bool SocketSetNoDelay(SocketHandle s);
+// A send that cannot hand its bytes over within timeoutMs (a peer that stopped reading) fails.
+bool SocketSetSendTimeout(SocketHandle s, uint32_t timeoutMs);
 
 enum class ConnectResult { Connected, Failed, TimedOut };
 // Connects a TCP socket, waiting at most timeoutMs for the peer; the socket blocks again after.

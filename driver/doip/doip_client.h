@@ -23,7 +23,8 @@ struct DoipConfig {
     std::string bindIp;              // local address to bind; empty = any
     std::string discoveryBroadcast;  // empty = 255.255.255.255
     std::string discoveryUnicast;    // empty = no unicast request
-    // Bounds discovery, the TCP connect and the wait for the routing activation answer.
+    // Bounds discovery, the TCP connect, the wait for the routing activation answer, and each
+    // send to a gateway that stops reading.
     uint32_t discoveryTimeoutMs = 2000;
     uint32_t targetPort = 13400;        // TCP port; discovery always uses 13400
     uint32_t sourceAddress = 0x0E80;    // tester's logical address
@@ -75,7 +76,8 @@ bool DoipConnect(const DoipConfig& config, DoipClient** client, std::string* err
 bool DoipDiscover(const DoipConfig& config, std::string* address, std::string* error);
 
 // Sends data as one diagnostic message to the client's target address; returns once the bytes
-// are handed to the socket (acknowledgements are not awaited).
+// are handed to the socket (acknowledgements are not awaited). A failed send ends the
+// connection: part of a message may have gone out.
 bool DoipSendDiagnostic(DoipClient* client, const uint8_t* data, uint32_t length, std::string* error);
 // Takes the oldest received user data, waiting up to timeoutMs. After the connection has
 // ended the queue is still drained, then "connection closed" is reported.

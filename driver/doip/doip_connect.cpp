@@ -135,6 +135,8 @@ bool DoipConnect(const DoipConfig& given, DoipClient** client, std::string* erro
         return Fail(tag, "TCP connect failed", error);
     }
     platform::SocketSetNoDelay(s);
+    // A gateway that stops reading must not hold a host thread in send for good.
+    platform::SocketSetSendTimeout(s, cfg.discoveryTimeoutMs);
     LogPrintf("%s: TCP connected to %s:%u", tag.c_str(), cfg.targetIp.c_str(), static_cast<unsigned>(port));
 
     DoipClient* c = NewDoipClient(s, cfg, cfg.targetIp);

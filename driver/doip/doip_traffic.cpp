@@ -38,11 +38,12 @@ bool LogOther(DoipClient* c) {
     return true;
 }
 
-void HandleMessage(DoipClient* c, uint16_t type, const std::vector<uint8_t>& payload) {
+// False when the connection can no longer be used.
+bool HandleMessage(DoipClient* c, uint16_t type, const std::vector<uint8_t>& payload) {
     const char* tag = c->tag.c_str();
     switch (type) {
         case kDoipDiagnosticMessage: {
-            if (payload.size() < 4) return;
+            if (payload.size() < 4) return true;
             std::vector<uint8_t> data(payload.begin() + 4, payload.end());
             if (c->rxDiagLogCount < kDiagLogLimit) {
                 ++c->rxDiagLogCount;
@@ -50,31 +51,30 @@ void HandleMessage(DoipClient* c, uint16_t type, const std::vector<uint8_t>& pay
                           FormatHexBytes(data.data(), data.size(), true).c_str());
             }
             Enqueue(c, std::move(data));
-            return;
+            return true;
         }
         case kDoipRoutingActivationResponse:
             if (payload.size() >= 5 && payload[4] == kDoipRoutingSuccess) c->routingActive = true;
             if (LogOther(c))
                 LogPrintf("%s: rx routing activation response payload=%s", tag,
                           FormatHexBytes(payload.data(), payload.size(), true).c_str());
-            return;
+            return true;
         case kDoipAliveCheckRequest: {
             const uint8_t source[2] = {static_cast<uint8_t>(c->sourceAddress >> 8),
                                        static_cast<uint8_t>(c->sourceAddress)};
             std::lock_guard<std::mutex> lock(c->sendLock);
-            DoipSendMessage(c->socket, kDoipAliveCheckResponse, source, sizeof source);
-            return;
+            return DoipSendMessage(c->socket, kDoipAliveCheckResponse, source, sizeof source);
         }
         case kDoipDiagnosticAck:
         case kDoipDiagnosticNack:
             if (LogOther(c))
                 LogPrintf("%s: rx ack payloadType=0x%04x payload=%s", tag, type,
                           FormatHexBytes(payload.data(), payload.size(), true).c_str());
-            return;
+            return true;
         default:
             if (LogOther(c))
                 LogPrintf("%s: rx payloadType=0x%04x len=%u", tag, type, static_cast<unsigned>(payload.size()));
-            return;
+            return true;
     }
 }
 
@@ -90,7 +90,7 @@ void RunDoipReceiveLoop(DoipClient* c) {
         if (h.payloadLength > kDoipMaxPayload) break;
         payload.resize(h.payloadLength);
         if (DoipReadExact(c, payload.data(), payload.size(), never, &c->running) != DoipRead::Ok) break;
-        HandleMessage(c, h.payloadType, payload);
+        if (!HandleMessage(c, h.payloadType, payload)) break;
     }
     // A broken stream stays broken: the peer sees the end and later sends fail.
     platform::SocketShutdown(c->socket);
@@ -116,8 +116,10 @@ bool DoipSendDiagnostic(DoipClient* c, const uint8_t* data, uint32_t length, std
         LogPrintf("%s: tx diag #%u size=%u data=%s", c->tag.c_str(), c->txDiagLogCount, static_cast<unsigned>(length),
                   FormatHexBytes(data, length, true).c_str());
     }
-    if (!DoipSendMessage(c->socket, kDoipDiagnosticMessage, payload.data(), static_cast<uint32_t>(payload.size())))
+    if (!DoipSendMessage(c->socket, kDoipDiagnosticMessage, payload.data(), static_cast<uint32_t>(payload.size()))) {
+        DoipStop(c);
         return Fail(c, "TCP send failed", error);
+    }
     if (error) error->clear();
     return true;
 }

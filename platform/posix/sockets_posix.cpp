@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -95,6 +96,13 @@ SocketHandle SocketAccept(SocketHandle s, uint32_t* peerAddress, uint16_t* peerP
 bool SocketSetNoDelay(SocketHandle s) {
     int on = 1;
     return setsockopt(Fd(s), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
+}
+
+bool SocketSetSendTimeout(SocketHandle s, uint32_t timeoutMs) {
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(timeoutMs / 1000);
+    tv.tv_usec = static_cast<suseconds_t>(timeoutMs % 1000) * 1000;
+    return setsockopt(Fd(s), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
 }
 
 ConnectResult SocketConnect(SocketHandle s, uint32_t address, uint16_t port, uint32_t timeoutMs) {

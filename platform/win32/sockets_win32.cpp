@@ -97,6 +97,11 @@ bool SocketSetNoDelay(SocketHandle s) {
     return setsockopt(Sock(s), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on) == 0;
 }
 
+bool SocketSetSendTimeout(SocketHandle s, uint32_t timeoutMs) {
+    DWORD ms = timeoutMs;
+    return setsockopt(Sock(s), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms) == 0;
+}
+
 ConnectResult SocketConnect(SocketHandle s, uint32_t address, uint16_t port, uint32_t timeoutMs) {
     u_long nonBlocking = 1;
     if (ioctlsocket(Sock(s), FIONBIO, &nonBlocking) != 0) return ConnectResult::Failed;
