@@ -12,6 +12,7 @@
 #include "driver/config/driver_config.h"
 #include "driver/dpdu/dpdu_backend.h"
 #include "dpdu_api/pdu_api.h"
+#include "benchmarks/bench_support.h"
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"
 
@@ -22,10 +23,7 @@ const uint8_t kRequest[] = {0x00, 0x00, 0x07, 0xE0, 0x3E, 0x00};
 
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void Fail(const std::string& what) {
-    std::fprintf(stderr, "backend_round_trip: %s\n", what.c_str());
-    std::exit(1);
-}
+[[noreturn]] void Fail(const std::string& what) { BenchFail("backend_round_trip", what); }
 
 bool IsAnswer(const std::vector<uint8_t>& data) {
     return data.size() >= 2 && data[data.size() - 2] == 0x7E && data.back() == 0x00;
@@ -60,9 +58,7 @@ double ThroughBackend(const std::string& dir, const std::string& library, bool l
 
 template <typename Fn>
 Fn Symbol(void* library, const char* name) {
-    void* address = platform::GetLibrarySymbol(library, name);
-    if (!address) Fail(std::string("missing ") + name);
-    return reinterpret_cast<Fn>(address);
+    return BenchSymbol<Fn>("backend_round_trip", library, name);
 }
 
 // Microseconds per round trip made straight on the vendor API, as lean as a caller can be.

@@ -14,6 +14,7 @@
 #include "doipsim/gateway.h"
 #include "driver/config/driver_config.h"
 #include "driver/doip/doip_client.h"
+#include "benchmarks/bench_support.h"
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"
 
@@ -27,10 +28,7 @@ constexpr double kMaxSeconds = 3.0;
 const std::vector<uint8_t> kRequest = {0x3E, 0x00};  // TesterPresent to the engine ECU (0x0010)
 const std::vector<uint8_t> kAnswer = {0x7E, 0x00};
 
-[[noreturn]] void Fail(const std::string& what) {
-    std::fprintf(stderr, "doip_round_trip: %s\n", what.c_str());
-    std::exit(1);
-}
+[[noreturn]] void Fail(const std::string& what) { BenchFail("doip_round_trip", what); }
 
 // Runs roundTrip until the count or the time is used up; round trips per second.
 template <typename Fn>
@@ -120,9 +118,7 @@ double Client(const std::string& dir, uint16_t port, bool logging) {
 
 template <typename Fn>
 Fn Symbol(void* library, const char* name) {
-    void* address = platform::GetLibrarySymbol(library, name);
-    if (!address) Fail(std::string("missing ") + name);
-    return reinterpret_cast<Fn>(address);
+    return BenchSymbol<Fn>("doip_round_trip", library, name);
 }
 
 // Round trips per second through the exports of a driver copy; 0 when its write path does not

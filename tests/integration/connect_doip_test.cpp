@@ -5,14 +5,13 @@
 // apart from all others) lets the gateway answer vehicle identification.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "common/j2534.h"
 #include "doipsim/gateway.h"
 #include "tests/support/driver_under_test.h"
+#include "tests/support/loopback_gateway.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -26,15 +25,9 @@ protected:
     }
 
     void StartGateway(doipsim::GatewayConfig cfg = {}, bool discoverable = false) {
-        cfg.address = "127.0.0.1";
-        cfg.tcpPort = 0;
-        cfg.udp = discoverable;
-        gateway.reset(new doipsim::Gateway(cfg));
-        std::string error;
-        // Another test program may hold the discovery port for a moment.
-        for (int attempt = 0; attempt < 100 && !gateway->Start(&error); ++attempt)
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        ASSERT_NE(gateway->TcpPort(), 0) << error;
+        gateway.reset();  // frees the ports of the one before
+        gateway = StartLoopbackGateway(cfg, discoverable);
+        ASSERT_TRUE(gateway);
     }
 
     // The gateway's address and port, loopback discovery, and no real pauses in the pre-steps.

@@ -6,14 +6,14 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <string>
-#include <thread>
 
 #include "doipsim/gateway.h"
 #include "driver/config/driver_config.h"
 #include "driver/doip/doip_client.h"
+#include "tests/support/loopback_gateway.h"
 #include "tests/support/temp_dir.h"
 
 class DoipTest : public ::testing::Test {
@@ -33,17 +33,10 @@ protected:
         g_config = saved_;
     }
 
-    // A gateway on 127.0.0.1 (TCP port chosen by the system); without UDP unless asked for.
     doipsim::Gateway& StartGateway(doipsim::GatewayConfig cfg = {}, bool discoverable = false) {
-        cfg.address = "127.0.0.1";
-        cfg.tcpPort = 0;
-        cfg.udp = discoverable;
-        gateway_.reset(new doipsim::Gateway(cfg));
-        std::string error;
-        // Another test program may hold the discovery port for a moment.
-        for (int attempt = 0; attempt < 100 && !gateway_->Start(&error); ++attempt)
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        EXPECT_TRUE(gateway_->TcpPort() != 0) << error;
+        gateway_.reset();  // frees the ports of the one before
+        gateway_ = StartLoopbackGateway(cfg, discoverable);
+        if (!gateway_) throw std::runtime_error("no gateway");  // gtest reports it
         return *gateway_;
     }
 

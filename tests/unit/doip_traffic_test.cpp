@@ -238,13 +238,8 @@ TEST_F(DoipTest, ReceiveQueueDropsTheOldestBeyondItsBound) {
 class DoipClosing : public ::testing::Test {
 protected:
     void SetUp() override {
-        doipsim::GatewayConfig gc;
-        gc.address = "127.0.0.1";
-        gc.udp = false;
-        gc.tcpPort = 0;
-        gateway_.reset(new doipsim::Gateway(gc));
-        std::string error;
-        ASSERT_TRUE(gateway_->Start(&error)) << error;
+        gateway_ = StartLoopbackGateway();
+        ASSERT_TRUE(gateway_);
         cfg_.targetIp = "127.0.0.1";
         cfg_.targetPort = gateway_->TcpPort();
         cfg_.discoveryBroadcast = "127.0.0.1";
