@@ -262,11 +262,9 @@ const char* Flag(bool on) { return on ? "1" : "0"; }
 
 const char* OrEmpty(const std::string& text) { return text.empty() ? "(empty)" : text.c_str(); }
 
-uint32_t AppendChannel(ChannelContext& ch, uint32_t* pChannelID) {
-    uint32_t id = ch.channelId;
+void AppendChannel(ChannelContext& ch, uint32_t* pChannelID) {
+    *pChannelID = ch.channelId;
     g_device.channels.push_back(std::move(ch));
-    *pChannelID = id;
-    return id;
 }
 
 DoipConfig DoipConfigFor(const char* name) {

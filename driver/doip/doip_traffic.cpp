@@ -1,5 +1,7 @@
 // Traffic of a connected client: the receive loop that queues diagnostic data and answers
 // alive checks, and the host side's send and receive.
+#include <algorithm>
+
 #include "driver/config/log.h"
 #include "driver/doip/doip_internal.h"
 
@@ -13,8 +15,9 @@ bool Fail(const DoipClient* c, const char* text, std::string* error) {
     return false;
 }
 
+// Appends to the queue; beyond its bound the oldest messages go, which is logged once.
 void Enqueue(DoipClient* c, std::vector<uint8_t> data) {
-    bool dropped = false;
+    bool firstDrop = false;
     {
         std::lock_guard<std::mutex> lock(c->queueLock);
         c->queuedBytes += data.size();
@@ -22,12 +25,11 @@ void Enqueue(DoipClient* c, std::vector<uint8_t> data) {
         while (c->receiveQueue.size() > kDoipQueueMaxMessages || c->queuedBytes > kDoipQueueMaxBytes) {
             c->queuedBytes -= c->receiveQueue.front().size();
             c->receiveQueue.pop_front();
-            dropped = !c->queueLimitLogged;
+            if (!c->queueLimitLogged) firstDrop = c->queueLimitLogged = true;
         }
-        if (dropped) c->queueLimitLogged = true;
     }
     c->queueSignal.notify_one();
-    if (dropped)
+    if (firstDrop)
         LogPrintf("%s: receive queue full (%u messages or %u bytes); dropping the oldest messages", c->tag.c_str(),
                   static_cast<unsigned>(kDoipQueueMaxMessages), static_cast<unsigned>(kDoipQueueMaxBytes));
 }
