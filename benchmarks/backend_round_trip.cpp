@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "benchmarks/bench_support.h"
 #include "benchmarks/direct_dpdu.h"
 #include "driver/config/driver_config.h"
 #include "driver/dpdu/dpdu_backend.h"
@@ -17,6 +18,8 @@
 #include "tests/support/temp_dir.h"
 
 namespace {
+
+[[noreturn]] void Fail(const std::string& what) { BenchFail("backend_round_trip", what); }
 
 constexpr int kChunkRounds = 1000;
 const uint8_t kRequest[] = {0x00, 0x00, 0x07, 0xE0, 0x3E, 0x00};
@@ -34,8 +37,8 @@ double ThroughBackend(uint32_t linkId, bool logging, int rounds) {
     std::vector<uint8_t> answer;
     const Clock::time_point start = Clock::now();
     for (int i = 0; i < rounds; ++i) {
-        if (!Dpdu_Send(linkId, kRequest, sizeof kRequest, 1000, &error)) BenchmarkFail("Dpdu_Send: " + error);
-        if (!Dpdu_Receive(linkId, &answer, 1000, &error) || !IsAnswer(answer)) BenchmarkFail("Dpdu_Receive: " + error);
+        if (!Dpdu_Send(linkId, kRequest, sizeof kRequest, 1000, &error)) Fail("Dpdu_Send: " + error);
+        if (!Dpdu_Receive(linkId, &answer, 1000, &error) || !IsAnswer(answer)) Fail("Dpdu_Receive: " + error);
     }
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / rounds;
 }
@@ -50,7 +53,7 @@ int main() {
     if (!CopyFileTo(simulator, JoinPath(dir, "VciSim" + suffix)) ||
         !CopyFileTo(simulator, JoinPath(dir, "VciSimDirect" + suffix)) ||
         !platform::WriteWholeFile(JoinPath(dir, "VciSim.ini"), "[General]\nTiming=zero\nTraceEmptyPolls=0\n"))
-        BenchmarkFail("cannot prepare " + dir);
+        Fail("cannot prepare " + dir);
 
     const uint32_t resourceId = 0x300C0001;  // the Orvex family's ISO 15765 resource
     DirectDpduLink* direct = OpenDirectDpduLink(JoinPath(dir, "VciSimDirect" + suffix), resourceId);
@@ -64,7 +67,7 @@ int main() {
     uint32_t moduleId = 0, linkId = 0;
     if (!Dpdu_Init(&error) || !Dpdu_OpenModule(&moduleId, &error) ||
         !Dpdu_OpenLink(moduleId, "ISO15765", 6, &linkId, &error))
-        BenchmarkFail("backend set-up: " + error);
+        Fail("backend set-up: " + error);
 
     const std::vector<uint8_t> request(kRequest, kRequest + sizeof kRequest);
     double directUs = 1e9, quietUs = 1e9, loggedUs = 1e9;

@@ -1,5 +1,7 @@
 #include "benchmarks/direct_dpdu.h"
 
+#include "benchmarks/bench_support.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -7,17 +9,12 @@
 #include "dpdu_api/pdu_api.h"
 #include "platform/platform.h"
 
-void BenchmarkFail(const std::string& what) {
-    std::fprintf(stderr, "benchmark: %s\n", what.c_str());
-    std::exit(1);
-}
-
 namespace {
+[[noreturn]] void Fail(const std::string& what) { BenchFail("direct D-PDU calls", what); }
+
 template <typename Fn>
 Fn Symbol(void* library, const char* name) {
-    void* address = platform::GetLibrarySymbol(library, name);
-    if (!address) BenchmarkFail(std::string("missing ") + name);
-    return reinterpret_cast<Fn>(address);
+    return BenchSymbol<Fn>("direct D-PDU calls", library, name);
 }
 }  // namespace
 
@@ -36,7 +33,7 @@ struct DirectDpduLink {
 DirectDpduLink* OpenDirectDpduLink(const std::string& path, uint32_t resourceId) {
     auto* l = new DirectDpduLink;
     l->library = platform::LoadLibraryFile(path);
-    if (!l->library) BenchmarkFail("cannot load " + path);
+    if (!l->library) Fail("cannot load " + path);
     auto construct = Symbol<PDUConstructFn>(l->library, "PDUConstruct");
     auto moduleIds = Symbol<PDUGetModuleIdsFn>(l->library, "PDUGetModuleIds");
     auto moduleConnect = Symbol<PDUModuleConnectFn>(l->library, "PDUModuleConnect");
@@ -47,16 +44,16 @@ DirectDpduLink* OpenDirectDpduLink(const std::string& path, uint32_t resourceId)
     l->eventItem = Symbol<PDUGetEventItemFn>(l->library, "PDUGetEventItem");
     l->destroyItem = Symbol<PDUDestroyItemFn>(l->library, "PDUDestroyItem");
 
-    if (construct(nullptr, nullptr) != PDU_STATUS_NOERROR) BenchmarkFail("PDUConstruct");
+    if (construct(nullptr, nullptr) != PDU_STATUS_NOERROR) Fail("PDUConstruct");
     PDU_MODULE_ITEM* modules = nullptr;
     if (moduleIds(&modules) != PDU_STATUS_NOERROR || !modules || modules->NumEntries == 0)
-        BenchmarkFail("PDUGetModuleIds");
+        Fail("PDUGetModuleIds");
     l->hMod = modules->pModuleData[0].hMod;
     l->destroyItem(reinterpret_cast<PDU_ITEM*>(modules));
     if (moduleConnect(l->hMod) != PDU_STATUS_NOERROR ||
         createLink(l->hMod, nullptr, resourceId, nullptr, &l->hCLL, nullptr) != PDU_STATUS_NOERROR ||
         connect(l->hMod, l->hCLL) != PDU_STATUS_NOERROR)
-        BenchmarkFail("direct link set-up");
+        Fail("direct link set-up");
     l->control.Time = 1000;
     l->control.NumSendCycles = 1;
     l->control.NumPossibleExpectedResponses = 1;
@@ -73,14 +70,14 @@ double DirectDpduRoundTripUs(DirectDpduLink* l, const std::vector<uint8_t>& requ
         uint32_t hCoP = 0;
         if (l->start(l->hMod, l->hCLL, PDU_COPT_SENDRECV, static_cast<uint32_t>(data.size()), data.data(), &l->control,
                      nullptr, &hCoP) != PDU_STATUS_NOERROR)
-            BenchmarkFail("PDUStartComPrimitive");
+            Fail("PDUStartComPrimitive");
         for (bool done = false; !done;) {
             PDU_EVENT_ITEM* item = nullptr;
             if (l->eventItem(l->hMod, l->hCLL, &item) != PDU_STATUS_NOERROR || !item) continue;
             if (item->ItemType == PDU_IT_RESULT) {
                 const auto* result = static_cast<const PDU_RESULT_DATA*>(item->pData);
                 answer.assign(result->pDataBytes, result->pDataBytes + result->NumDataBytes);
-                if (!isAnswer(answer)) BenchmarkFail("unexpected answer");
+                if (!isAnswer(answer)) Fail("unexpected answer");
                 done = true;
             }
             l->destroyItem(reinterpret_cast<PDU_ITEM*>(item));

@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-[[noreturn]] void BenchmarkFail(const std::string& what);
-
 struct DirectDpduLink;
 
 // Loads the library and connects an ISO 15765 link with this resource id on its first module.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "benchmarks/bench_support.h"
 #include "benchmarks/direct_dpdu.h"
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"
@@ -13,6 +14,8 @@
 #include "tools/passthru/uds_session.h"
 
 namespace {
+
+[[noreturn]] void Fail(const std::string& what) { BenchFail("flash_throughput", what); }
 
 constexpr size_t kImageBytes = 256 * 1024;
 constexpr size_t kBlockBytes = 4094;  // 0x36, the block counter and 4092 bytes of the image
@@ -33,16 +36,16 @@ double DownloadBytesPerSecond(const std::string& name, const std::string& driver
                                   "[General]\nTiming=bus\nCanBaudrate=500000\n[Ecu1]\nName=Engine\nMaxBlockLength=4094\n") ||
         !platform::WriteWholeFile(JoinPath(dir, "Orvex_J2534.ini"),
                                   "[Backend]\nType=Orvex\n" + driverIni + "\n[DpduSettings]\nDllName=VciSim" + suffix + "\n"))
-        BenchmarkFail("cannot prepare " + dir);
+        Fail("cannot prepare " + dir);
     J2534Library lib;
     std::string error;
-    if (!LoadJ2534Library(driverPath, &lib, &error)) BenchmarkFail(error);
+    if (!LoadJ2534Library(driverPath, &lib, &error)) Fail(error);
     UdsSession session;
-    if (!OpenUdsSession(&lib, SessionOptions(), &session, &error)) BenchmarkFail(error);
+    if (!OpenUdsSession(&lib, SessionOptions(), &session, &error)) Fail(error);
     auto positive = [&](const Bytes& request) {
         Answer a = RequestAnswer(session, request);
         if (!a.received || ClassifyAnswer(request[0], a.data) != AnswerKind::Positive)
-            BenchmarkFail(name + ": no positive answer to " + HexText(request) + " " + a.error);
+            Fail(name + ": no positive answer to " + HexText(request) + " " + a.error);
     };
     positive({0x10, 0x02});
     positive({0x34, 0x00, 0x44, 0, 0, 0, 0, 0x00, 0x04, 0x00, 0x00});

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "benchmarks/bench_support.h"
 #include "benchmarks/direct_dpdu.h"
 #include "common/j2534.h"
 #include "platform/platform.h"
@@ -18,6 +19,8 @@
 #include "tools/passthru/j2534_library.h"
 
 namespace {
+
+[[noreturn]] void Fail(const std::string& what) { BenchFail("j2534_round_trip", what); }
 
 int g_chunkRounds = 1000;  // the first argument may change it
 const std::vector<uint8_t> kRequest = {0x00, 0x00, 0x07, 0xE0, 0x3E, 0x00};
@@ -50,11 +53,11 @@ struct DriverCopy {
             !platform::WriteWholeFile(JoinPath(dir, "Orvex_J2534.ini"),
                                       "[Backend]\nType=Orvex\n[DpduSettings]\nDllName=VciSim" + suffix +
                                           "\n[Logging]\nLogEnabled=" + (logging ? "1" : "0") + "\n"))
-            BenchmarkFail("cannot prepare " + dir);
+            Fail("cannot prepare " + dir);
         std::string error;
-        if (!LoadJ2534Library(driverPath, &lib, &error)) BenchmarkFail(error);
+        if (!LoadJ2534Library(driverPath, &lib, &error)) Fail(error);
         if (lib.Open(nullptr, &device) != 0 || lib.Connect(device, j2534::ISO15765, 0, 500000, &channel) != 0)
-            BenchmarkFail("open and connect: " + lib.LastError());
+            Fail("open and connect: " + lib.LastError());
         logPath = JoinPath(JoinPath(dir, "Logs"), "Orvex_J2534.log");
         request.ProtocolID = j2534::ISO15765;
         request.TxFlags = j2534::ISO15765_FRAME_PAD;
@@ -65,11 +68,11 @@ struct DriverCopy {
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < rounds; ++i) {
             uint32_t n = 1;
-            if (lib.WriteMsgs(channel, &request, &n, 1000) != 0) BenchmarkFail("PassThruWriteMsgs: " + lib.LastError());
+            if (lib.WriteMsgs(channel, &request, &n, 1000) != 0) Fail("PassThruWriteMsgs: " + lib.LastError());
             n = 1;
             if (lib.ReadMsgs(channel, &answer, &n, 1000) != 0 || n != 1 ||
                 !IsAnswer(std::vector<uint8_t>(answer.Data, answer.Data + answer.DataSize)))
-                BenchmarkFail("PassThruReadMsgs: " + lib.LastError());
+                Fail("PassThruReadMsgs: " + lib.LastError());
         }
         return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() / rounds;
     }
@@ -88,7 +91,7 @@ int main(int argc, char** argv) {
     const std::string directPath = JoinPath(dir, "VciSimDirect" + suffix);
     if (!CopyFileTo(JoinPath(TestBinDir(), "VciSim" + suffix), directPath) ||
         !platform::WriteWholeFile(JoinPath(dir, "VciSim.ini"), "[General]\nTiming=zero\n"))
-        BenchmarkFail("cannot prepare " + dir);
+        Fail("cannot prepare " + dir);
     DirectDpduLink* direct = OpenDirectDpduLink(directPath, 0x300B0001);
     DriverCopy quiet, logged;
     quiet.Open(false);

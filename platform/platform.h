@@ -182,6 +182,51 @@ RegistryResult RegistryDeleteValue(const std::string& key, int viewBits, const s
 RegistryResult RegistryDeleteKeyIfEmpty(const std::string& key, int viewBits);
 #endif
 
+// ---- IPv4 sockets --------------------------------------------------------------------------
+// Winsock 2 on Windows, BSD sockets elsewhere. Addresses are IPv4 in host byte order, ports in
+// host order. Sockets block unless a call says otherwise; no call raises a signal.
+using SocketHandle = intptr_t;
+constexpr SocketHandle kInvalidSocket = -1;
+
+// Starts the socket library once per process (Winsock 2.2); false when that failed, now or
+// at the first call.
+bool SocketsStart();
+// A strict dotted quad ("192.168.0.10": four decimal parts 0-255 without leading zeros).
+bool ParseIpv4(const std::string& text, uint32_t* address);
+std::string FormatIpv4(uint32_t address);
+
+SocketHandle OpenTcpSocket();
+// A datagram socket that may send to broadcast addresses. On Windows an unreachable port
+// reported for an earlier datagram does not fail the next receive.
+SocketHandle OpenUdpSocket();
+bool SocketBind(SocketHandle s, uint32_t address, uint16_t port);
+// The address and port the socket is bound to (a port chosen by the system when 0 was asked).
+bool SocketLocalAddress(SocketHandle s, uint32_t* address, uint16_t* port);
+bool SocketListen(SocketHandle s, int backlog);
+SocketHandle SocketAccept(SocketHandle s, uint32_t* peerAddress, uint16_t* peerPort);
+// Sends each write at once instead of gathering small ones (no Nagle delay).
+bool SocketSetNoDelay(SocketHandle s);
+// A send that cannot hand its bytes over within timeoutMs (a peer that stopped reading) fails.
+bool SocketSetSendTimeout(SocketHandle s, uint32_t timeoutMs);
+
+enum class ConnectResult { Connected, Failed, TimedOut };
+// Connects a TCP socket, waiting at most timeoutMs for the peer; the socket blocks again after.
+ConnectResult SocketConnect(SocketHandle s, uint32_t address, uint16_t port, uint32_t timeoutMs);
+
+// Bytes sent (possibly fewer than asked), or 0 or less on failure.
+int SocketSend(SocketHandle s, const void* data, size_t length);
+// Bytes received, 0 when the peer closed the stream, below 0 on failure.
+int SocketReceive(SocketHandle s, void* buffer, size_t length);
+int SocketSendTo(SocketHandle s, const void* data, size_t length, uint32_t address, uint16_t port);
+// One datagram; a longer one is cut to length (and length is returned).
+int SocketReceiveFrom(SocketHandle s, void* buffer, size_t length, uint32_t* fromAddress, uint16_t* fromPort);
+// 1 when a receive would not block (data, end of stream or an error), 0 after timeoutMs,
+// below 0 on failure.
+int SocketWaitReadable(SocketHandle s, uint32_t timeoutMs);
+// Ends both directions; a receive blocked on the socket in another thread returns.
+void SocketShutdown(SocketHandle s);
+void SocketClose(SocketHandle s);
+
 }  // namespace platform
 
 // Implemented by each library that links the platform's entry-point file (the driver, the

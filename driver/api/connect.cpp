@@ -9,6 +9,7 @@
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
 #include "driver/config/log.h"
+#include "driver/doip/doip_client.h"
 #include "driver/dpdu/dpdu_backend.h"
 
 namespace {
@@ -257,6 +258,122 @@ void DropChannelLink(ChannelContext& ch) {
     ch.linkHandle = 0;
 }
 
+const char* Flag(bool on) { return on ? "1" : "0"; }
+
+const char* OrEmpty(const std::string& text) { return text.empty() ? "(empty)" : text.c_str(); }
+
+void AppendChannel(ChannelContext& ch, uint32_t* pChannelID) {
+    *pChannelID = ch.channelId;
+    g_device.channels.push_back(std::move(ch));
+}
+
+DoipConfig DoipConfigFor(const char* name) {
+    const auto& d = g_config.DoIP;
+    DoipConfig c;
+    c.targetIp = d.NativeTargetIp;
+    c.bindIp = d.NativeBindIp;
+    c.discoveryBroadcast = d.DiscoveryBroadcast.empty() ? d.DiscoveryAddress : d.DiscoveryBroadcast;
+    c.discoveryUnicast = d.DiscoveryUnicast;
+    c.discoveryTimeoutMs = d.DiscoveryTimeoutMs;
+    c.targetPort = d.NativeTargetPort;
+    c.sourceAddress = d.NativeSrc;
+    c.targetAddress = d.NativeDst;
+    c.activationType = d.NativeRA;
+    c.doRoutingActivation = d.DoRA;
+    c.useRaEntityAddress = d.UseRaEntity;
+    c.tag = name;
+    return c;
+}
+
+// The Ethernet switch and vehicle identification before DirectDoIP. False with *rc when the
+// connect ends here.
+bool DirectPreSteps(bool fallback, uint32_t* pChannelID, int32_t* rc) {
+    if (!g_config.DoIP.SwitchFirst) {
+        WriteLogLine("PassThruConnect: DirectDoIP pre-steps skipped (SwitchFirst=0)");
+        return true;
+    }
+    std::string text;
+    if (g_device.moduleConnected) {
+        WriteLogLine("PassThruConnect: DirectDoIP pre-steps (ETH switch / Vehicle ID)");
+        if (Dpdu_RunDoipPreSteps(g_device.moduleHandle, &text)) return true;
+        WriteLogLine("PassThruConnect: DirectDoIP pre-steps failed: " + text);
+        if (text.empty()) text = "DirectDoIP pre-steps failed";
+    } else {
+        WriteLogLine("PassThruConnect: DirectDoIP pre-steps skipped (no module connected)");
+        text = "DirectDoIP requires module for ETH switch";
+    }
+    if (fallback) return true;
+    *pChannelID = 0;
+    SetLastErrorText(text);
+    *rc = j2534::ERR_FAILED;
+    return false;
+}
+
+// Step 13: the DoIP roads. True when the connect ends here with *rc; false to go on with
+// the D-PDU link.
+bool ConnectDoip(ChannelContext& ch, uint32_t* pChannelID, int32_t* rc) {
+    const auto& d = g_config.DoIP;
+    if (g_config.Bench.NoEcuMode) {
+        AppendChannel(ch, pChannelID);
+        SetLastErrorText("OK");
+        WriteLogLine("PassThruConnect: NoEcuMode DoIP link skipped; channel created without link");
+        *rc = j2534::STATUS_NOERROR;
+        return true;
+    }
+    bool direct = d.DirectDoIP;
+    bool native = d.NativeDoIP;
+    const char* mode = "Auto";
+    if (g_config.DoipMode == DriverConfig::DoipModeKind::Direct) {
+        direct = true;
+        native = false;
+        mode = "Direct";
+    } else if (g_config.DoipMode == DriverConfig::DoipModeKind::Backend) {
+        WriteLogLine("PassThruConnect: DoIP Mode=Backend (using D-PDU OpenLink)");
+        return false;
+    }
+    if (!direct && !native) return false;
+    const bool fallback = direct ? d.DirectDoIPFallback : d.FallbackEnabled;
+    LogPrintf("DoIP config: ini=%s mode=%s direct=%s native=%s discovery=%s targetIp=%s bindIp=%s switchFirst=%s "
+              "fallback=%s",
+              g_config.IniPath.empty() ? "(unknown)" : g_config.IniPath.c_str(), mode, Flag(d.DirectDoIP),
+              Flag(d.NativeDoIP), Flag(d.Discovery), OrEmpty(d.NativeTargetIp), OrEmpty(d.NativeBindIp),
+              Flag(d.SwitchFirst), Flag(fallback));
+    const std::string name = direct ? "DirectDoIP" : "NativeDoIP";
+    LogPrintf("PassThruConnect: DoIP connect requested (proto=0x%lX): choosing %s",
+              static_cast<unsigned long>(ch.protocolId), name.c_str());
+    if (direct && !DirectPreSteps(fallback, pChannelID, rc)) return true;
+
+    WriteLogLine("Dpdu_OpenLink: bypassed (" + name + ")");
+    DoipConfig cfg = DoipConfigFor(name.c_str());
+    if (direct && cfg.targetIp.empty() && !d.Discovery) {
+        SetLastErrorText("DirectDoIP requires TargetIp when Discovery=0");
+        WriteLogLine("PassThruConnect: DirectDoIP failed: TargetIp is empty and Discovery=0");
+        *rc = j2534::ERR_FAILED;
+        return true;
+    }
+    LogPrintf("PassThruConnect: %s connecting to %s:%u", name.c_str(), cfg.targetIp.c_str(), cfg.targetPort);
+    DoipClient* client = nullptr;
+    std::string error;
+    if (DoipConnect(cfg, &client, &error)) {
+        ch.kind = 1;
+        // A reader holding a copy of the channel keeps the client until it is done with it.
+        ch.doip = std::shared_ptr<DoipClient>(client, DoipClose);
+        AppendChannel(ch, pChannelID);
+        SetLastErrorText("OK");
+        WriteLogLine("PassThruConnect: " + name + " connected");
+        *rc = j2534::STATUS_NOERROR;
+        return true;
+    }
+    WriteLogLine("PassThruConnect: " + name + " failed: " + error);
+    if (fallback) {
+        WriteLogLine("PassThruConnect: " + name + " fallback enabled; continuing with D-PDU");
+        return false;
+    }
+    SetLastErrorText(error.empty() ? name + " connect failed" : error);
+    *rc = j2534::ERR_FAILED;
+    return true;
+}
+
 int32_t ConnectBody(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags, uint32_t BaudRate,
                     uint32_t* pChannelID) {
     if (!pChannelID) return j2534::ERR_NULL_PARAMETER;
@@ -328,13 +445,12 @@ int32_t ConnectBody(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags, uint
     ch.linkName = name;
 
     if (bench && !g_device.moduleConnected) {
-        uint32_t id = ch.channelId;
-        g_device.channels.push_back(std::move(ch));
-        *pChannelID = id;
+        AppendChannel(ch, pChannelID);
         SetLastErrorText("OK");
         WriteLogLine("PassThruConnect: Bench mode channel created without VCI / link");
         return j2534::STATUS_NOERROR;
     }
+    if ((ProtocolID == j2534::DOIP || ProtocolID == j2534::DOIP_ALT) && ConnectDoip(ch, pChannelID, &rc)) return rc;
 
     rc = OpenChannelLink(ch, name, pChannelID);
     if (rc != j2534::STATUS_NOERROR) return rc;
@@ -360,9 +476,7 @@ int32_t ConnectBody(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags, uint
         }
     }
 
-    uint32_t id = ch.channelId;
-    g_device.channels.push_back(std::move(ch));
-    *pChannelID = id;
+    AppendChannel(ch, pChannelID);
     return j2534::STATUS_NOERROR;
 }
 }  // namespace
@@ -394,6 +508,7 @@ int32_t PassThruDisconnectImpl(uint32_t ChannelID) {
         if (it->channelId != ChannelID) continue;
         it->filters.clear();
         it->nextFilterId = 1;
+        CloseChannelDoip(*it);
         if (it->linkHandle != 0) {
             std::string error;
             Dpdu_CloseLink(it->linkHandle, &error);

@@ -7,6 +7,7 @@
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
 #include "driver/config/log.h"
+#include "driver/doip/doip_client.h"
 #include "driver/dpdu/dpdu_backend.h"
 #include "platform/platform.h"
 
@@ -79,6 +80,7 @@ void CleanupDeviceStateLocked() {
     for (ChannelContext& ch : g_device.channels) {
         ch.filters.clear();
         ch.nextFilterId = 1;
+        CloseChannelDoip(ch);
         if (ch.linkHandle != 0) {
             std::string error;
             Dpdu_CloseLink(ch.linkHandle, &error);
@@ -105,6 +107,12 @@ void CleanupDeviceStateLocked() {
         g_device.isOpen = false;
     }
     ReleaseInstanceLock();
+}
+
+void CloseChannelDoip(ChannelContext& ch) {
+    if (!ch.doip) return;
+    DoipStop(ch.doip.get());
+    ch.doip.reset();
 }
 
 bool IsLockDeviceFailure(const std::string& errorText) {

@@ -48,6 +48,10 @@ void WriteBackChannelState(const ChannelState& before, const ChannelState& after
 // instance lock.
 void CleanupDeviceStateLocked();
 
+// Caller holds g_deviceLock. Ends the channel's DoIP connection at once (a reader still
+// waiting on it wakes) and drops the channel's hold on the client, which is freed with the last.
+void CloseChannelDoip(ChannelContext& ch);
+
 // The backend's text for a module that another application holds locked.
 bool IsLockDeviceFailure(const std::string& errorText);
 // Caller holds g_deviceLock. Dpdu_OpenModule; after a LockDevice failure one forced unload,

@@ -166,9 +166,9 @@ void LogPrintfShort(const char* format, ...) {
     WriteLogLine(buf);
 }
 
-std::string FormatHexBytes(const uint8_t* data, size_t length) {
+std::string FormatHexBytes(const uint8_t* data, size_t length, bool lowerCase) {
     if (!data) return {};
-    static const char kHex[] = "0123456789ABCDEF";
+    const char* kHex = lowerCase ? "0123456789abcdef" : "0123456789ABCDEF";
     size_t shown = length < 32 ? length : 32;
     std::string out;
     out.reserve(shown * 3 + 4);

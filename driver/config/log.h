@@ -15,7 +15,8 @@ bool LogActive();
 void LogPrintf(const char* format, ...) PLATFORM_PRINTF_FORMAT(1, 2);
 void LogPrintfShort(const char* format, ...) PLATFORM_PRINTF_FORMAT(1, 2);
 void WriteEarlyLog(const char* format, ...) PLATFORM_PRINTF_FORMAT(1, 2);
-std::string FormatHexBytes(const uint8_t* data, size_t length);
+// Up to 32 bytes as two-digit hex separated by blanks, then " ..." when longer.
+std::string FormatHexBytes(const uint8_t* data, size_t length, bool lowerCase = false);
 
 // Log path from the [Logging] directory and file name, relative to the library's folder.
 std::string ResolveLogPath(const std::string& logDir, const std::string& logFile, const std::string& moduleDir,

@@ -28,6 +28,9 @@ void MarkCommLost(const char* place, uint32_t code);
 bool Dpdu_OpenLink(uint32_t moduleId, const std::string& logicalLinkName, uint32_t protocolId, uint32_t* linkId,
                    std::string* error);
 bool Dpdu_CloseLink(uint32_t linkId, std::string* error);
+// Before a DoIP connection: the Ethernet activation line (with its retries and settle time)
+// and a vehicle identification request, on the DoIP entity module when the VCI offers one.
+bool Dpdu_RunDoipPreSteps(uint32_t moduleId, std::string* error);
 // False for an unknown link id.
 bool Dpdu_GetLinkRawMode(uint32_t linkId, bool* rawMode);
 

@@ -7,12 +7,13 @@
 #include "driver/config/log.h"
 #include "driver/dpdu/api_table.h"
 #include "driver/dpdu/backend_state.h"
+#include "driver/dpdu/doip_presteps.h"
 #include "driver/dpdu/dpdu_backend.h"
+#include "driver/dpdu/link_create.h"
 #include "driver/dpdu/link_mapping.h"
 
 namespace {
 
-constexpr uint32_t kRidUndef = 0xFFFFFFFEu;
 constexpr uint32_t kOrvexRawCan = 0x300C0003u;
 constexpr uint32_t kOrvexAltRawCan = 0x300B0003u;
 
@@ -29,11 +30,6 @@ std::atomic<bool> g_txMaxLenRejected{false};
 // CAN FD support per backend type: 0 unknown, 1 supported, 2 unsupported.
 std::atomic<int> g_canFdSupport[3] = {{0}, {0}, {0}};
 
-struct Template {
-    PDU_PIN_DATA pins[2] = {};
-    PDU_RSC_DATA data = {};
-};
-
 void BuildTemplate(const LinkKind& k, Template* t) {
     if (k.can) {
         t->pins[0] = {6, kPinHi};
@@ -45,13 +41,7 @@ void BuildTemplate(const LinkKind& k, Template* t) {
     }
 }
 
-struct CreateContext {
-    uint32_t hMod;
-    Template* tmpl;
-    uint8_t* flags;
-    bool allowOrderProbe;
-    uint32_t hCLL = 0;
-};
+}  // namespace
 
 uint32_t TryCreateLink(CreateContext* c, uint32_t resourceId, bool useRscData) {
     const bool withData = useRscData || resourceId == kRidUndef;
@@ -66,8 +56,6 @@ uint32_t TryCreateLink(CreateContext* c, uint32_t resourceId, bool useRscData) {
                             c->allowOrderProbe);
 }
 
-// First resource id the module offers for the template; 0 when none (*failed tells a call
-// error from an empty answer).
 uint32_t DiscoverResourceId(uint32_t hMod, Template* t, bool* failed) {
     PDU_RSC_ID_ITEM* list = nullptr;
     uint32_t code = CallPDUGetResourceIds(hMod, &t->data, &list);
@@ -82,6 +70,8 @@ uint32_t DiscoverResourceId(uint32_t hMod, Template* t, bool* failed) {
     if (failed) *failed = code != PDU_STATUS_NOERROR;
     return id;
 }
+
+namespace {
 
 uint32_t ProbeCandidate(const LinkKind& k) {
     switch (CurrentBackendType()) {
@@ -262,32 +252,35 @@ bool Dpdu_OpenLink(uint32_t moduleId, const std::string& logicalLinkName, uint32
         return false;
     }
     LogPrintf("Dpdu_OpenLink: using resourceId=%u", mappedId);
-    if (kind.doip) {
-        err = "Dpdu_OpenLink: DoIP links over the D-PDU module are not available";
-        WriteLogLine(err);
-        if (error) *error = err;
-        return false;
-    }
     DpduLink link;
-    link.hMod = hMod;
     link.iso15765 = kind.iso15765;
     link.canIdMode = CurrentBackendType() == BackendType::TRX4820 && kind.can;
     link.logicalLinkName = logicalLinkName;
-    Template tmpl;
-    BuildTemplate(kind, &tmpl);
-    const bool fdChannel = kind.iso15765Fd || IsFdProtocol(protocolId);
-    CreateContext ctx{hMod, &tmpl, link.flagData, true};
     uint32_t usedId = mappedId;
-    uint32_t code = CreateWithFallbacks(&ctx, kind, fdChannel, mappedId, &usedId);
-    if (code != PDU_STATUS_NOERROR) {
-        err = "PDUCreateComLogicalLink failed with error " + PduCodeText(code);
-        WriteLogLine(err);
-        if (error) *error = err;
-        return false;
+    uint32_t code = PDU_STATUS_NOERROR;
+    if (kind.doip) {
+        // The link may live on the DoIP entity module rather than on the one asked for.
+        if (!CreateDoipLink(&hMod, mappedId, link.flagData, &link.hCLL, &usedId, &err)) {
+            if (error) *error = err;
+            return false;
+        }
+    } else {
+        Template tmpl;
+        BuildTemplate(kind, &tmpl);
+        const bool fdChannel = kind.iso15765Fd || IsFdProtocol(protocolId);
+        CreateContext ctx{hMod, &tmpl, link.flagData, true};
+        code = CreateWithFallbacks(&ctx, kind, fdChannel, mappedId, &usedId);
+        if (code != PDU_STATUS_NOERROR) {
+            err = "PDUCreateComLogicalLink failed with error " + PduCodeText(code);
+            WriteLogLine(err);
+            if (error) *error = err;
+            return false;
+        }
+        link.hCLL = ctx.hCLL;
     }
-    link.hCLL = ctx.hCLL;
+    link.hMod = hMod;
     link.resourceId = usedId;
-    if (kind.canFd && !ApplyCanFdComParams(hMod, link.hCLL, usedId, &err)) {
+    if (kind.canFd && !kind.doip && !ApplyCanFdComParams(hMod, link.hCLL, usedId, &err)) {
         CallPDUDestroyComLogicalLink(hMod, link.hCLL);
         if (error) *error = err;
         return false;
@@ -300,7 +293,7 @@ bool Dpdu_OpenLink(uint32_t moduleId, const std::string& logicalLinkName, uint32
         if (error) *error = err;
         return false;
     }
-    if (kind.can) link.rawMode = ApplyRawMode(hMod, link.hCLL);
+    if (kind.can && !kind.doip) link.rawMode = ApplyRawMode(hMod, link.hCLL);
     uint32_t id;
     {
         std::lock_guard<std::mutex> lock(g_dpdu.tableLock);
@@ -323,6 +316,7 @@ void ForgetVendorKnowledge() {
     g_txMaxLenRejected = false;
     for (std::atomic<int>& support : g_canFdSupport) support = 0;
     ForgetRejectedComParams();
+    ForgetDoipKnowledge();
 }
 
 bool Dpdu_CloseLink(uint32_t linkId, std::string* error) {

@@ -221,13 +221,3 @@ TEST_F(DpduTest, ConnectFailureDestroysTheLink) {
     EXPECT_EQ(error, "PDUConnect (link) failed with error 0x41");
     EXPECT_NE(Trace().find("PDUDestroyComLogicalLink hMod=1 hCLL=1 -> 0x0"), std::string::npos);
 }
-
-TEST_F(DpduTest, DoipLinksAreRefusedForNow) {
-    UseScenario("dpdu_doip", "");
-    uint32_t moduleId = InitAndOpenModule();
-    std::string error;
-    uint32_t linkId = 0;
-    EXPECT_FALSE(Dpdu_OpenLink(moduleId, "DoIP", 0x8003, &linkId, &error));
-    EXPECT_EQ(error, "Dpdu_OpenLink: DoIP links over the D-PDU module are not available");
-    EXPECT_EQ(CountOf(Trace(), "PDUCreateComLogicalLink"), 0u);
-}
