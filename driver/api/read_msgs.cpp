@@ -14,6 +14,7 @@
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
 #include "driver/config/log.h"
+#include "driver/doip/doip_client.h"
 #include "driver/dpdu/dpdu_backend.h"
 #include "driver/iso15765/iso15765.h"
 #include "driver/iso15765/sw_isotp.h"
@@ -162,11 +163,23 @@ struct Reader {
         return NothingReceived(timeout);
     }
 
+    // Diagnostic messages of the gateway as they come: no filters, no flow control.
     int32_t ReadDoip(uint32_t* count) {
-        // The DoIP client comes with the DoIP connect roads; until then no channel has one.
-        (void)count;
-        SetLastErrorText("NativeDoIP channel not initialized");
-        return j2534::ERR_FAILED;
+        std::vector<uint8_t> data;
+        std::string error;
+        if (!DoipReceive(ch.doip.get(), timeout, &data, &error)) {
+            *count = 0;
+            if (!error.empty()) SetLastErrorText(error);
+            if (timeout == 0 || error.find("timeout") != std::string::npos) return j2534::ERR_BUFFER_EMPTY;
+            return j2534::ERR_TIMEOUT;
+        }
+        Clear();
+        out.ProtocolID = ch.protocolId;
+        out.Timestamp = platform::TickCount32();
+        out.DataSize = static_cast<uint32_t>(std::min<size_t>(data.size(), j2534::kMaxDataSize));
+        if (out.DataSize) std::memcpy(out.Data, data.data(), out.DataSize);
+        *count = 1;
+        return j2534::STATUS_NOERROR;
     }
 };
 
@@ -221,9 +234,13 @@ int32_t PassThruReadMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint
 
     uint32_t count = 0;
     int32_t rc;
+    if (r.ch.kind == 1 && !r.ch.doip) {
+        SetLastErrorText("NativeDoIP channel not initialized");
+        return j2534::ERR_FAILED;
+    }
     if (r.ch.kind == 1)
-        return r.ReadDoip(&count);
-    if (r.ch.protocolId == j2534::ISO15765 && r.ch.swIsoTp)
+        rc = r.ReadDoip(&count);
+    else if (r.ch.protocolId == j2534::ISO15765 && r.ch.swIsoTp)
         rc = SwIsoTpReceiveOnChannel(r.ch, &r.out, &count, Timeout);
     else
         rc = r.ReadDpdu(&count);

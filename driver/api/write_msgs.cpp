@@ -13,6 +13,7 @@
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
 #include "driver/config/log.h"
+#include "driver/doip/doip_client.h"
 #include "driver/dpdu/dpdu_backend.h"
 #include "driver/iso15765/iso15765.h"
 #include "driver/iso15765/sw_isotp.h"
@@ -25,6 +26,18 @@ std::atomic<bool> g_canIdInDataLogged{false};
 
 bool IsIsoProtocol(uint32_t p) { return p == j2534::ISO15765 || p == j2534::ISO15765_FD_ALT; }
 bool IsRawCanProtocol(uint32_t p) { return p == j2534::CAN || p == j2534::CAN_FD; }
+
+// The driver gives two numbers to ISO 15765 on CAN FD, raw CAN FD and DoIP; a message may carry
+// either of its channel's.
+bool SameProtocol(uint32_t a, uint32_t b) {
+    auto family = [](uint32_t p) -> uint32_t {
+        if (p == j2534::ISO15765_FD) return j2534::ISO15765_FD_ALT;
+        if (p == j2534::SCI_A_TRANS) return j2534::CAN_FD;
+        if (p == j2534::DOIP_ALT) return j2534::DOIP;
+        return p;
+    };
+    return family(a) == family(b);
+}
 
 // An application that sends its own flow control does not want the driver's.
 bool IsApplicationFlowControl(const TxMessage& msg) {
@@ -62,7 +75,7 @@ struct Writer {
             SetLastErrorText("Invalid message: DataSize exceeds buffer");
             return j2534::ERR_INVALID_MSG;
         }
-        if (header.ProtocolID != ch.protocolId) {
+        if (!SameProtocol(header.ProtocolID, ch.protocolId)) {
             SetLastErrorText("Invalid message: ProtocolID does not match the channel");
             return j2534::ERR_MSG_PROTOCOL_ID;
         }
@@ -115,10 +128,20 @@ struct Writer {
         return j2534::STATUS_NOERROR;
     }
 
-    // The DoIP client comes with the DoIP connect roads; until then no channel has one.
-    int32_t WriteDoip(const TxMessage&) {
-        SetLastErrorText("NativeDoIP channel not initialized");
-        return FailWithCount();
+    // The data go to the gateway as they stand; the copy's reference keeps the client alive.
+    int32_t WriteDoip(const TxMessage& msg) {
+        if (!ch.doip) {
+            SetLastErrorText("NativeDoIP channel not initialized");
+            return FailWithCount();
+        }
+        std::string error;
+        if (!DoipSendDiagnostic(ch.doip.get(), msg.data(), msg.length, &error)) {
+            if (!error.empty()) SetLastErrorText(error);
+            return FailWithCount();
+        }
+        ++ch.doipTxCount;
+        ++sent;
+        return j2534::STATUS_NOERROR;
     }
 
     // A transport failure: the host still learns how many messages went out before it.

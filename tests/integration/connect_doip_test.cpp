@@ -214,7 +214,7 @@ TEST_F(ConnectDoip, NoEcuModeCreatesTheChannelWithoutALink) {
 }
 
 // Switched on once PassThruWriteMsgs and PassThruReadMsgs carry NativeDoIP channels.
-TEST_F(ConnectDoip, DISABLED_UdsRequestThroughWriteAndReadMsgs) {
+TEST_F(ConnectDoip, UdsRequestThroughWriteAndReadMsgs) {
     StartGateway();
     Open("NativeDoIP=1\n");
     uint32_t ch = 0;
