@@ -2,6 +2,8 @@
 // folder, as a host installs them, and the adapter opens and closes the device on its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <string>
 
@@ -158,6 +160,20 @@ TEST_F(Adapter0202, HostSessionAgainstTheSimulatedVci) {
     // Calls on a channel reach the driver with the channel as given.
     EXPECT_EQ(a.ReadMsgs(ch, &msg, &count, 0), j2534::ERR_BUFFER_EMPTY);
     EXPECT_EQ(count, 0u);
+    // A UDS request and its answer.
+    j2534::PASSTHRU_MSG request{};
+    request.ProtocolID = j2534::ISO15765;
+    request.TxFlags = j2534::ISO15765_FRAME_PAD;
+    request.DataSize = 7;
+    const uint8_t vin[] = {0x00, 0x00, 0x07, 0xE0, 0x22, 0xF1, 0x90};
+    std::copy(vin, vin + sizeof vin, request.Data);
+    count = 1;
+    ASSERT_EQ(a.WriteMsgs(ch, &request, &count, 100), 0) << a.LastError();
+    EXPECT_EQ(count, 1u);
+    count = 1;
+    ASSERT_EQ(a.ReadMsgs(ch, &msg, &count, 500), 0) << a.LastError();
+    ASSERT_EQ(count, 1u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(msg.Data) + 7, msg.DataSize - 7), "WVSIM000000000001");
     count = 1;
     EXPECT_EQ(a.WriteMsgs(ch + 9, &msg, &count, 0), j2534::ERR_INVALID_CHANNEL_ID);
     uint32_t id = 0;

@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "tests/support/driver_under_test.h"
 #include "tests/support/temp_dir.h"
+#include "tools/registration.h"
 
 namespace {
 
@@ -80,4 +81,40 @@ TEST(PassthruTool, LibrariesThatCannotServeEndWithAClearMessage) {
     r = Passthru("", dir);
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.output.find("usage: passthru"), std::string::npos);
+}
+
+// Hosts find drivers where orvex-register puts them; so does passthru, by name. The entries go
+// to a place of this test's own (a registry key below HKLM on Windows, a folder on Linux).
+TEST(PassthruTool, FindsRegisteredDriversByName) {
+    const std::string dir = PrepareDriverFolder("passthru_registered", "Orvex_J2534", kQuickProbeIni, nullptr);
+    ASSERT_FALSE(dir.empty());
+    DriverPlaces places;
+    const std::string root = "SOFTWARE\\OrvexPassthruTest_" + std::to_string(platform::CurrentProcessId());
+    places.key0404 = root + "\\PassThruSupport.04.04";
+    places.key0202 = root + "\\PassThruSupport";
+    places.passthruDir = JoinPath(dir, "passthru");
+    const std::string where = std::string(platform::SharedLibrarySuffix()) == ".dll"
+                                  ? "--registry-key " + Quote(places.key0404)
+                                  : "--passthru-dir " + Quote(places.passthruDir);
+    std::string out, err;
+    ASSERT_EQ(RunRegisterCommand({"install"}, places, dir, &out, &err), kRegisterOk) << err;
+
+    ToolRun r = Passthru(where + " --list", dir);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("MIVRA Orvex J2534"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(JoinPath(dir, "Orvex_J2534")), std::string::npos) << r.output;
+
+    r = Passthru(where + " --driver \"MIVRA Orvex J2534\" vin", dir);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("F190 = \"WVSIM000000000001\""), std::string::npos) << r.output;
+    r = Passthru(where + " --driver \"Nobody's Device\" vin", dir);
+    EXPECT_EQ(r.exitCode, 3) << r.output;
+
+    ASSERT_EQ(RunRegisterCommand({"uninstall"}, places, dir, &out, &err), kRegisterOk) << err;
+    r = Passthru(where + " --list", dir);
+    EXPECT_NE(r.output.find("no J2534 driver is registered"), std::string::npos) << r.output;
+#if defined(_WIN32)
+    for (int view : {32, 64})
+        for (const std::string& key : {places.key0404, places.key0202, root}) platform::RegistryDeleteKeyIfEmpty(key, view);
+#endif
 }

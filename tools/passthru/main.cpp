@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tools/driver_registry.h"
 #include "tools/passthru/j2534_library.h"
 #include "tools/passthru/uds.h"
 #include "tools/passthru/uds_session.h"
@@ -19,8 +20,11 @@ namespace {
 
 const char kUsage[] =
     "usage: passthru [options] LIBRARY COMMAND...\n"
+    "       passthru [options] --driver NAME COMMAND...\n"
+    "       passthru [options] --list\n"
     "\n"
     "LIBRARY   path of a J2534 04.04 library (.dll / .so)\n"
+    "NAME      a J2534 driver registered on this machine (see --list)\n"
     "COMMAND   one or more of, run in order:\n"
     "  vin            read the VIN (22 F1 90)\n"
     "  dtc            read the stored DTCs (19 02 FF)\n"
@@ -34,7 +38,10 @@ const char kUsage[] =
     "  --rx ID        response CAN id (default 0x7E8)\n"
     "  --baud N       bit rate (default 500000)\n"
     "  --timeout MS   wait for an answer (default 1000)\n"
-    "  --address A    download address for flash (default 0)\n";
+    "  --address A    download address for flash (default 0)\n"
+    "  --registry-key KEY   (Windows) where registered drivers are looked up, below HKLM\n"
+    "                       (default SOFTWARE\\PassThruSupport.04.04)\n"
+    "  --passthru-dir DIR   (Linux) where registered drivers are looked up (default ~/.passthru)\n";
 
 struct Command {
     std::string label;  // how the command is shown
@@ -136,28 +143,73 @@ bool Flash(UdsSession& session, const std::string& path, uint32_t address, Tally
     return Run(session, {0x37}, tally);
 }
 
+// The registered drivers, as hosts find them.
+int ListDrivers(const DriverPlaces& places) {
+    std::vector<RegisteredDriver> drivers;
+    std::string error;
+    if (!ListRegisteredDrivers(places, &drivers, &error)) {
+        std::fprintf(stderr, "passthru: %s\n", error.c_str());
+        return 3;
+    }
+    if (drivers.empty()) std::printf("no J2534 driver is registered\n");
+    for (const RegisteredDriver& d : drivers) {
+        if (!d.problem.empty()) {
+            std::printf("%s  (malformed: %s)  %s\n", d.name.empty() ? d.entry.c_str() : d.name.c_str(),
+                        d.problem.c_str(), d.entry.c_str());
+            continue;
+        }
+        std::string protocols;
+        for (const std::string& p : d.protocols) protocols += (protocols.empty() ? "" : " ") + p;
+        std::printf("%s\n  vendor    %s\n  library   %s\n  protocols %s\n", d.name.c_str(), d.vendor.c_str(),
+                    d.library.c_str(), protocols.c_str());
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     SessionOptions options;
+    DriverPlaces places;
     uint32_t address = 0;
+    bool list = false;
+    std::string driverName;
     int i = 1;
     for (; i < argc && std::string(argv[i]).rfind("--", 0) == 0; ++i) {
         const std::string opt = argv[i];
         uint32_t* target = opt == "--tx" ? &options.txId : opt == "--rx" ? &options.rxId : opt == "--baud" ? &options.baud
                          : opt == "--timeout" ? &options.timeoutMs : opt == "--address" ? &address : nullptr;
+        std::string* text = opt == "--driver" ? &driverName : opt == "--registry-key" ? &places.key0404
+                          : opt == "--passthru-dir" ? &places.passthruDir : nullptr;
         if (opt == "--can") {
             options.rawCan = true;
+        } else if (opt == "--list") {
+            list = true;
+        } else if (text && i + 1 < argc) {
+            *text = argv[++i];
         } else if (!target || i + 1 >= argc || !ParseNumber(argv[++i], target)) {
             std::fputs(kUsage, stderr);
             return 2;
         }
     }
-    if (argc - i < 2) {
+    if (list) return ListDrivers(places);
+    if (argc - i < (driverName.empty() ? 2 : 1)) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    const std::string libraryPath = argv[i++];
+    std::string libraryPath;
+    if (driverName.empty()) {
+        libraryPath = argv[i++];
+    } else {
+        RegisteredDriver found;
+        std::string error;
+        if (!FindRegisteredDriver(places, driverName, &found, &error)) {
+            std::fprintf(stderr, "passthru: %s\n", error.c_str());
+            return 3;
+        }
+        libraryPath = found.library;
+        std::printf("driver   %s (%s)\n", found.name.c_str(), found.entry.c_str());
+    }
     std::vector<Command> commands;
     for (; i < argc; ++i) {
         const std::string word = argv[i];
