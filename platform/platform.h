@@ -54,8 +54,13 @@ bool CreateDirectories(const std::string& path);
 // Renames a file, replacing a file that already has the new name.
 bool RenameReplace(const std::string& from, const std::string& to);
 // Opens for appending (creating it if needed, shared with other readers and writers),
-// writes the bytes without any newline translation and closes again.
-bool AppendToFile(const std::string& path, const void* data, size_t size);
+// writes the bytes without any newline translation and closes again. A file that already holds
+// refuseFromSize bytes or more is left as it is (Full): the size comes from the open file, so
+// a caller that keeps files below a size needs no second look at the path.
+enum class AppendResult { Written, Full, NotOpened, NotWritten };
+constexpr uint64_t kNoSizeLimit = ~uint64_t(0);
+AppendResult AppendToFile(const std::string& path, const void* data, size_t size,
+                          uint64_t refuseFromSize = kNoSizeLimit);
 // Whole-file read (binary). False when the file cannot be opened.
 bool ReadWholeFile(const std::string& path, std::string* out);
 // Whole-file replace (binary), creating the file.

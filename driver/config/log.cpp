@@ -27,11 +27,17 @@ bool EndsWithArchSuffix(const std::string& name) {
     return tail == "_x86" || tail == "_x64";
 }
 
-void AppendLine(const std::string& path, const std::string& line) {
-    std::string bytes = line;
-    bytes += "\r\n";
-    platform::AppendToFile(path, bytes.data(), bytes.size());
+// One open per line; the folder is made only when the file cannot be opened.
+platform::AppendResult AppendCreatingFolder(const std::string& path, const std::string& bytes, uint64_t refuseFrom) {
+    platform::AppendResult r = platform::AppendToFile(path, bytes.data(), bytes.size(), refuseFrom);
+    if (r != platform::AppendResult::NotOpened) return r;
+    const std::string dir = WithoutLastComponent(path);
+    if (dir.empty() || !platform::CreateDirectories(dir)) return r;
+    return platform::AppendToFile(path, bytes.data(), bytes.size(), refuseFrom);
 }
+
+// Appends a line; a file that has reached the size limit is renamed away first. True when it was.
+bool AppendRotating(const std::string& path, const std::string& bytes);
 
 std::string TimeStamp() {
     platform::LocalTime t = platform::GetLocalTime();
@@ -102,10 +108,8 @@ std::string RotationArchiveName(const std::string& path, const std::string& stam
     return name + ext;
 }
 
-bool RotateLogIfNeeded(const std::string& path, const std::string& stamp) {
+bool RotateLog(const std::string& path, const std::string& stamp) {
     if (path.empty()) return false;
-    platform::FileInfo info = platform::GetFileInfo(path);
-    if (!info.exists || info.size < kLogRotateBytes) return false;
     for (unsigned n = 0; n < 100; ++n) {
         std::string archive = RotationArchiveName(path, stamp, n);
         if (platform::GetFileInfo(archive).exists) continue;
@@ -120,28 +124,39 @@ void WriteLogLine(const char* line) {
     if (line && LogActive()) WriteLogLine(std::string(line));
 }
 
+namespace {
+bool AppendRotating(const std::string& path, const std::string& bytes) {
+    if (AppendCreatingFolder(path, bytes, kLogRotateBytes) != platform::AppendResult::Full) return false;
+    // Should every name be taken, the file keeps its name and goes on growing.
+    const bool rotated = RotateLog(path, TimeStamp());
+    AppendCreatingFolder(path, bytes, platform::kNoSizeLimit);
+    return rotated;
+}
+}  // namespace
+
 void WriteLogLine(const std::string& line) {
     if (!g_config.Logging.LogEnabled) return;
-    const std::string logPath = g_config.LogFilePath;
+    const std::string& logPath = g_config.LogFilePath;  // set once, when the configuration loads
     if (logPath.empty()) return;
-    std::string dir = WithoutLastComponent(logPath);
-    if (!dir.empty()) platform::CreateDirectories(dir);
-    const std::string mirror = MirrorLogPath(logPath, ModuleBaseName());
+    std::string bytes;
+    bytes.reserve(line.size() + 2);
+    bytes.append(line).append("\r\n");
 
     std::lock_guard<std::mutex> lock(g_logLock);
-    bool rotated = false;
+    // The mirror follows from the log path and the module's name, which do not change.
+    static std::string mirrorFor, mirror;
+    if (mirrorFor != logPath) {
+        mirrorFor = logPath;
+        mirror = MirrorLogPath(logPath, ModuleBaseName());
+    }
     if (!g_bannerWritten) {
         g_bannerWritten = true;
-        const std::string banner = BannerLine();
-        AppendLine(logPath, banner);
-        if (!mirror.empty()) AppendLine(mirror, banner);
+        const std::string banner = BannerLine() + "\r\n";
+        AppendCreatingFolder(logPath, banner, platform::kNoSizeLimit);
+        if (!mirror.empty()) AppendCreatingFolder(mirror, banner, platform::kNoSizeLimit);
     }
-    rotated |= RotateLogIfNeeded(logPath, TimeStamp());
-    AppendLine(logPath, line);
-    if (!mirror.empty()) {
-        rotated |= RotateLogIfNeeded(mirror, TimeStamp());
-        AppendLine(mirror, line);
-    }
+    bool rotated = AppendRotating(logPath, bytes);
+    if (!mirror.empty()) rotated |= AppendRotating(mirror, bytes);
     // The line that caused the rotation opens the new file; the banner follows it.
     if (rotated) g_bannerWritten = false;
 }

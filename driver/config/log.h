@@ -25,8 +25,8 @@ std::string ResolveLogPath(const std::string& logDir, const std::string& logFile
 std::string MirrorLogPath(const std::string& logPath, const std::string& moduleBaseName);
 // Archive name for rotation: stem + "_" + stamp (+ "_" + n when n > 0) + extension.
 std::string RotationArchiveName(const std::string& path, const std::string& stamp, unsigned n);
-// Renames the file away when it has reached the size limit. True when it was rotated.
-bool RotateLogIfNeeded(const std::string& path, const std::string& stamp);
+// Renames the file to the first free archive name (100 tries). True when it was renamed.
+bool RotateLog(const std::string& path, const std::string& stamp);
 // Directory of the early log ("...\Zelkor-Tech\MIVRA_J2534"), from the environment.
 std::string EarlyLogDirectory();
 

@@ -78,15 +78,16 @@ bool CopyGuarded(void* to, const void* from, size_t length) {
         EnsureInstalled();
         g_installedOnce.store(true, std::memory_order_release);
     }
+    GuardFrame*& current = t_frame;  // one thread-local lookup, not three
     GuardFrame frame;
-    frame.outer = t_frame;
+    frame.outer = current;
     // No signal mask is saved (that would be a system call per copy); a caught signal is still
     // blocked after the jump and is unblocked below.
     int sig = sigsetjmp(frame.resume, 0);
     if (sig == 0) {
-        t_frame = &frame;
+        current = &frame;
         std::memcpy(to, from, length);
-        t_frame = frame.outer;
+        current = frame.outer;
         return true;
     }
     sigset_t caught;

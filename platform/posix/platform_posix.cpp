@@ -70,23 +70,30 @@ bool RenameReplace(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool AppendToFile(const std::string& path, const void* data, size_t size) {
+AppendResult AppendToFile(const std::string& path, const void* data, size_t size, uint64_t refuseFromSize) {
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
+    if (fd < 0) return AppendResult::NotOpened;
+    if (refuseFromSize != kNoSizeLimit) {
+        struct stat st {};
+        if (fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) >= refuseFromSize) {
+            ::close(fd);
+            return AppendResult::Full;
+        }
+    }
     const char* p = static_cast<const char*>(data);
-    bool ok = true;
+    AppendResult result = AppendResult::Written;
     while (size > 0) {
         ssize_t n = ::write(fd, p, size);
         if (n < 0) {
             if (errno == EINTR) continue;
-            ok = false;
+            result = AppendResult::NotWritten;
             break;
         }
         p += n;
         size -= static_cast<size_t>(n);
     }
     ::close(fd);
-    return ok;
+    return result;
 }
 
 bool ReadWholeFile(const std::string& path, std::string* out) {

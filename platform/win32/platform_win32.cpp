@@ -96,14 +96,21 @@ bool RenameReplace(const std::string& from, const std::string& to) {
     return MoveFileExW(Widen(from).c_str(), Widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-bool AppendToFile(const std::string& path, const void* data, size_t size) {
-    HANDLE h = CreateFileW(Widen(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+AppendResult AppendToFile(const std::string& path, const void* data, size_t size, uint64_t refuseFromSize) {
+    HANDLE h = CreateFileW(Widen(path).c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return AppendResult::NotOpened;
+    LARGE_INTEGER current;
+    if (refuseFromSize != kNoSizeLimit && GetFileSizeEx(h, &current) &&
+        static_cast<uint64_t>(current.QuadPart) >= refuseFromSize) {
+        CloseHandle(h);
+        return AppendResult::Full;
+    }
     DWORD written = 0;
     BOOL ok = size == 0 || WriteFile(h, data, static_cast<DWORD>(size), &written, nullptr);
     CloseHandle(h);
-    return ok && written == size;
+    return ok && written == size ? AppendResult::Written : AppendResult::NotWritten;
 }
 
 bool ReadWholeFile(const std::string& path, std::string* out) {

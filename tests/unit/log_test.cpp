@@ -62,24 +62,31 @@ TEST(LogRotation, ArchiveNames) {
     EXPECT_EQ(RotationArchiveName(P("C:/a.b/log"), "S", 1), P("C:/a.b/log_S_1"));
 }
 
-TEST(LogRotation, RenamesFullFileToFirstFreeNameAndGivesUpAfterHundred) {
+TEST(LogRotation, RenamesToFirstFreeNameAndGivesUpAfterHundred) {
     std::string dir = MakeScenarioDir("rotation");
     std::string log = JoinPath(dir, "o.log");
-    ASSERT_TRUE(platform::WriteWholeFile(log, std::string(kLogRotateBytes - 1, 'x')));
-    EXPECT_FALSE(RotateLogIfNeeded(log, "S"));  // one byte short of the limit
-    ASSERT_TRUE(platform::AppendToFile(log, "x", 1));
+    ASSERT_TRUE(platform::WriteWholeFile(log, std::string(kLogRotateBytes, 'x')));
     platform::WriteWholeFile(JoinPath(dir, "o_S.log"), "old");
-    EXPECT_TRUE(RotateLogIfNeeded(log, "S"));
+    EXPECT_TRUE(RotateLog(log, "S"));
     EXPECT_FALSE(platform::GetFileInfo(log).exists);
     EXPECT_EQ(ReadFileText(JoinPath(dir, "o_S.log")), "old");
     EXPECT_EQ(platform::GetFileInfo(JoinPath(dir, "o_S_1.log")).size, kLogRotateBytes);
 
-    // With all hundred names taken the file keeps its name and grows.
+    // With all hundred names taken the file keeps its name.
     std::string full = JoinPath(dir, "f.log");
     platform::WriteWholeFile(full, std::string(kLogRotateBytes, 'y'));
     for (unsigned n = 0; n < 100; ++n) platform::WriteWholeFile(RotationArchiveName(full, "T", n), "");
-    EXPECT_FALSE(RotateLogIfNeeded(full, "T"));
+    EXPECT_FALSE(RotateLog(full, "T"));
     EXPECT_TRUE(platform::GetFileInfo(full).exists);
+}
+
+TEST(LogRotation, AppendRefusesAFileAtTheLimit) {
+    std::string log = JoinPath(MakeScenarioDir("append_limit"), "a.log");
+    ASSERT_TRUE(platform::WriteWholeFile(log, std::string(99, 'x')));
+    EXPECT_EQ(platform::AppendToFile(log, "y", 1, 100), platform::AppendResult::Written);  // 99 bytes: below
+    EXPECT_EQ(platform::AppendToFile(log, "z", 1, 100), platform::AppendResult::Full);
+    EXPECT_EQ(ReadFileText(log), std::string(99, 'x') + "y");
+    EXPECT_EQ(platform::AppendToFile(JoinPath(JoinPath(log, "no"), "dir"), "z", 1), platform::AppendResult::NotOpened);
 }
 
 class LogWriting : public ::testing::Test {
@@ -129,6 +136,13 @@ TEST_F(LogWriting, DisabledOrPathlessWritesNothing) {
     g_config.Logging.LogEnabled = true;
     g_config.LogFilePath.clear();
     WriteLogLine("z");  // must simply return
+}
+
+TEST_F(LogWriting, OneByteShortOfTheLimitGrowsOn) {
+    WriteLogLine("warm-up");
+    ASSERT_TRUE(platform::WriteWholeFile(g_config.LogFilePath, std::string(kLogRotateBytes - 1, 'z')));
+    WriteLogLine("still here");
+    EXPECT_EQ(platform::GetFileInfo(g_config.LogFilePath).size, kLogRotateBytes - 1 + 12);
 }
 
 TEST_F(LogWriting, RotationStartsFreshFileWithBannerAfterTheCausingLine) {
