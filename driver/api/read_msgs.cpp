@@ -93,7 +93,7 @@ struct Reader {
         fc.Data[4] = 0x30;
         const int32_t rc = WriteDriverFlowControl(channelId, &fc);
         if (rc != j2534::STATUS_NOERROR)
-            LogPrintf("ISO15765: Auto-FC failed wrc=0x%lX", static_cast<unsigned long>(rc));
+            LogPrintf("ISO15765: Auto-FC failed wrc=%lX", static_cast<unsigned long>(rc));
         else
             LogPrintf("ISO15765: Auto-FC sent (txId=%lX, rxId=%lX)", static_cast<unsigned long>(txId),
                       static_cast<unsigned long>(rxId));
