@@ -1,0 +1,32 @@
+// Periodic messages: messages of the host that one sender thread writes again and again through
+// PassThruWriteMsgs, each at its interval.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "common/j2534.h"
+
+// One message the sender found due, copied under the device lock.
+struct DuePeriodicMsg {
+    uint32_t channelId = 0;
+    j2534::PASSTHRU_MSG message{};
+};
+
+// Caller holds g_deviceLock. Appends every message due at nowUs (the microsecond clock) and
+// schedules its next send one interval after the due time it just had, so that waking late does
+// not stretch the period; a message more than an interval late is not caught up but sent once and
+// rescheduled from nowUs. Returns when the next message falls due (UINT64_MAX: none is left).
+uint64_t TakeDuePeriodicMsgsLocked(uint64_t nowUs, std::vector<DuePeriodicMsg>* due);
+
+// Caller holds g_deviceLock. Starts the sender thread unless it runs; false when no thread could
+// be started. The sender ends by itself once no periodic message is left or the device closes.
+bool EnsurePeriodicSenderLocked();
+// lock holds g_deviceLock. Waits until the sender has written the messages it copied before this
+// call, so that a message removed under the lock is not sent after the caller returns.
+void WaitForPeriodicSendsLocked(std::unique_lock<std::mutex>& lock);
+
+// CLEAR_PERIODIC_MSGS: removes every periodic message of the channel (all are the host's); the
+// number removed, or -1 for an unknown channel. No message of it is sent after the return.
+int ClearPeriodicMsgs(uint32_t channelId);
