@@ -15,9 +15,9 @@ struct DuePeriodicMsg {
 };
 
 // Caller holds g_deviceLock. Appends every message due at nowUs (the microsecond clock) and
-// schedules its next send one interval after the due time it just had, so that waking late does
-// not stretch the period; a message more than an interval late is not caught up but sent once and
-// rescheduled from nowUs. Returns when the next message falls due (UINT64_MAX: none is left).
+// schedules its next send one interval after nowUs: a late send is not caught up, and the gap to
+// the next one stays the interval. Returns when the next message falls due (UINT64_MAX: none is
+// left).
 uint64_t TakeDuePeriodicMsgsLocked(uint64_t nowUs, std::vector<DuePeriodicMsg>* due);
 
 // Caller holds g_deviceLock. Starts the sender thread unless it runs; false when no thread could

@@ -92,7 +92,7 @@ uint64_t TakeDuePeriodicMsgsLocked(uint64_t nowUs, std::vector<DuePeriodicMsg>* 
             const uint64_t intervalUs = uint64_t(r.intervalMs) * 1000u;
             if (r.nextDueUs <= nowUs) {
                 due->push_back({ch.channelId, r.message});
-                r.nextDueUs = r.nextDueUs + intervalUs > nowUs ? r.nextDueUs + intervalUs : nowUs + intervalUs;
+                r.nextDueUs = nowUs + intervalUs;
             }
             next = std::min(next, r.nextDueUs);
         }
