@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <mutex>
-#include <vector>
 
 #include "common/j2534.h"
 
@@ -14,16 +13,17 @@ struct DuePeriodicMsg {
     j2534::PASSTHRU_MSG message{};
 };
 
-// Caller holds g_deviceLock. Appends every message due at nowUs (the microsecond clock) and
-// schedules its next send one interval after nowUs: a late send is not caught up, and the gap to
-// the next one stays the interval. Returns when the next message falls due (UINT64_MAX: none is
-// left).
-uint64_t TakeDuePeriodicMsgsLocked(uint64_t nowUs, std::vector<DuePeriodicMsg>* due);
+// Caller holds g_deviceLock. Takes one message that is due at nowUs (the microsecond clock): of
+// several, the one whose following send falls due first, so that a message of a short interval
+// does not wait behind a row of long ones due at the same time. Its next send is scheduled one
+// interval after nowUs: a late send is not caught up, and the gap to the next stays the interval.
+// False when none is due; *nextUs then tells when one will be (UINT64_MAX: none is left).
+bool TakeDuePeriodicMsgLocked(uint64_t nowUs, DuePeriodicMsg* due, uint64_t* nextUs);
 
 // Caller holds g_deviceLock. Starts the sender thread unless it runs; false when no thread could
 // be started. The sender ends by itself once no periodic message is left or the device closes.
 bool EnsurePeriodicSenderLocked();
-// lock holds g_deviceLock. Waits until the sender has written the messages it copied before this
+// lock holds g_deviceLock. Waits until the sender has written the message it copied before this
 // call, so that a message removed under the lock is not sent after the caller returns.
 void WaitForPeriodicSendsLocked(std::unique_lock<std::mutex>& lock);
 

@@ -1,12 +1,11 @@
-// The one periodic sender thread: under the device lock it copies the messages that are due,
-// without it it writes them through PassThruWriteMsgs, and it waits for the next due time with
-// the platform's precise wait (a plain sleep lasts a whole timer tick, 15.6 ms, on Windows).
+// The one periodic sender thread: under the device lock it copies a message that is due, without
+// it it writes the copy through PassThruWriteMsgs, and it waits for the next due time with the
+// platform's precise wait (a plain sleep lasts a whole timer tick, 15.6 ms, on Windows).
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <vector>
 
 #include "driver/api/api_impl.h"
 #include "driver/api/device.h"
@@ -20,13 +19,13 @@ constexpr uint64_t kLookAgainUs = 5000;
 
 // Under g_deviceLock, apart from stop.
 struct Sender {
-    bool running = false;   // a thread is in its loop
-    bool sending = false;   // it is writing the messages of batch
-    uint64_t batch = 0;
+    bool running = false;  // a thread is in its loop
+    bool sending = false;  // it is writing the message of send number sends
+    uint64_t sends = 0;
     std::atomic<bool> stop{false};
 };
 Sender g_sender;
-std::condition_variable g_batchDone;
+std::condition_variable g_sendDone;
 
 bool AnyPeriodicMsgLocked() {
     for (const ChannelContext& ch : g_device.channels)
@@ -34,44 +33,33 @@ bool AnyPeriodicMsgLocked() {
     return false;
 }
 
-void WriteDue(std::vector<DuePeriodicMsg>& due) {
-    for (DuePeriodicMsg& d : due) {
-        try {
-            uint32_t one = 1;
-            PassThruWriteMsgsImpl(d.channelId, &d.message, &one, 0);  // as the host's writes; result not needed
-        } catch (...) {
-        }
-    }
-}
-
 void RunSender(void*) {
-    std::vector<DuePeriodicMsg> due;
+    DuePeriodicMsg due;
     for (;;) {
-        uint64_t nextUs = 0;
+        bool haveDue = false;
+        uint64_t nextUs = UINT64_MAX;
         {
             std::lock_guard<std::mutex> lock(g_deviceLock);
             if (g_sender.sending) {
                 g_sender.sending = false;
-                g_batchDone.notify_all();
+                g_sendDone.notify_all();
             }
             if (g_sender.stop || !g_device.isOpen || !AnyPeriodicMsgLocked()) {
                 g_sender.running = false;
                 return;
             }
-            due.clear();
-            try {
-                nextUs = TakeDuePeriodicMsgsLocked(platform::MonotonicUs(), &due);
-            } catch (...) {  // no memory for the copies: try again at the next look
-                due.clear();
-                nextUs = 0;
-            }
-            if (!due.empty()) {
+            haveDue = TakeDuePeriodicMsgLocked(platform::MonotonicUs(), &due, &nextUs);
+            if (haveDue) {
                 g_sender.sending = true;
-                ++g_sender.batch;
+                ++g_sender.sends;
             }
         }
-        if (!due.empty()) {
-            WriteDue(due);
+        if (haveDue) {
+            try {
+                uint32_t one = 1;
+                PassThruWriteMsgsImpl(due.channelId, &due.message, &one, 0);  // as a host's write; result not needed
+            } catch (...) {
+            }
             continue;
         }
         const uint64_t now = platform::MonotonicUs();
@@ -84,20 +72,28 @@ void StopSender(void*) { g_sender.stop = true; }
 
 }  // namespace
 
-uint64_t TakeDuePeriodicMsgsLocked(uint64_t nowUs, std::vector<DuePeriodicMsg>* due) {
-    uint64_t next = UINT64_MAX;
+bool TakeDuePeriodicMsgLocked(uint64_t nowUs, DuePeriodicMsg* due, uint64_t* nextUs) {
+    ChannelContext* dueChannel = nullptr;
+    PeriodicRecord* dueRecord = nullptr;
+    uint64_t dueFollowing = UINT64_MAX;
+    *nextUs = UINT64_MAX;
     for (ChannelContext& ch : g_device.channels) {
         for (PeriodicRecord& r : ch.periodicMsgs) {
-            if (r.intervalMs == 0) continue;
             const uint64_t intervalUs = uint64_t(r.intervalMs) * 1000u;
-            if (r.nextDueUs <= nowUs) {
-                due->push_back({ch.channelId, r.message});
-                r.nextDueUs = nowUs + intervalUs;
+            if (r.nextDueUs > nowUs) {
+                *nextUs = std::min(*nextUs, r.nextDueUs);
+            } else if (r.nextDueUs + intervalUs < dueFollowing) {
+                dueFollowing = r.nextDueUs + intervalUs;
+                dueChannel = &ch;
+                dueRecord = &r;
             }
-            next = std::min(next, r.nextDueUs);
         }
     }
-    return next;
+    if (!dueRecord) return false;
+    due->channelId = dueChannel->channelId;
+    due->message = dueRecord->message;
+    dueRecord->nextDueUs = nowUs + uint64_t(dueRecord->intervalMs) * 1000u;
+    return true;
 }
 
 bool EnsurePeriodicSenderLocked() {
@@ -109,6 +105,6 @@ bool EnsurePeriodicSenderLocked() {
 
 void WaitForPeriodicSendsLocked(std::unique_lock<std::mutex>& lock) {
     if (!g_sender.sending) return;
-    const uint64_t batch = g_sender.batch;
-    g_batchDone.wait(lock, [batch] { return !g_sender.sending || g_sender.batch != batch; });
+    const uint64_t send = g_sender.sends;
+    g_sendDone.wait(lock, [send] { return !g_sender.sending || g_sender.sends != send; });
 }

@@ -1,4 +1,4 @@
-// Which periodic messages the sender takes at a given time, and when it looks again.
+// Which periodic messages the sender takes at a given time, in which order, and when it looks again.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -30,17 +30,14 @@ protected:
         return ch;
     }
 
-    // The messages due at nowUs as (channel, first data byte), and the next due time in *next.
+    // The messages taken at nowUs, in order, as (channel, first data byte); the next due time in *next.
     std::vector<std::pair<uint32_t, uint8_t>> Take(uint64_t nowUs, uint64_t* next = nullptr) {
-        std::vector<DuePeriodicMsg> due;
-        uint64_t n;
-        {
-            std::lock_guard<std::mutex> lock(g_deviceLock);
-            n = TakeDuePeriodicMsgsLocked(nowUs, &due);
-        }
-        if (next) *next = n;
         std::vector<std::pair<uint32_t, uint8_t>> out;
-        for (const DuePeriodicMsg& d : due) out.emplace_back(d.channelId, d.message.Data[0]);
+        std::lock_guard<std::mutex> lock(g_deviceLock);
+        DuePeriodicMsg due;
+        uint64_t n = 0;
+        while (TakeDuePeriodicMsgLocked(nowUs, &due, &n)) out.emplace_back(due.channelId, due.message.Data[0]);
+        if (next) *next = n;
         return out;
     }
     using Sent = std::vector<std::pair<uint32_t, uint8_t>>;
@@ -61,6 +58,9 @@ TEST_F(PeriodicSchedule, FirstAfterOneIntervalThenEveryInterval) {
     for (uint64_t t = 33000; t < 100000; t += 10000) Take(t);
     EXPECT_EQ(Take(100000, &next), (Sent{{1, 1}}));
     EXPECT_EQ(next, 103000u);
+    // Due together, the short interval goes before the long one, whatever their order.
+    EXPECT_EQ(Take(200000, &next), (Sent{{1, 2}, {1, 1}}));
+    EXPECT_EQ(next, 210000u);
 }
 
 TEST_F(PeriodicSchedule, LateTicksAreNotCaughtUp) {
@@ -76,7 +76,7 @@ TEST_F(PeriodicSchedule, SeveralChannelsAndTheLongestInterval) {
     Channel(3, {20}, 0);
     ChannelContext& b = Channel(4, {0xFFFFFFFFu, 20}, 0);
     uint64_t next = 0;
-    EXPECT_EQ(Take(20000, &next), (Sent{{3, 1}, {4, 2}}));
+    EXPECT_EQ(Take(20000, &next), (Sent{{3, 1}, {4, 2}}));  // equal: in the order of the lists
     EXPECT_EQ(next, 40000u);
     // 0xFFFFFFFF ms lies 49.7 days ahead, not in the past of a wrapped tick count.
     EXPECT_EQ(b.periodicMsgs[0].nextDueUs, 0xFFFFFFFFull * 1000u);
