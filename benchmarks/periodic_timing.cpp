@@ -46,16 +46,10 @@ double Percentile(std::vector<double> v, double p) {
 
 // Runs the messages for the given time; the gaps in ms per interval.
 std::map<uint32_t, std::vector<double>> Gaps(const std::string& name, bool log, uint32_t seconds) {
-    const std::string dir = MakeScenarioDir(name);
-    const std::string suffix = platform::SharedLibrarySuffix();
-    const std::string driverPath = JoinPath(dir, "Orvex_J2534" + suffix);
-    if (!CopyFileTo(JoinPath(TestBinDir(), "Orvex_J2534" + suffix), driverPath) ||
-        !CopyFileTo(JoinPath(TestBinDir(), "VciSim" + suffix), JoinPath(dir, "VciSim" + suffix)) ||
-        !platform::WriteWholeFile(JoinPath(dir, "VciSim.ini"), "[General]\nTrace=trace.txt\nTraceEmptyPolls=0\nTraceTimes=1\n") ||
-        !platform::WriteWholeFile(JoinPath(dir, "Orvex_J2534.ini"),
-                                  std::string("[Backend]\nType=Orvex\n[Logging]\nLogEnabled=") + (log ? "1" : "0") +
-                                      "\n[DpduSettings]\nDllName=VciSim" + suffix + "\n"))
-        Fail("cannot prepare " + dir);
+    std::string dir;
+    const std::string driverPath =
+        DriverWithVciSim("periodic_timing", name, "[General]\nTrace=trace.txt\nTraceEmptyPolls=0\nTraceTimes=1\n",
+                         std::string("[Logging]\nLogEnabled=") + (log ? "1" : "0"), &dir);
     J2534Library lib;
     std::string error;
     if (!LoadJ2534Library(driverPath, &lib, &error)) Fail(error);

@@ -207,6 +207,13 @@ int32_t FastInit(uint32_t channelId, void* pOutput) {
     return j2534::STATUS_NOERROR;
 }
 
+// What a clear removed on a channel (none for an unknown channel: removed below 0).
+int32_t Cleared(const char* ioctlName, uint32_t channelId, int removed) {
+    if (removed >= 0)
+        LogPrintf("PassThruIoctl %s: ch=%lu removed=%d", ioctlName, static_cast<unsigned long>(channelId), removed);
+    return Ok();
+}
+
 }  // namespace
 
 int32_t PassThruIoctlImpl(uint32_t ChannelID, uint32_t IoctlID, void* pInput, void* pOutput) {
@@ -226,20 +233,9 @@ int32_t PassThruIoctlImpl(uint32_t ChannelID, uint32_t IoctlID, void* pInput, vo
         case j2534::READ_VBATT: return ReadVbatt(pOutput);
         case j2534::FIVE_BAUD_INIT: return FiveBaudInit(ChannelID, pInput, pOutput);
         case j2534::FAST_INIT: return FastInit(ChannelID, pOutput);
-        case j2534::CLEAR_PERIODIC_MSGS: {
-            const int removed = ClearPeriodicMsgs(ChannelID);
-            if (removed >= 0)
-                LogPrintf("PassThruIoctl CLEAR_PERIODIC_MSGS: ch=%lu removed=%d", static_cast<unsigned long>(ChannelID),
-                          removed);
-            return Ok();
-        }
-        case j2534::CLEAR_MSG_FILTERS: {
-            const int removed = ClearHostFilters(ChannelID);
-            if (removed >= 0)
-                LogPrintf("PassThruIoctl CLEAR_MSG_FILTERS: ch=%lu removed=%d", static_cast<unsigned long>(ChannelID),
-                          removed);
-            return Ok();
-        }
+        case j2534::CLEAR_PERIODIC_MSGS:
+            return Cleared("CLEAR_PERIODIC_MSGS", ChannelID, ClearPeriodicMsgs(ChannelID));
+        case j2534::CLEAR_MSG_FILTERS: return Cleared("CLEAR_MSG_FILTERS", ChannelID, ClearHostFilters(ChannelID));
         case j2534::READ_PROG_VOLTAGE:
             if (!pOutput) return j2534::ERR_NULL_PARAMETER;
             if (!WriteWord(pOutput, g_device.programmingVoltage)) return OutputNotWritable();
