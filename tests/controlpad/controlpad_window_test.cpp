@@ -1,5 +1,6 @@
 // Controlpad.exe as a user meets it: started from a folder with the driver's INI files, its
-// window clicked and typed into, the INI files and the shared ignition value read back.
+// window clicked and typed into, the INI files, the shared ignition value and the driver's
+// ignition answer read back.
 #include <gtest/gtest.h>
 
 #include <cwchar>

@@ -74,6 +74,11 @@ TEST_F(Periodic, FirstSendAfterOneIntervalThenEveryInterval) {
     ASSERT_EQ(marker.size(), 1u);
     // Never before its time: the k-th send at least k + 1 intervals after the start.
     for (size_t k = 0; k < times.size(); ++k) EXPECT_GE(times[k] + 1000, marker[0] + (k + 1) * 50000) << k;
+    // And about every interval: a stall on a busy machine moves single sends, not the median gap.
+    std::vector<uint64_t> gaps;
+    for (size_t k = 1; k < times.size(); ++k) gaps.push_back(times[k] - times[k - 1]);
+    std::sort(gaps.begin(), gaps.end());
+    EXPECT_LE(gaps[gaps.size() / 2], 75000u);
 }
 
 TEST_F(Periodic, SeveralMessagesOnTwoChannelsStoppedAndCleared) {
