@@ -27,16 +27,9 @@ constexpr double kBusLimit = 7.0 / (kFrameBits / 500000.0);  // bytes per second
 constexpr double kPacingLimit = 7000.0;
 
 double DownloadBytesPerSecond(const std::string& name, const std::string& driverIni) {
-    const std::string dir = MakeScenarioDir(name);
-    const std::string suffix = platform::SharedLibrarySuffix();
-    const std::string driverPath = JoinPath(dir, "Orvex_J2534" + suffix);
-    if (!CopyFileTo(JoinPath(TestBinDir(), "Orvex_J2534" + suffix), driverPath) ||
-        !CopyFileTo(JoinPath(TestBinDir(), "VciSim" + suffix), JoinPath(dir, "VciSim" + suffix)) ||
-        !platform::WriteWholeFile(JoinPath(dir, "VciSim.ini"),
-                                  "[General]\nTiming=bus\nCanBaudrate=500000\n[Ecu1]\nName=Engine\nMaxBlockLength=4094\n") ||
-        !platform::WriteWholeFile(JoinPath(dir, "Orvex_J2534.ini"),
-                                  "[Backend]\nType=Orvex\n" + driverIni + "\n[DpduSettings]\nDllName=VciSim" + suffix + "\n"))
-        Fail("cannot prepare " + dir);
+    const std::string driverPath =
+        DriverWithVciSim("flash_throughput", name,
+                         "[General]\nTiming=bus\nCanBaudrate=500000\n[Ecu1]\nName=Engine\nMaxBlockLength=4094\n", driverIni);
     J2534Library lib;
     std::string error;
     if (!LoadJ2534Library(driverPath, &lib, &error)) Fail(error);

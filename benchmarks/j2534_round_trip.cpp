@@ -44,16 +44,11 @@ struct DriverCopy {
     j2534::PASSTHRU_MSG answer = {};
 
     void Open(bool logging) {
-        const std::string dir = MakeScenarioDir(logging ? "j2534_round_trip_log" : "j2534_round_trip");
-        const std::string suffix = platform::SharedLibrarySuffix();
-        const std::string driverPath = JoinPath(dir, "Orvex_J2534" + suffix);
-        if (!CopyFileTo(JoinPath(TestBinDir(), "Orvex_J2534" + suffix), driverPath) ||
-            !CopyFileTo(JoinPath(TestBinDir(), "VciSim" + suffix), JoinPath(dir, "VciSim" + suffix)) ||
-            !platform::WriteWholeFile(JoinPath(dir, "VciSim.ini"), "[General]\nTiming=zero\n") ||
-            !platform::WriteWholeFile(JoinPath(dir, "Orvex_J2534.ini"),
-                                      "[Backend]\nType=Orvex\n[DpduSettings]\nDllName=VciSim" + suffix +
-                                          "\n[Logging]\nLogEnabled=" + (logging ? "1" : "0") + "\n"))
-            Fail("cannot prepare " + dir);
+        std::string dir;
+        const std::string driverPath =
+            DriverWithVciSim("j2534_round_trip", logging ? "j2534_round_trip_log" : "j2534_round_trip",
+                             "[General]\nTiming=zero\n", std::string("[Logging]\nLogEnabled=") + (logging ? "1" : "0"),
+                             &dir);
         std::string error;
         if (!LoadJ2534Library(driverPath, &lib, &error)) Fail(error);
         if (lib.Open(nullptr, &device) != 0 || lib.Connect(device, j2534::ISO15765, 0, 500000, &channel) != 0)

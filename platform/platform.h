@@ -100,6 +100,17 @@ void SetTestClock(const TestClock* clock);
 uint32_t CurrentThreadId();
 uint32_t CurrentProcessId();
 
+// ---- Background threads of a library ----------------------------------------------------------
+// Runs fn(context) on a thread that never runs the library's code once the library is gone. On
+// Windows the thread holds a reference to the library from before it starts until its very last
+// step, so a host's FreeLibrary meanwhile only lowers the count and the library goes when the
+// thread has ended (the loader lock forbids waiting for a thread while the library unloads). A
+// POSIX thread cannot drop such a reference without returning into the library, so there the
+// library's unload hook calls stop(context) and waits for the thread, at dlclose and at process
+// exit alike, before the library's code and static objects go. stop must make fn return soon; it
+// may run on any thread. False when no thread could be started.
+bool StartLibraryThread(void (*fn)(void*), void (*stop)(void*), void* context);
+
 // ---- Diagnostics -------------------------------------------------------------------------
 void DebugOutput(const char* text);
 // True when standard output is a terminal (a console), where progress can be redrawn in place.

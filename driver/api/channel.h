@@ -22,12 +22,14 @@ struct FilterRecord {
     bool driverOwned = false;           // installed by the driver at connect, not by the host
 };
 
-// One message the periodic sender repeats.
+// One message the periodic sender repeats. The due time is on the 64-bit microsecond clock, so
+// that intervals up to 0xFFFFFFFF ms and the wrap of the 32-bit tick count do not make a message
+// due at once, and the sender can wait for it to the microsecond.
 struct PeriodicRecord {
     uint32_t msgId = 0;
     j2534::PASSTHRU_MSG message{};
     uint32_t intervalMs = 0;
-    uint32_t nextDueTick = 0;
+    uint64_t nextDueUs = 0;
 };
 
 // The channel's settings and its transmit and receive state: what the read and write paths

@@ -77,39 +77,27 @@ int32_t RefuseProtocol(uint32_t protocolId) {
     return j2534::STATUS_NOERROR;
 }
 
-void ForgetBackend() {
-    g_device.backendInitialized = false;
-    g_device.moduleConnected = false;
-    g_device.moduleHandle = 0;
-}
-
 // Step 9: Dpdu_Init and the module on first use. 0 to go on, else the failure code.
 int32_t BringBackendUp() {
     std::string error;
-    if (!Dpdu_Init(&error)) {
+    if (!InitBackendLocked(&error)) {
         SetLastErrorText("Dpdu_Init failed: " + error);
         return j2534::ERR_FAILED;
     }
-    WriteLogLine("Dpdu_Init: marker dpdu_init");
-    WriteLogLine("PDUConstruct returned (wrapper marker)");
-    g_device.backendInitialized = true;
-
     uint32_t module = 0;
     if (OpenModuleWithRetry(&module, &error)) {
-        g_device.moduleHandle = module;
-        g_device.moduleConnected = true;
-        WriteLogLine("ModuleConnect OK (wrapper marker)");
+        AdoptModuleLocked(module);
         return j2534::STATUS_NOERROR;
     }
     SetLastErrorText("Dpdu_OpenModule failed: " + error);
     if (g_config.Bench.BenchEnabled) {
         WriteLogLine("Dpdu_OpenModule: no modules detected; Bench mode enabled => continuing without VCI");
         Dpdu_Shutdown();
-        ForgetBackend();
+        ForgetBackendLocked();
         return j2534::STATUS_NOERROR;
     }
     Dpdu_Shutdown();
-    ForgetBackend();
+    ForgetBackendLocked();
     ReleaseInstanceLock();
     if (IsLockDeviceFailure(error)) {
         SetLastErrorText("Device is busy (locked by another application)");

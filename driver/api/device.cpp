@@ -14,13 +14,25 @@
 DeviceContext g_device;
 std::mutex g_deviceLock;
 
-namespace {
-void ClearBackendFields() {
+void ForgetBackendLocked() {
     g_device.backendInitialized = false;
     g_device.moduleConnected = false;
     g_device.moduleHandle = 0;
 }
-}  // namespace
+
+bool InitBackendLocked(std::string* error) {
+    if (!Dpdu_Init(error)) return false;
+    WriteLogLine("Dpdu_Init: marker dpdu_init");
+    WriteLogLine("PDUConstruct returned (wrapper marker)");
+    g_device.backendInitialized = true;
+    return true;
+}
+
+void AdoptModuleLocked(uint32_t moduleHandle) {
+    g_device.moduleHandle = moduleHandle;
+    g_device.moduleConnected = true;
+    WriteLogLine("ModuleConnect OK (wrapper marker)");
+}
 
 int32_t CheckDeviceOpen(uint32_t deviceId, const char* callerName) {
     if (!g_device.isOpen) {
@@ -133,7 +145,7 @@ bool OpenModuleWithRetry(uint32_t* moduleHandle, std::string* errorText) {
 
     WriteLogLine("LockDevice failure; forcing toolkit unload and retry");
     Dpdu_Shutdown(true);
-    ClearBackendFields();
+    ForgetBackendLocked();
     platform::SleepMs(kLockDeviceRetryPauseMs);
 
     std::string initError;
@@ -177,11 +189,11 @@ void HandleCommLost(const char* whereName) {
     BackOff(whereName);
     Dpdu_Shutdown(true);
     std::lock_guard<std::mutex> lock(g_deviceLock);
-    ClearBackendFields();
+    ForgetBackendLocked();
 }
 
 void HandleCommLostLocked(const char* whereName) {
     BackOff(whereName);
     Dpdu_Shutdown(true);
-    ClearBackendFields();
+    ForgetBackendLocked();
 }

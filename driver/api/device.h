@@ -52,6 +52,12 @@ void CleanupDeviceStateLocked();
 // waiting on it wakes) and drops the channel's hold on the client, which is freed with the last.
 void CloseChannelDoip(ChannelContext& ch);
 
+// Caller holds g_deviceLock. The device's view of the backend: Dpdu_Init with the markers the
+// log shows for it (sets backendInitialized); a module opened for the device; the backend gone.
+bool InitBackendLocked(std::string* error);
+void AdoptModuleLocked(uint32_t moduleHandle);
+void ForgetBackendLocked();
+
 // The backend's text for a module that another application holds locked.
 bool IsLockDeviceFailure(const std::string& errorText);
 // Caller holds g_deviceLock. Dpdu_OpenModule; after a LockDevice failure one forced unload,

@@ -1,6 +1,7 @@
-// Message filters of a channel: what they let through to the host.
+// Message filters of a channel: what they let through to the host, and the host's own filters.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "common/j2534.h"
@@ -12,3 +13,7 @@ bool FilterMatches(const FilterRecord& filter, const j2534::PASSTHRU_MSG& msg);
 // No filters: everything passes. Otherwise a message needs a matching PASS or FLOW_CONTROL
 // filter when there is any, and no matching BLOCK filter.
 bool PassesFilters(const std::vector<FilterRecord>& filters, const j2534::PASSTHRU_MSG& msg);
+
+// CLEAR_MSG_FILTERS: removes the filters the host started on the channel and keeps the response
+// filters the driver installed at connect. The number removed, or -1 for an unknown channel.
+int ClearHostFilters(uint32_t channelId);

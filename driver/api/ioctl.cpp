@@ -1,13 +1,222 @@
 // PassThruIoctl and PassThruSetProgrammingVoltage.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "driver/api/api_impl.h"
+#include "driver/api/config_once.h"
 #include "driver/api/device.h"
+#include "driver/api/filters.h"
 #include "driver/api/last_error.h"
+#include "driver/api/periodic.h"
+#include "driver/bench/bench.h"
 #include "driver/config/driver_config.h"
+#include "driver/config/host_profile.h"
 #include "driver/config/log.h"
+#include "driver/dpdu/dpdu_backend.h"
+#include "platform/platform.h"
 
-int32_t PassThruIoctlImpl(uint32_t ChannelID, uint32_t IoctlID, void*, void*) {
+namespace {
+
+// Below this a "pointer" in a configuration list is a host passing one SCONFIG instead.
+constexpr uintptr_t kLowestPointer = 0x10000;
+constexpr uint32_t kMostListParams = 256;
+constexpr uint8_t kDefaultKeyAddress = 0x33;
+
+int32_t Ok() {
+    SetLastErrorText("OK");
+    return j2534::STATUS_NOERROR;
+}
+
+int32_t InputNotReadable() {
+    SetLastErrorText("PassThruIoctl: input not readable");
+    return j2534::ERR_NULL_PARAMETER;
+}
+
+int32_t OutputNotWritable() {
+    SetLastErrorText("PassThruIoctl: output not writable");
+    return j2534::ERR_NULL_PARAMETER;
+}
+
+// Writes one 32-bit word at the host's address.
+bool WriteWord(void* to, uint32_t value) { return platform::CopyGuarded(to, &value, sizeof value); }
+
+// The protocol of a connected channel; 0 for an unknown one.
+uint32_t ChannelProtocol(uint32_t channelId) {
+    std::lock_guard<std::mutex> lock(g_deviceLock);
+    const ChannelContext* ch = FindChannel(channelId);
+    return ch ? ch->protocolId : 0;
+}
+
+bool IsKLine(uint32_t protocolId) { return protocolId == j2534::ISO9141 || protocolId == j2534::ISO14230; }
+
+// ---- GET_CONFIG and SET_CONFIG -----------------------------------------------------------------
+
+// One parameter. SET stores it on the channel (when there is one) and gives the value back; GET
+// gives its value, looking parameters without a meaning of their own up among the stored ones
+// only when storedToo is set.
+uint32_t ConfigParameter(uint32_t channelId, bool set, uint32_t parameter, uint32_t value, bool storedToo) {
+    if (!set && parameter == j2534::IGNITION_SENSE) return IgnitionConfigValue();
+    std::lock_guard<std::mutex> lock(g_deviceLock);
+    ChannelContext* ch = FindChannel(channelId);
+    if (set) {
+        if (!ch) return value;
+        ch->configValues[parameter] = value;
+        if (parameter == j2534::DATA_RATE) ch->dataRate = value;
+        if (parameter == j2534::ISO15765_BS) ch->isoBs = static_cast<uint8_t>(value);
+        if (parameter == j2534::ISO15765_STMIN) ch->isoStMin = static_cast<uint8_t>(value);
+        if (parameter == j2534::ISO15765_PARAM_20) ch->param20 = static_cast<uint8_t>(value);
+        return value;
+    }
+    if (parameter == j2534::DATA_RATE) return ch ? ch->dataRate : 0;
+    if (parameter == j2534::LOOPBACK || !ch || !storedToo) return 0;
+    const auto it = ch->configValues.find(parameter);
+    return it == ch->configValues.end() ? 0 : it->second;
+}
+
+// A host that passes one SCONFIG where a list belongs: its two words are the parameter and the
+// value. SET answers both, GET the value, in the output's first words.
+int32_t ConfigSingle(uint32_t channelId, bool set, const j2534::SCONFIG& in, void* pOutput) {
+    const uint32_t value = ConfigParameter(channelId, set, in.Parameter, in.Value, false);
+    if (pOutput) {
+        const j2534::SCONFIG answer{in.Parameter, value};
+        const bool written = set ? platform::CopyGuarded(pOutput, &answer, sizeof answer) : WriteWord(pOutput, value);
+        if (!written) return OutputNotWritable();
+    }
+    return Ok();
+}
+
+// The answers go to the output list (the input list itself without one), whose empty fields take
+// the input's array and count. Only as many entries as that list holds are written.
+int32_t ConfigList(uint32_t channelId, bool set, const j2534::SCONFIG_LIST& in, void* pOutput) {
+    if (in.NumOfParams == 0) return j2534::ERR_NULL_PARAMETER;
+    std::vector<j2534::SCONFIG> params(in.NumOfParams);
+    if (!platform::CopyGuarded(params.data(), in.ConfigPtr, params.size() * sizeof(j2534::SCONFIG)))
+        return InputNotReadable();
+    j2534::SCONFIG_LIST out = in;
+    if (pOutput) {
+        if (!platform::CopyGuarded(&out, pOutput, sizeof out)) return OutputNotWritable();
+        const bool fill = !out.ConfigPtr || out.NumOfParams == 0;
+        if (!out.ConfigPtr) out.ConfigPtr = in.ConfigPtr;
+        if (out.NumOfParams == 0) out.NumOfParams = in.NumOfParams;
+        if (fill && !platform::CopyGuarded(pOutput, &out, sizeof out)) return OutputNotWritable();
+    }
+    for (uint32_t i = 0; i < in.NumOfParams; ++i) {
+        const j2534::SCONFIG answer{params[i].Parameter,
+                                    ConfigParameter(channelId, set, params[i].Parameter, params[i].Value, true)};
+        if (i < out.NumOfParams && !platform::CopyGuarded(out.ConfigPtr + i, &answer, sizeof answer))
+            return OutputNotWritable();
+    }
+    return Ok();
+}
+
+int32_t ConfigIoctl(uint32_t channelId, bool set, void* pInput, void* pOutput) {
+    if (!pInput) return j2534::ERR_NULL_PARAMETER;
+    j2534::SCONFIG single;
+    if (!platform::CopyGuarded(&single, pInput, sizeof single)) return InputNotReadable();
+    // Where pointers are wider, a single SCONFIG may end before the list's pointer does.
+    j2534::SCONFIG_LIST list{};
+    const bool listReadable = platform::CopyGuarded(&list, pInput, sizeof list);
+    if (listReadable && reinterpret_cast<uintptr_t>(list.ConfigPtr) >= kLowestPointer &&
+        list.NumOfParams <= kMostListParams)
+        return ConfigList(channelId, set, list, pOutput);
+    return ConfigSingle(channelId, set, single, pOutput);
+}
+
+// ---- READ_VBATT ----------------------------------------------------------------------------
+
+// A connected module to ask, bringing the backend up as a connect does (without its retries);
+// false when there is none. After a loss of the VCI the traffic paths' back-off recovers it.
+bool ModuleForVbatt(uint32_t* moduleHandle) {
+    std::lock_guard<std::mutex> lock(g_deviceLock);
+    if (!g_device.isOpen || Dpdu_IsCommLost()) return false;
+    const bool initialised = g_device.backendInitialized && Dpdu_IsInitialised();
+    if (initialised && g_device.moduleConnected && g_device.moduleHandle != 0) {
+        *moduleHandle = g_device.moduleHandle;
+        return true;
+    }
+    std::string error;
+    if (!initialised && !InitBackendLocked(&error)) return false;
+    uint32_t module = 0;
+    if (!Dpdu_OpenModule(&module, &error) || module == 0) {
+        Dpdu_Shutdown();
+        ForgetBackendLocked();
+        return false;
+    }
+    AdoptModuleLocked(module);
+    *moduleHandle = module;
+    return true;
+}
+
+int32_t ReadVbatt(void* pOutput) {
+    if (!pOutput) return j2534::ERR_NULL_PARAMETER;
+    uint32_t value = FallbackVbatt(g_device.lastVbatt);
+    uint32_t module = 0;
+    if (VbattFromSettings()) {
+        // the configured value, without asking the VCI
+    } else if (!ModuleForVbatt(&module)) {
+        SetLastErrorText("Device not connected (VBATT fallback)");
+    } else {
+        uint32_t reading = 0;
+        std::string error;
+        if (!Dpdu_ReadVBatt(module, &reading, &error))
+            SetLastErrorText(error.empty() ? "READ_VBATT failed (fallback used)" : error);
+        else if (VbattPlausible(reading))
+            value = reading;
+    }
+    g_device.lastVbatt = value;
+    return WriteWord(pOutput, value) ? j2534::STATUS_NOERROR : OutputNotWritable();
+}
+
+// ---- K-Line initialisation -------------------------------------------------------------------
+
+int32_t FiveBaudInit(uint32_t channelId, void* pInput, void* pOutput) {
+    if (!IsKLine(ChannelProtocol(channelId))) {
+        WriteLogLine("PassThruIoctl FIVE_BAUD_INIT on non-K-Line channel -> ERR_INVALID_IOCTL_ID");
+        return j2534::ERR_INVALID_IOCTL_ID;
+    }
+    uint8_t address = kDefaultKeyAddress;
+    j2534::SBYTE_ARRAY in{};
+    uint8_t first = 0;
+    if (pInput && platform::CopyGuarded(&in, pInput, sizeof in) && in.NumOfBytes > 0 &&
+        platform::CopyGuarded(&first, in.BytePtr, 1) && first != 0)
+        address = first;
+    if (pOutput && !WriteWord(pOutput, 1)) return OutputNotWritable();
+    LogPrintf("PassThruIoctl FIVE_BAUD_INIT (K-Line) -> NO-OP (STATUS_NOERROR) addr=0x%02X", address);
+    return Ok();
+}
+
+int32_t FastInit(uint32_t channelId, void* pOutput) {
+    if (!IsKLine(ChannelProtocol(channelId))) {
+        WriteLogLine("PassThruIoctl FAST_INIT on non-K-Line channel -> ERR_INVALID_IOCTL_ID");
+        return j2534::ERR_INVALID_IOCTL_ID;
+    }
+    {
+        // Detection writes the configuration, which connect reads under the lock.
+        std::lock_guard<std::mutex> lock(g_deviceLock);
+        DetectHostProfile();
+    }
+    if (IsPcmflashHost()) {
+        WriteLogLine("[Compat] PCMflash FAST_INIT on K-Line -> ERR_INVALID_IOCTL_ID");
+        return j2534::ERR_INVALID_IOCTL_ID;
+    }
+    WriteLogLine("PassThruIoctl FAST_INIT (K-Line) -> NO-OP (STATUS_NOERROR)");
+    if (pOutput && !WriteWord(pOutput, 1)) return OutputNotWritable();
+    return j2534::STATUS_NOERROR;
+}
+
+// What a clear removed on a channel (none for an unknown channel: removed below 0).
+int32_t Cleared(const char* ioctlName, uint32_t channelId, int removed) {
+    if (removed >= 0)
+        LogPrintf("PassThruIoctl %s: ch=%lu removed=%d", ioctlName, static_cast<unsigned long>(channelId), removed);
+    return Ok();
+}
+
+}  // namespace
+
+int32_t PassThruIoctlImpl(uint32_t ChannelID, uint32_t IoctlID, void* pInput, void* pOutput) {
     LoadDriverConfig();
     char line[128];
     std::snprintf(line, sizeof line, "PassThruIoctl(Channel=%lu, IoctlID=%lu)", static_cast<unsigned long>(ChannelID),
@@ -18,7 +227,26 @@ int32_t PassThruIoctlImpl(uint32_t ChannelID, uint32_t IoctlID, void*, void*) {
         int32_t rc = CheckDeviceOpen(0, "PassThruIoctl");
         if (rc != j2534::STATUS_NOERROR) return rc;
     }
-    return j2534::ERR_FAILED;  // the device is open: not "not connected"
+    switch (IoctlID) {
+        case j2534::GET_CONFIG:
+        case j2534::SET_CONFIG: return ConfigIoctl(ChannelID, IoctlID == j2534::SET_CONFIG, pInput, pOutput);
+        case j2534::READ_VBATT: return ReadVbatt(pOutput);
+        case j2534::FIVE_BAUD_INIT: return FiveBaudInit(ChannelID, pInput, pOutput);
+        case j2534::FAST_INIT: return FastInit(ChannelID, pOutput);
+        case j2534::CLEAR_PERIODIC_MSGS:
+            return Cleared("CLEAR_PERIODIC_MSGS", ChannelID, ClearPeriodicMsgs(ChannelID));
+        case j2534::CLEAR_MSG_FILTERS: return Cleared("CLEAR_MSG_FILTERS", ChannelID, ClearHostFilters(ChannelID));
+        case j2534::READ_PROG_VOLTAGE:
+            if (!pOutput) return j2534::ERR_NULL_PARAMETER;
+            if (!WriteWord(pOutput, g_device.programmingVoltage)) return OutputNotWritable();
+            return Ok();
+        case j2534::IGNITION_SENSE: {
+            const uint32_t state = IgnitionSense();
+            if (pOutput && !WriteWord(pOutput, state)) return OutputNotWritable();
+            return Ok();
+        }
+        default: return Ok();  // CLEAR_TX_BUFFER, CLEAR_RX_BUFFER and ids without a meaning here
+    }
 }
 
 int32_t PassThruSetProgrammingVoltageImpl(uint32_t, uint32_t, uint32_t Voltage) {

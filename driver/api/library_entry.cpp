@@ -1,4 +1,5 @@
 // What the driver does when a process loads and unloads it.
+#include "driver/api/config_once.h"
 #include "driver/api/device.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/log.h"

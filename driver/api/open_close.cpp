@@ -1,5 +1,6 @@
 // PassThruOpen and PassThruClose.
 #include "driver/api/api_impl.h"
+#include "driver/api/config_once.h"
 #include "driver/api/device.h"
 #include "driver/api/last_error.h"
 #include "driver/config/driver_config.h"

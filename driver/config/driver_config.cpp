@@ -2,9 +2,7 @@
 
 #include <cstdio>
 #include <initializer_list>
-#include <mutex>
 
-#include "driver/bench/bench.h"
 #include "driver/config/config_values.h"
 #include "driver/config/host_profile.h"
 #include "driver/config/ini_parser.h"
@@ -16,8 +14,6 @@
 DriverConfig g_config;
 
 namespace {
-
-std::once_flag g_loadOnce;
 
 bool KeyIs(const std::string& key, std::initializer_list<const char*> names) {
     for (const char* n : names)
@@ -497,11 +493,6 @@ SectionHandler FindSection(const std::string& s) {
     return nullptr;
 }
 
-std::string JoinDir(const std::string& dir, const std::string& name) {
-    if (dir.empty() || platform::IsPathSeparator(dir.back())) return dir + name;
-    return dir + platform::kPathSeparator + name;
-}
-
 std::string ReplaceExtension(const std::string& path, const char* ext) {
     const size_t sep = path.find_last_of("\\/");
     const size_t dot = path.find_last_of('.');
@@ -612,16 +603,4 @@ void LoadDriverConfigFrom(const std::string& modulePath, DriverConfig* cfg, std:
                                          : "ISO15765: ComParam IDs disabled for DAS profile");
     }
     CheckBackendAndLibrary(l);
-    ApplyBenchSettings(c, *heldLines);
-}
-
-void LoadDriverConfig() {
-    std::call_once(g_loadOnce, [] {
-        DriverConfig loaded;
-        std::vector<std::string> lines;
-        LoadDriverConfigFrom(ModuleFullPath(), &loaded, &lines);
-        g_config = loaded;
-        // The lines were held until the log path was known; the log's own switch decides.
-        for (const std::string& line : lines) WriteLogLine(line);
-    });
 }

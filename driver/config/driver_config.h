@@ -3,10 +3,31 @@
 // apply when the INI says nothing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
+
+// A setting that a later writer changes while other threads read it without a lock. Copies (the
+// loader fills a record and then publishes it) take its value.
+class SharedFlag {
+public:
+    SharedFlag(bool value = false) : value_(value) {}
+    SharedFlag(const SharedFlag& other) : value_(other.value_.load()) {}
+    SharedFlag& operator=(const SharedFlag& other) {
+        value_ = other.value_.load();
+        return *this;
+    }
+    SharedFlag& operator=(bool value) {
+        value_ = value;
+        return *this;
+    }
+    operator bool() const { return value_.load(); }
+
+private:
+    std::atomic<bool> value_;
+};
 
 struct DriverConfig {
     struct BatteryConfig {
@@ -88,7 +109,7 @@ struct DriverConfig {
 
     struct Bench {
         bool BenchEnabled = false;
-        bool NoEcuMode = false;
+        SharedFlag NoEcuMode = false;  // cleared by PassThruOpen for PCMflash hosts
         uint32_t NoEcuTimeoutMs = 200;
     } Bench;
 
@@ -226,16 +247,14 @@ struct DriverConfig {
     bool FallbackExplicit = false;
     std::vector<std::pair<uint32_t, uint32_t>> DasIdPairs;  // (tx, rx)
     std::vector<uint32_t> AltResourceIds;
-    bool IgnitionOn = true;
+    bool IgnitionOn = true;  // as loaded; the state reported to hosts is the bench module's
     uint32_t FakeVBattMilliVolts = 0;
     std::string LogFilePath;
 };
 
 extern DriverConfig g_config;
 
-// Reads the configuration once per process; concurrent callers wait for the first. The lines
-// the load produces are written to the log once its path is known.
-void LoadDriverConfig();
-// One load without the once-per-process guard, for the library at modulePath (empty when
-// unknown): fills a fresh record and appends the load's log lines to heldLines in order.
+// One load for the library at modulePath (empty when unknown): fills a fresh record and appends
+// the load's log lines to heldLines in order, for the caller to write once the log path is known.
+// The driver loads once per process (LoadDriverConfig) and publishes the record as g_config.
 void LoadDriverConfigFrom(const std::string& modulePath, DriverConfig* cfg, std::vector<std::string>* heldLines);

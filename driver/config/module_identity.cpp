@@ -12,6 +12,11 @@ std::string WithoutLastComponent(const std::string& path) {
     return pos == std::string::npos ? std::string() : path.substr(0, pos);
 }
 
+std::string JoinDir(const std::string& dir, const std::string& name) {
+    if (dir.empty() || platform::IsPathSeparator(dir.back())) return dir + name;
+    return dir + platform::kPathSeparator + name;
+}
+
 std::string StripExtension(const std::string& fileName) {
     size_t pos = fileName.find_last_of('.');
     return pos == std::string::npos ? fileName : fileName.substr(0, pos);

@@ -14,3 +14,5 @@ std::string ModuleBaseName();
 std::string LastPathComponent(const std::string& path);
 std::string WithoutLastComponent(const std::string& path);
 std::string StripExtension(const std::string& fileName);
+// name inside dir, with the platform's separator unless dir is empty or ends in one.
+std::string JoinDir(const std::string& dir, const std::string& name);

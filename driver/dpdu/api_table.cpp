@@ -6,6 +6,7 @@
 #include <shared_mutex>
 #include <unordered_set>
 
+#include "driver/bench/bench.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/log.h"
 #include "driver/config/module_identity.h"
@@ -93,9 +94,6 @@ std::string Pointer(const void* p) {
     std::snprintf(buf, sizeof buf, "%p", p);
     return buf;
 }
-
-// The shared ignition state reported for the ignition-sense I/O control.
-bool IgnitionStateOn() { return g_config.IgnitionOn; }
 
 struct ObjectIdCall {
     PDUGetObjectIdFn fn;
@@ -310,13 +308,17 @@ uint32_t GuardedIoCtl(uint32_t hMod, uint32_t commandId, PDU_DATA_ITEM* input, P
         if (output) *output = nullptr;  // whatever the crashed call left there is not an item
     }
     if (commandId != kIgnitionSenseCmd || !output) return result;
+    // The driver's own ignition state stands in for a VCI that cannot answer, and replaces the
+    // answer while the override is on.
     if (result == PDU_ERR_ID_NOT_SUPPORTED || result == PDU_ERR_FCT_FAILED || result == PDU_ERR_INVALID_PARAMETERS) {
         if (*output) ReleaseItem(*output);
-        *output = NewOwnedUnum32Item(IgnitionStateOn() ? 1u : 0u);
+        if (g_config.Ignition.EnableOverride) RefreshIgnitionFromIni();
+        *output = NewOwnedUnum32Item(IgnitionState() != 0 ? 1u : 0u);
         return PDU_STATUS_NOERROR;
     }
     if (result == PDU_STATUS_NOERROR && g_config.Ignition.EnableOverride && *output && (*output)->pData) {
-        const bool on = IgnitionStateOn();
+        RefreshIgnitionFromIni();
+        const bool on = IgnitionState() != 0;
         if ((*output)->ItemType == PDU_IT_IO_UNUM32)
             *static_cast<uint32_t*>((*output)->pData) = on ? 1u : 0u;
         else

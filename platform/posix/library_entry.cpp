@@ -3,6 +3,7 @@
 // before its static objects go; so the flag below is set exactly when the unload comes from
 // process exit.
 #include "platform/platform.h"
+#include "platform/posix/library_threads.h"
 
 namespace {
 bool g_processEnding = false;
@@ -13,4 +14,9 @@ struct ProcessEndWatch {
 }  // namespace
 
 __attribute__((constructor)) static void OnLibraryLoad() { LibraryAttach(); }
-__attribute__((destructor)) static void OnLibraryUnload() { LibraryDetach(g_processEnding); }
+// At dlclose the library's threads go first: they may use everything the detach releases. At
+// exit they were ended before the static objects went.
+__attribute__((destructor)) static void OnLibraryUnload() {
+    if (!g_processEnding) platform::EndLibraryThreads();
+    LibraryDetach(g_processEnding);
+}

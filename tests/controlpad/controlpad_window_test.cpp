@@ -1,11 +1,13 @@
 // Controlpad.exe as a user meets it: started from a folder with the driver's INI files, its
-// window clicked and typed into, the INI files and the shared ignition value read back.
+// window clicked and typed into, the INI files, the shared ignition value and the driver's
+// ignition answer read back.
 #include <gtest/gtest.h>
 
 #include <cwchar>
 #include <map>
 #include <string>
 
+#include "common/j2534_functions.h"
 #include "platform/platform.h"
 #include "platform/win32/text_win32.h"
 #include "tests/controlpad/panel_driver.h"
@@ -232,7 +234,8 @@ TEST(ControlpadWindow, ShowsTheSettingsAndWritesEveryChange) {
     const std::string orvex = WriteIni(dir, "Orvex_J2534.ini",
                                        "; hand-written\r\n[Profile]\r\nMode=  xentry\r\n[Bench]\r\nBenchEnabled=0\r\n"
                                        "NoEcuTimeoutMs=0\r\n[BatteryConfig]\r\nDefaultMilliVolts=13000\r\n"
-                                       "[Ignition]\r\nForceIgnitionOn=1\r\n[Xentry]\r\nUseSendRecvIso15765=0\r\n");
+                                       "[Ignition]\r\nForceIgnitionOn=1\r\n[Xentry]\r\nUseSendRecvIso15765=0\r\n"
+                                       "[Backend]\r\nType=Orvex\r\n[DpduSettings]\r\nDllName=no_vci.dll\r\n");
     const std::string tvn = WriteIni(dir, "TVN_J2534.ini", "[Backend]\r\nType=TVN\r\n");
     platform::CreateOneDirectory(JoinPath(dir, "TRX4820_J2534.ini"));  // a folder is no candidate
     const std::vector<std::string> files = {orvex, tvn};
@@ -328,15 +331,29 @@ TEST(ControlpadWindow, ShowsTheSettingsAndWritesEveryChange) {
     keys["Odis/UseSendRecvIso15765"] = "1";
     ExpectKeys(files, keys, "ODIS");
 
-    // The ignition box writes the INI and the shared value.
+    // The ignition box writes the INI and the shared value; the driver, loaded from the folder
+    // after that, answers the ignition query from the INI and follows the next change.
     ASSERT_TRUE(ClickBoxTo(panel, ignition, false));
     keys["Ignition/ForceIgnitionOn"] = "0";
     ExpectKeys(files, keys, "ignition off");
     EXPECT_EQ(SharedIgnition(), 0);
+    ASSERT_TRUE(CopyFileTo(JoinPath(TestBinDir(), "Orvex_J2534.dll"), JoinPath(dir, "Orvex_J2534.dll")));
+    void* driver = platform::LoadLibraryFile(JoinPath(dir, "Orvex_J2534.dll"));
+    ASSERT_NE(driver, nullptr);
+    J2534Functions j2534;
+    ASSERT_TRUE(BindJ2534Functions([&](const char* name) { return platform::GetLibrarySymbol(driver, name); }, &j2534));
+    uint32_t device = 0, ignitionSense = 7;
+    ASSERT_EQ(j2534.Open(nullptr, &device), 0);
+    EXPECT_EQ(j2534.Ioctl(0, j2534::IGNITION_SENSE, nullptr, &ignitionSense), 0);
+    EXPECT_EQ(ignitionSense, 0u);
     ASSERT_TRUE(ClickBoxTo(panel, ignition, true));
     keys["Ignition/ForceIgnitionOn"] = "1";
     ExpectKeys(files, keys, "ignition on");
     EXPECT_EQ(SharedIgnition(), 1);
+    EXPECT_EQ(j2534.Ioctl(0, j2534::IGNITION_SENSE, nullptr, &ignitionSense), 0);
+    EXPECT_EQ(ignitionSense, 1u);
+    EXPECT_EQ(j2534.Close(device), 0);
+    platform::FreeLibraryFile(driver);
 
     // Unchecking bench writes only its flag; the bench values stay for next time.
     ASSERT_TRUE(ClickBoxTo(panel, bench, false));

@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "tests/support/adapter_under_test.h"
 #include "tests/support/driver_under_test.h"
+#include "tests/support/messages.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -191,6 +192,27 @@ TEST_F(Adapter0202, HostSessionAgainstTheSimulatedVci) {
     size_t connect = trace.find("PDUModuleConnect");
     ASSERT_NE(connect, std::string::npos);
     EXPECT_NE(trace.find("PDUModuleDisconnect", connect), std::string::npos);
+    EXPECT_EQ(Closes(), 1u);
+}
+
+// Periodic messages, filters and configuration reach the driver; unloading the adapter closes the
+// device and unloads the driver while the periodic sender still runs.
+TEST_F(Adapter0202, PeriodicMessagesFiltersAndConfigurationThroughTheAdapter) {
+    Load("adapter_periodic");
+    uint32_t ch = 0, msgId = 0, filterId = 0;
+    ASSERT_EQ(a.Connect(j2534::CAN, 0, &ch), 0);
+    j2534::PASSTHRU_MSG frame = MakeMsg(j2534::CAN, HexBytes("00 00 01 23 AA")), mask = MakeMsg(j2534::CAN, {});
+    ASSERT_EQ(a.StartPeriodicMsg(ch, &frame, &msgId, 10), 0);
+    ASSERT_EQ(a.StartMsgFilter(ch, j2534::PASS_FILTER, &mask, &mask, nullptr, &filterId), 0);
+    EXPECT_EQ(msgId, 1u);
+    EXPECT_EQ(filterId, 1u);
+    j2534::SCONFIG rate{j2534::DATA_RATE, 0};
+    j2534::SCONFIG_LIST list{1, &rate};
+    ASSERT_EQ(a.Ioctl(ch, j2534::GET_CONFIG, &list, nullptr), 0);
+    EXPECT_EQ(rate.Value, 500000u);
+    for (int i = 0; i < 300 && SentData(Trace()).size() < 2; ++i) platform::SleepMs(10);
+    EXPECT_GE(SentData(Trace()).size(), 2u);
+    UnloadAdapterCopy(&a);
     EXPECT_EQ(Closes(), 1u);
 }
 

@@ -1,9 +1,11 @@
 // Many host threads at once: connects and disconnects race with ioctls and with closing and
-// reopening the device. Nothing may deadlock, crash or hand out a channel id twice.
+// reopening the device, and host traffic with the periodic sender. Nothing may deadlock, crash or
+// hand out a channel id twice.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -142,5 +144,77 @@ TEST(DeviceStress, TrafficRacesWithDisconnect) {
     r2.join();
     EXPECT_EQ(unexpected.load(), 0);
     EXPECT_EQ(d.Close(0), 0);
+    UnloadDriverCopy(&d);
+}
+
+// The periodic sender writes while host threads write, read, start and stop periodic messages and
+// filters, clear them and change the channel's configuration on the same channel; then the device
+// closes under the running sender.
+TEST(DeviceStress, PeriodicSendsWithHostTrafficOnOneChannel) {
+    DriverUnderTest d;
+    ASSERT_TRUE(LoadDriverWithVciSim(&d, "stress_periodic", "Orvex_J2534", kQuickProbeIni + "[Logging]\nLogEnabled=0\n",
+                                     nullptr));
+    uint32_t dev = 0, ch = 0;
+    ASSERT_EQ(d.Open(nullptr, &dev), 0);
+    ASSERT_EQ(d.Connect(dev, 5, 0, 500000, &ch), 0);
+    auto frame = [](uint8_t id) {
+        j2534::PASSTHRU_MSG m = {};
+        m.ProtocolID = 5;
+        m.DataSize = 6;
+        m.Data[2] = 0x01;
+        m.Data[3] = id;
+        return m;
+    };
+    std::atomic<int> unexpected{0};
+    std::atomic<bool> stop{false};
+    auto expect = [&](int32_t rc, std::initializer_list<int32_t> allowed) {
+        if (std::find(allowed.begin(), allowed.end(), rc) == allowed.end()) ++unexpected;
+    };
+    uint32_t id = 0;
+    j2534::PASSTHRU_MSG base = frame(0x20);
+    expect(d.StartPeriodicMsg(ch, &base, &id, 5), {0});
+
+    auto writer = [&] {
+        j2534::PASSTHRU_MSG m = frame(0x30);
+        for (int i = 0; i < 200; ++i) {
+            uint32_t n = 1;
+            expect(d.WriteMsgs(ch, &m, &n, 0), {0});
+        }
+    };
+    auto reader = [&] {
+        while (!stop) {
+            j2534::PASSTHRU_MSG m = {};
+            uint32_t n = 1;
+            expect(d.ReadMsgs(ch, &m, &n, 2), {0, 0x09});
+        }
+    };
+    auto changer = [&] {
+        for (int i = 0; i < 40; ++i) {
+            j2534::PASSTHRU_MSG m = frame(static_cast<uint8_t>(0x40 + i % 8));
+            uint32_t msgId = 0, filterId = 0;
+            expect(d.StartPeriodicMsg(ch, &m, &msgId, 1 + i % 4), {0});
+            j2534::PASSTHRU_MSG mask = frame(0), pattern = frame(0x50);
+            expect(d.StartMsgFilter(ch, j2534::BLOCK_FILTER, &mask, &pattern, nullptr, &filterId), {0});
+            j2534::SCONFIG config{j2534::DATA_RATE, 500000};
+            j2534::SCONFIG_LIST list{1, &config};
+            expect(d.Ioctl(ch, i % 2 ? j2534::SET_CONFIG : j2534::GET_CONFIG, &list, nullptr), {0});
+            platform::SleepMs(3);
+            expect(d.StopPeriodicMsg(ch, msgId), {0, 0x0D});
+            expect(d.StopMsgFilter(ch, filterId), {0, 0x16});
+            if (i % 10 == 9) {
+                expect(d.Ioctl(ch, j2534::CLEAR_PERIODIC_MSGS, nullptr, nullptr), {0});
+                expect(d.Ioctl(ch, j2534::CLEAR_MSG_FILTERS, nullptr, nullptr), {0});
+                expect(d.StartPeriodicMsg(ch, &base, &id, 5), {0});
+            }
+        }
+    };
+    std::thread r(reader), w(writer), c1(changer), c2(changer);
+    w.join();
+    c1.join();
+    c2.join();
+    stop = true;
+    r.join();
+    EXPECT_EQ(unexpected.load(), 0);
+    EXPECT_EQ(d.Close(dev), 0);  // the sender is still running
     UnloadDriverCopy(&d);
 }

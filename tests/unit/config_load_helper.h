@@ -1,10 +1,12 @@
-// Loads a configuration from INI text as the library at <scenario>/<baseName> would.
+// Loads a configuration from INI text as the library at <scenario>/<baseName> would, bench
+// settings included.
 #pragma once
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "driver/bench/bench.h"
 #include "driver/config/driver_config.h"
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"
@@ -22,6 +24,7 @@ inline LoadedConfig LoadConfigText(const char* iniText, const std::string& baseN
     r.dir = MakeScenarioDir("config");
     if (iniText) platform::WriteWholeFile(JoinPath(r.dir, baseName + ".ini"), iniText);
     LoadDriverConfigFrom(JoinPath(r.dir, baseName + platform::SharedLibrarySuffix()), &r.cfg, &r.lines);
+    ApplyBenchSettings(r.cfg, r.lines);
     return r;
 }
 

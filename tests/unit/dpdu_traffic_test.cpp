@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver/bench/bench.h"
 #include "driver/dpdu/api_table.h"
 #include "tests/unit/dpdu_fixture.h"
 
@@ -267,7 +268,7 @@ TEST_F(DpduTest, BatteryVoltageAndIgnitionSense) {
     EXPECT_EQ(*static_cast<uint32_t*>(item->pData), 0u);
     ReleaseItem(item);
     g_config.Ignition.EnableOverride = true;
-    g_config.IgnitionOn = true;
+    ResetIgnitionState(DriverConfig());  // on
     ASSERT_EQ(GuardedIoCtl(1, 16, nullptr, &item), 0u);
     EXPECT_EQ(*static_cast<uint32_t*>(item->pData), 1u);
     EXPECT_FALSE(IsOwnedItem(item));
@@ -277,12 +278,15 @@ TEST_F(DpduTest, BatteryVoltageAndIgnitionSense) {
 TEST_F(DpduTest, IgnitionSenseUnsupportedIsAnsweredByTheDriver) {
     UseScenario("dpdu_ignition_fail", "[Ioctls]\nFail=PDU_IOCTL_READ_IGNITION_SENSE_STATE=0x62\n");
     InitAndOpenModule();
-    g_config.IgnitionOn = false;
+    DriverConfig off;
+    off.IgnitionOn = off.Ignition.IgnitionState = false;
+    ResetIgnitionState(off);
     PDU_DATA_ITEM* item = nullptr;
     ASSERT_EQ(GuardedIoCtl(1, 16, nullptr, &item), 0u);
     EXPECT_TRUE(IsOwnedItem(item));
     EXPECT_EQ(*static_cast<uint32_t*>(item->pData), 0u);
     ReleaseItem(item);
+    ResetIgnitionState(DriverConfig());
 }
 
 // ---- crashes inside the vendor library ------------------------------------------------------------

@@ -1,0 +1,27 @@
+#include "driver/api/config_once.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "driver/bench/bench.h"
+#include "driver/config/driver_config.h"
+#include "driver/config/log.h"
+#include "driver/config/module_identity.h"
+
+namespace {
+std::once_flag g_loadOnce;
+}
+
+void LoadDriverConfig() {
+    std::call_once(g_loadOnce, [] {
+        DriverConfig loaded;
+        std::vector<std::string> lines;
+        LoadDriverConfigFrom(ModuleFullPath(), &loaded, &lines);
+        ApplyBenchSettings(loaded, lines);
+        g_config = loaded;
+        ResetIgnitionState(g_config);
+        // The lines were held until the log path was known; the log's own switch decides.
+        for (const std::string& line : lines) WriteLogLine(line);
+    });
+}
