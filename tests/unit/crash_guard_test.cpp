@@ -37,6 +37,12 @@ void CrashInNestedGuard(void* ctx) {
     *static_cast<uint32_t*>(ctx) = ok ? 0 : inner;
 }
 
+void CrashInNestedQuickGuard(void* ctx) {
+    uint32_t inner = 0;
+    bool ok = platform::RunGuardedQuick(&WriteThroughNull, nullptr, &inner);
+    *static_cast<uint32_t*>(ctx) = ok ? 0 : inner;
+}
+
 // A guarded call that ends normally leaves no claim behind: the next crash on this thread
 // belongs to the enclosing handler (here an outer guard standing for the host's own).
 void CrashAfterInnerGuard(void* ctx) {
@@ -66,6 +72,29 @@ TEST(CrashGuard, AccessViolationBecomesAResultAndTheThreadGoesOn) {
     int calls = 0;
     EXPECT_TRUE(platform::RunGuarded(&CountCall, &calls, nullptr));
     EXPECT_EQ(calls, 1);
+}
+
+// The guard for calls made on every message: the same results, and a caught crash leaves
+// nothing blocked, so the next one is caught as well.
+TEST(CrashGuard, QuickGuardCatchesCrashAfterCrash) {
+    for (int round = 0; round < 3; ++round) {
+        uint32_t code = 0;
+        EXPECT_FALSE(platform::RunGuardedQuick(&WriteThroughNull, nullptr, &code));
+        EXPECT_TRUE(IsNullWriteCode(code)) << code;
+    }
+    int calls = 0;
+    uint32_t code = 77;
+    EXPECT_TRUE(platform::RunGuardedQuick(&CountCall, &calls, &code));
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(code, 0u);
+    int target = 0;
+    const int source = 5;
+    EXPECT_TRUE(platform::CopyGuarded(&target, &source, sizeof source));
+    EXPECT_EQ(target, 5);
+    EXPECT_FALSE(platform::CopyGuarded(&target, const_cast<int*>(g_nowhere), sizeof target));
+    uint32_t outer = 0;
+    EXPECT_TRUE(platform::RunGuarded(&CrashInNestedQuickGuard, &code, &outer));
+    EXPECT_TRUE(IsNullWriteCode(code)) << code;
 }
 
 TEST(CrashGuard, InnermostGuardClaimsTheCrash) {
