@@ -39,6 +39,11 @@ int main(int argc, char** argv) {
                                   "DllName=VciSim" +
                                       suffix + "\n"))
         Fail("cannot prepare " + dir);
+    const std::string aloneDir = JoinPath(dir, "alone");
+    platform::CreateOneDirectory(aloneDir);
+    if (!CopyFileTo(JoinPath(TestBinDir(), "VciSim" + suffix), JoinPath(aloneDir, "VciSim" + suffix)))
+        Fail("cannot prepare " + aloneDir);
+    const platform::ProcessResources vciSimCost = VendorLibraryCycleCost(JoinPath(aloneDir, "VciSim" + suffix));
     J2534Library lib;
     std::string error;
     if (!LoadJ2534Library(driverPath, &lib, &error)) Fail(error);
@@ -53,8 +58,12 @@ int main(int argc, char** argv) {
     platform::ReadWholeFile(JoinPath(dir, "trace.txt"), &trace);
     std::printf("sessions ended with no live item: %zu of %d; leak lines: %zu\n",
                 Count(trace, "PDUDestruct -> 0x0 liveItems=0\n"), r.sessions, Count(trace, "LEAK"));
-    const std::string growth = SoakGrowthBeyondBounds(r);
-    std::printf("bounds (handles +%llu, threads +%llu, memory +%llu KiB): %s\n",
+    const std::string growth = SoakGrowthBeyondBounds(r, vciSimCost);
+    std::printf("the simulated VCI alone keeps per load: handles %llu, memory %llu bytes\n",
+                static_cast<unsigned long long>(vciSimCost.handles),
+                static_cast<unsigned long long>(vciSimCost.memoryBytes));
+    std::printf("bounds (handles +%llu, threads +%llu, memory +%llu KiB, each beside what the simulated VCI keeps): "
+                "%s\n",
                 static_cast<unsigned long long>(kSoakHandleGrowth), static_cast<unsigned long long>(kSoakThreadGrowth),
                 static_cast<unsigned long long>(kSoakMemoryGrowth / 1024), growth.empty() ? "held" : growth.c_str());
     UnloadJ2534Library(&lib);

@@ -152,8 +152,8 @@ int RunProgram(const std::string& exePath, const std::string& commandLine, const
 
 // ---- Process resources -------------------------------------------------------------------
 // What the whole process holds now, for checks that long runs do not grow: open handles (file
-// descriptors on POSIX), threads, and memory in use (the allocator's bytes in use where it can
-// tell, else the private committed bytes).
+// descriptors on POSIX), threads, and the bytes in use on its heaps (the resident set where the
+// C library cannot tell).
 struct ProcessResources {
     uint64_t handles = 0;
     uint64_t threads = 0;

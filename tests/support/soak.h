@@ -16,16 +16,23 @@ constexpr uint64_t kSoakThreadGrowth = 0;
 constexpr uint64_t kSoakMemoryGrowth = 256 * 1024;
 
 struct SoakReport {
+    uint64_t warmUp = 0;
     int sessions = 0;            // sessions that went through
     std::string failure;         // the first session that did not, described
     platform::ProcessResources afterWarmUp;
     platform::ProcessResources atEnd;
-    platform::ProcessResources peak;  // the largest of each after the warm-up
+    platform::ProcessResources peak;  // the largest of each, taken every ten sessions after the warm-up
 };
 
 // warmUp sessions, then the resources are taken, then the others up to total.
 SoakReport RunSoak(const J2534Functions& f, int warmUp, int total, uint32_t readTimeoutMs);
-// Empty when the growth stayed within the bounds above, else what grew.
-std::string SoakGrowthBeyondBounds(const SoakReport& r);
+// What loading, constructing, destructing and unloading the vendor library costs the process by
+// itself, per round (rounded up): every session does it, and what the library keeps of it is its
+// own doing, not the driver's. Under Wine a library statically linked with the C++ runtime keeps
+// a few handles and some heap of every load.
+platform::ProcessResources VendorLibraryCycleCost(const std::string& libraryPath);
+// Empty when the growth stayed within the bounds above plus, for every session after the warm-up,
+// perSession, else what grew.
+std::string SoakGrowthBeyondBounds(const SoakReport& r, const platform::ProcessResources& perSession);
 // One line: the resources at the end against those after the warm-up.
 std::string SoakSummary(const SoakReport& r);
