@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
     if (!CopyFileTo(JoinPath(TestBinDir(), "VciSim" + suffix), JoinPath(aloneDir, "VciSim" + suffix)))
         Fail("cannot prepare " + aloneDir);
     const platform::ProcessResources vciSimCost = VendorLibraryCycleCost(JoinPath(aloneDir, "VciSim" + suffix));
+    const platform::ProcessResources driverCost = DriverLibraryCycleCost(driverPath);
     J2534Library lib;
     std::string error;
     if (!LoadJ2534Library(driverPath, &lib, &error)) Fail(error);
@@ -59,9 +60,12 @@ int main(int argc, char** argv) {
     std::printf("sessions ended with no live item: %zu of %d; leak lines: %zu\n",
                 Count(trace, "PDUDestruct -> 0x0 liveItems=0\n"), r.sessions, Count(trace, "LEAK"));
     const std::string growth = SoakGrowthBeyondBounds(r, vciSimCost);
-    std::printf("the simulated VCI alone keeps per load: handles %llu, memory %llu bytes\n",
+    std::printf("kept per load and unload: the simulated VCI alone handles %llu, memory %llu bytes; the driver "
+                "(opened and closed) handles %llu, memory %llu bytes\n",
                 static_cast<unsigned long long>(vciSimCost.handles),
-                static_cast<unsigned long long>(vciSimCost.memoryBytes));
+                static_cast<unsigned long long>(vciSimCost.memoryBytes),
+                static_cast<unsigned long long>(driverCost.handles),
+                static_cast<unsigned long long>(driverCost.memoryBytes));
     std::printf("bounds (handles +%llu, threads +%llu, memory +%llu KiB, each beside what the simulated VCI keeps): "
                 "%s\n",
                 static_cast<unsigned long long>(kSoakHandleGrowth), static_cast<unsigned long long>(kSoakThreadGrowth),

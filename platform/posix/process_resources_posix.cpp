@@ -19,7 +19,8 @@
 #define ORVEX_ASAN_ALLOCATOR 1
 #endif
 #if defined(ORVEX_ASAN_ALLOCATOR)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's count (declared here: not every compiler ships its header).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace platform {

@@ -29,13 +29,14 @@ SoakReport RunSoak(const J2534Functions& f, int warmUp, int total, uint32_t read
     return r;
 }
 
-platform::ProcessResources VendorLibraryCycleCost(const std::string& libraryPath) {
-    auto cycle = [&libraryPath] {
+namespace {
+// Loads the library, hands it to use and unloads it: once to start, then ten times measured.
+template <typename Use>
+platform::ProcessResources LoadCycleCost(const std::string& libraryPath, Use use) {
+    auto cycle = [&] {
         platform::LibraryHandle lib = platform::LoadLibraryFile(libraryPath);
         if (!lib) return;
-        auto construct = reinterpret_cast<PDUConstructFn>(platform::GetLibrarySymbol(lib, "PDUConstruct"));
-        auto destruct = reinterpret_cast<PDUDestructFn>(platform::GetLibrarySymbol(lib, "PDUDestruct"));
-        if (construct && destruct && construct(nullptr, nullptr) == PDU_STATUS_NOERROR) destruct();
+        use(lib);
         platform::FreeLibraryFile(lib);
     };
     constexpr int kRounds = 10;
@@ -49,6 +50,24 @@ platform::ProcessResources VendorLibraryCycleCost(const std::string& libraryPath
     cost.threads = perRound(before.threads, after.threads);
     cost.memoryBytes = perRound(before.memoryBytes, after.memoryBytes);
     return cost;
+}
+}  // namespace
+
+platform::ProcessResources VendorLibraryCycleCost(const std::string& libraryPath) {
+    return LoadCycleCost(libraryPath, [](platform::LibraryHandle lib) {
+        auto construct = reinterpret_cast<PDUConstructFn>(platform::GetLibrarySymbol(lib, "PDUConstruct"));
+        auto destruct = reinterpret_cast<PDUDestructFn>(platform::GetLibrarySymbol(lib, "PDUDestruct"));
+        if (construct && destruct && construct(nullptr, nullptr) == PDU_STATUS_NOERROR) destruct();
+    });
+}
+
+platform::ProcessResources DriverLibraryCycleCost(const std::string& libraryPath) {
+    return LoadCycleCost(libraryPath, [](platform::LibraryHandle lib) {
+        J2534Functions f;
+        if (!BindJ2534Functions([lib](const char* name) { return platform::GetLibrarySymbol(lib, name); }, &f)) return;
+        uint32_t device = 0;
+        if (f.Open(nullptr, &device) == 0) f.Close(device);
+    });
 }
 
 std::string SoakGrowthBeyondBounds(const SoakReport& r, const platform::ProcessResources& perSession) {

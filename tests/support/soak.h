@@ -28,9 +28,11 @@ struct SoakReport {
 SoakReport RunSoak(const J2534Functions& f, int warmUp, int total, uint32_t readTimeoutMs);
 // What loading, constructing, destructing and unloading the vendor library costs the process by
 // itself, per round (rounded up): every session does it, and what the library keeps of it is its
-// own doing, not the driver's. Under Wine a library statically linked with the C++ runtime keeps
+// own doing, not the driver's. On Windows a library statically linked with the C++ runtime keeps
 // a few handles and some heap of every load.
 platform::ProcessResources VendorLibraryCycleCost(const std::string& libraryPath);
+// The same for a J2534 library: loaded, opened, closed and unloaded.
+platform::ProcessResources DriverLibraryCycleCost(const std::string& libraryPath);
 // Empty when the growth stayed within the bounds above plus, for every session after the warm-up,
 // perSession, else what grew.
 std::string SoakGrowthBeyondBounds(const SoakReport& r, const platform::ProcessResources& perSession);
