@@ -166,13 +166,28 @@ bool StartDetachedProcess(const std::string& exePath, const std::string& command
 int RunProgram(const std::string& exePath, const std::string& commandLine, const std::string& outputPath,
                uint32_t timeoutMs);
 
+// ---- Process resources -------------------------------------------------------------------
+// What the whole process holds now, for checks that long runs do not grow: open handles (file
+// descriptors on POSIX), threads, and the bytes in use on its heaps (the resident set where the
+// C library cannot tell).
+struct ProcessResources {
+    uint64_t handles = 0;
+    uint64_t threads = 0;
+    uint64_t memoryBytes = 0;
+};
+ProcessResources CurrentProcessResources();
+
 // ---- Crash guard ---------------------------------------------------------------------------
 // Runs fn(context). A crash inside it (access violation and the like) is caught, the thread
 // goes on, and the result is false with the exception code (POSIX: the signal number).
 // Crashes outside a guarded call reach the host as before.
 bool RunGuarded(void (*fn)(void*), void* context, uint32_t* exceptionCode);
-// Copies memory that a host handed in (or back into it) under the crash guard: false when it
-// could not be accessed. Made for every message of a call, so it costs no system call.
+// The same guard for calls made on every message, without a system call: on POSIX the crash
+// handlers are not installed again (RunGuarded does that on every call), so a handler the host
+// sets up later takes precedence until the next RunGuarded.
+bool RunGuardedQuick(void (*fn)(void*), void* context, uint32_t* exceptionCode);
+// Copies memory that a host handed in (or back into it) under the quick guard: false when it
+// could not be accessed.
 bool CopyGuarded(void* to, const void* from, size_t length);
 
 #if defined(_WIN32)

@@ -12,8 +12,9 @@
 
 namespace vcisim {
 
-// Runs the prologue and traces its answer; true when the call is answered there.
-bool Intercepted(Fn f, const std::string& args, T_PDU_ERROR* code);
+// Runs the prologue and traces its answer; true when the call is answered there. args is the
+// call's argument text, emptied when the call crashes.
+bool Intercepted(Fn f, std::string& args, T_PDU_ERROR* code);
 void TraceCall(Fn f, const std::string& args, T_PDU_ERROR code, const std::string& outs);
 
 std::string H(uint32_t h);

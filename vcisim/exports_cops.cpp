@@ -167,7 +167,8 @@ VCISIM_API PDUGetEventItem(UNUM32 hMod, UNUM32 hCLL, PDU_EVENT_ITEM** pEventItem
 VCISIM_API PDUDestroyItem(PDU_ITEM* pItem) {
     Sim& s = S();
     T_PDU_ERROR code = 0;
-    if (Intercepted(fDestroyItem, "item=?", &code)) return code;
+    std::string args = "item=?";
+    if (Intercepted(fDestroyItem, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     if (!pItem) {
         TraceCall(fDestroyItem, "item=null", PDU_ERR_INVALID_PARAMETERS, "");

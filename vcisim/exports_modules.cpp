@@ -68,7 +68,8 @@ VCISIM_API PDUConstruct(CHAR8* OptionStr, void* pAPITag) {
 VCISIM_API PDUDestruct(void) {
     Sim& s = S();
     T_PDU_ERROR code = 0;
-    if (Intercepted(fDestruct, "", &code)) return code;
+    std::string args;
+    if (Intercepted(fDestruct, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     s.links.clear();
     s.modules.clear();
@@ -88,7 +89,8 @@ VCISIM_API PDUDestruct(void) {
 VCISIM_API PDUGetModuleIds(PDU_MODULE_ITEM** pModuleIdList) {
     Sim& s = S();
     T_PDU_ERROR code = 0;
-    if (Intercepted(fGetModuleIds, "", &code)) return code;
+    std::string args;
+    if (Intercepted(fGetModuleIds, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     if (!pModuleIdList) {
         TraceCall(fGetModuleIds, "out=null", PDU_ERR_INVALID_PARAMETERS, "");
@@ -372,7 +374,8 @@ VCISIM_API PDUGetVersion(UNUM32 hMod, PDU_VERSION_DATA* pVersionData) {
 VCISIM_API PDUGetResourceStatus(PDU_RSC_STATUS_ITEM* pResourceStatus) {
     Sim& s = S();
     T_PDU_ERROR code = 0;
-    if (Intercepted(fGetResourceStatus, "", &code)) return code;
+    std::string args;
+    if (Intercepted(fGetResourceStatus, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
     if (!pResourceStatus || pResourceStatus->ItemType != PDU_IT_RSC_STATUS ||
         (pResourceStatus->NumEntries && !pResourceStatus->pResourceStatusData))

@@ -30,8 +30,16 @@ std::string Dir(const std::string& path) {
 
 }  // namespace
 
+namespace {
+std::atomic<Sim*> g_sim{nullptr};
+}  // namespace
+
 Sim& S() {
-    static Sim* sim = new Sim();  // never destroyed: calls may come during process exit
+    static Sim* sim = [] {
+        Sim* created = new Sim();
+        g_sim = created;
+        return created;
+    }();
     return *sim;
 }
 
@@ -136,3 +144,11 @@ void PushEvent(Link& l, Event e) {
 }
 
 }  // namespace vcisim
+
+// The simulator is not destroyed at process exit, when calls may still come; an explicit unload
+// frees it (with its trace file and the items a client never gave back), so a client that loads
+// and unloads the library again and again does not pile up simulators.
+void LibraryAttach() {}
+void LibraryDetach(bool processEnding) {
+    if (!processEnding) delete vcisim::g_sim.exchange(nullptr);
+}

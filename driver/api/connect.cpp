@@ -6,6 +6,7 @@
 #include "driver/api/device.h"
 #include "driver/api/last_error.h"
 #include "driver/api/link_names.h"
+#include "driver/api/periodic.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
 #include "driver/config/log.h"
@@ -489,9 +490,10 @@ int32_t PassThruConnectImpl(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Fla
 
 int32_t PassThruDisconnectImpl(uint32_t ChannelID) {
     WriteLogLine("PassThruDisconnect");
-    std::lock_guard<std::mutex> lock(g_deviceLock);
+    std::unique_lock<std::mutex> lock(g_deviceLock);
     int32_t rc = CheckDeviceOpen(0, "PassThruDisconnect");
     if (rc != j2534::STATUS_NOERROR) return rc;
+    EndPeriodicMsgsLocked(lock, ChannelID);
     for (auto it = g_device.channels.begin(); it != g_device.channels.end(); ++it) {
         if (it->channelId != ChannelID) continue;
         it->filters.clear();

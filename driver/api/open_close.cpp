@@ -3,6 +3,7 @@
 #include "driver/api/config_once.h"
 #include "driver/api/device.h"
 #include "driver/api/last_error.h"
+#include "driver/api/periodic.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
 #include "driver/config/log.h"
@@ -95,8 +96,9 @@ int32_t PassThruOpenImpl(const void*, uint32_t* pDeviceID) {
 
 int32_t PassThruCloseImpl(uint32_t DeviceID) {
     WriteLogLine("PassThruClose");
-    std::lock_guard<std::mutex> lock(g_deviceLock);
+    std::unique_lock<std::mutex> lock(g_deviceLock);
     int32_t rc = CheckDeviceOpen(DeviceID, "PassThruClose");
+    EndPeriodicMsgsLocked(lock, 0);
     CleanupDeviceStateLocked();
     return rc;
 }

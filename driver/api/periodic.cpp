@@ -50,12 +50,17 @@ int32_t PassThruStopPeriodicMsgImpl(uint32_t ChannelID, uint32_t MsgID) {
     return j2534::STATUS_NOERROR;
 }
 
+void EndPeriodicMsgsLocked(std::unique_lock<std::mutex>& lock, uint32_t channelId) {
+    for (ChannelContext& ch : g_device.channels)
+        if (channelId == 0 || ch.channelId == channelId) ch.periodicMsgs.clear();
+    WaitForPeriodicSendsLocked(lock);
+}
+
 int ClearPeriodicMsgs(uint32_t channelId) {
     std::unique_lock<std::mutex> lock(g_deviceLock);
     ChannelContext* ch = FindChannel(channelId);
     if (!ch) return -1;
     const int removed = static_cast<int>(ch->periodicMsgs.size());
-    ch->periodicMsgs.clear();
-    WaitForPeriodicSendsLocked(lock);
+    EndPeriodicMsgsLocked(lock, channelId);
     return removed;
 }

@@ -27,6 +27,12 @@ bool EnsurePeriodicSenderLocked();
 // call, so that a message removed under the lock is not sent after the caller returns.
 void WaitForPeriodicSendsLocked(std::unique_lock<std::mutex>& lock);
 
+// lock holds g_deviceLock. Removes the periodic messages of the channel (of every channel for
+// channelId 0) and waits out a send in flight: a write that outlived PassThruDisconnect or
+// PassThruClose could run its comm-lost back-off into the next session and shut that session's
+// backend down. The lock is let go meanwhile: look channels up again afterwards.
+void EndPeriodicMsgsLocked(std::unique_lock<std::mutex>& lock, uint32_t channelId);
+
 // CLEAR_PERIODIC_MSGS: removes every periodic message of the channel (all are the host's); the
 // number removed, or -1 for an unknown channel. No message of it is sent after the return.
 int ClearPeriodicMsgs(uint32_t channelId);

@@ -233,41 +233,78 @@ void UnloadVendorLibrary() {
     UnloadLocked();
 }
 
-#define PLAIN_CALL(entry, ...)                                                       \
-    std::shared_lock<std::shared_mutex> use(g_libraryUse);                           \
+namespace {
+
+template <typename Call>
+struct BoxedCall {
+    Call* call;
+    uint32_t result;
+};
+template <typename Call>
+void RunBoxedCall(void* p) {
+    BoxedCall<Call>* box = static_cast<BoxedCall<Call>*>(p);
+    box->result = (*box->call)();
+}
+
+// A vendor call under the crash guard: a crash becomes PDU_ERR_INVALID_PARAMETERS with a log
+// line, and whatever the crashed call left in *output is not taken for an item. Calls made for
+// every message take the quick guard; the others install the guard's handlers again, so a host
+// that set up its own crash handler since the last session cannot take crashes away from it.
+template <typename Call, typename Out = void>
+uint32_t GuardedVendorCall(const char* name, bool everyMessage, Call call, Out** output = nullptr) {
+    BoxedCall<Call> box{&call, PDU_ERR_FCT_FAILED};
+    uint32_t exceptionCode = 0;
+    const bool finished = everyMessage ? platform::RunGuardedQuick(&RunBoxedCall<Call>, &box, &exceptionCode)
+                                       : platform::RunGuarded(&RunBoxedCall<Call>, &box, &exceptionCode);
+    if (finished) return box.result;
+    if (output) *output = nullptr;
+    LogPrintf("%s exception=0x%X", name, exceptionCode);
+    return PDU_ERR_INVALID_PARAMETERS;
+}
+
+constexpr bool kEveryMessage = true;
+constexpr bool kOccasional = false;
+constexpr void** kNoOutput = nullptr;
+
+}  // namespace
+
+// Not bound or entry point missing: PDU_ERR_FCT_FAILED, no call.
+#define VENDOR_CALL(entry, everyMessage, output, ...)                                         \
+    std::shared_lock<std::shared_mutex> use(g_libraryUse);                                    \
     if (!Usable(reinterpret_cast<const void*>(g_dpduApi.entry))) return PDU_ERR_FCT_FAILED; \
-    return g_dpduApi.entry(__VA_ARGS__)
+    const auto fn = g_dpduApi.entry;                                                          \
+    return GuardedVendorCall(#entry, everyMessage, [&] { return fn(__VA_ARGS__); }, output)
 
 uint32_t CallPDUConstruct(const char* option) {
-    PLAIN_CALL(PDUConstruct, const_cast<CHAR8*>(option), nullptr);
+    VENDOR_CALL(PDUConstruct, kOccasional, kNoOutput, const_cast<CHAR8*>(option), nullptr);
 }
-uint32_t CallPDUDestruct() { PLAIN_CALL(PDUDestruct); }
-uint32_t CallPDUModuleConnect(uint32_t hMod) { PLAIN_CALL(PDUModuleConnect, hMod); }
-uint32_t CallPDUModuleDisconnect(uint32_t hMod) { PLAIN_CALL(PDUModuleDisconnect, hMod); }
+uint32_t CallPDUDestruct() { VENDOR_CALL(PDUDestruct, kOccasional, kNoOutput); }
+uint32_t CallPDUModuleConnect(uint32_t hMod) { VENDOR_CALL(PDUModuleConnect, kOccasional, kNoOutput, hMod); }
+uint32_t CallPDUModuleDisconnect(uint32_t hMod) { VENDOR_CALL(PDUModuleDisconnect, kOccasional, kNoOutput, hMod); }
 uint32_t CallPDUDestroyComLogicalLink(uint32_t hMod, uint32_t hCLL) {
-    PLAIN_CALL(PDUDestroyComLogicalLink, hMod, hCLL);
+    VENDOR_CALL(PDUDestroyComLogicalLink, kOccasional, kNoOutput, hMod, hCLL);
 }
-uint32_t CallPDUConnect(uint32_t hMod, uint32_t hCLL) { PLAIN_CALL(PDUConnect, hMod, hCLL); }
-uint32_t CallPDUDisconnect(uint32_t hMod, uint32_t hCLL) { PLAIN_CALL(PDUDisconnect, hMod, hCLL); }
+uint32_t CallPDUConnect(uint32_t hMod, uint32_t hCLL) { VENDOR_CALL(PDUConnect, kOccasional, kNoOutput, hMod, hCLL); }
+uint32_t CallPDUDisconnect(uint32_t hMod, uint32_t hCLL) {
+    VENDOR_CALL(PDUDisconnect, kOccasional, kNoOutput, hMod, hCLL);
+}
 uint32_t CallPDUGetComParam(uint32_t hMod, uint32_t hCLL, uint32_t paramId, PDU_PARAM_ITEM** item) {
-    PLAIN_CALL(PDUGetComParam, hMod, hCLL, paramId, item);
+    VENDOR_CALL(PDUGetComParam, kOccasional, item, hMod, hCLL, paramId, item);
 }
 uint32_t CallPDUSetComParam(uint32_t hMod, uint32_t hCLL, PDU_PARAM_ITEM* item) {
-    PLAIN_CALL(PDUSetComParam, hMod, hCLL, item);
+    VENDOR_CALL(PDUSetComParam, kOccasional, kNoOutput, hMod, hCLL, item);
 }
 uint32_t CallPDUStartComPrimitive(uint32_t hMod, uint32_t hCLL, uint32_t type, uint32_t size, uint8_t* data,
                                   PDU_COP_CTRL_DATA* control, uint32_t* hCoP) {
-    PLAIN_CALL(PDUStartComPrimitive, hMod, hCLL, type, size, data, control, nullptr, hCoP);
+    VENDOR_CALL(PDUStartComPrimitive, kEveryMessage, kNoOutput, hMod, hCLL, type, size, data, control, nullptr, hCoP);
 }
 uint32_t CallPDUGetEventItem(uint32_t hMod, uint32_t hCLL, PDU_EVENT_ITEM** item) {
-    PLAIN_CALL(PDUGetEventItem, hMod, hCLL, item);
+    VENDOR_CALL(PDUGetEventItem, kEveryMessage, item, hMod, hCLL, item);
 }
-uint32_t CallPDUGetModuleIds(PDU_MODULE_ITEM** list) { PLAIN_CALL(PDUGetModuleIds, list); }
+uint32_t CallPDUGetModuleIds(PDU_MODULE_ITEM** list) { VENDOR_CALL(PDUGetModuleIds, kOccasional, list, list); }
 uint32_t CallPDUGetResourceIds(uint32_t hMod, PDU_RSC_DATA* template_, PDU_RSC_ID_ITEM** list) {
-    PLAIN_CALL(PDUGetResourceIds, hMod, template_, list);
+    VENDOR_CALL(PDUGetResourceIds, kOccasional, list, hMod, template_, list);
 }
-
-#undef PLAIN_CALL
 
 uint32_t GuardedGetObjectId(uint32_t objectType, const char* name, uint32_t* id, uint32_t* exceptionCode) {
     if (exceptionCode) *exceptionCode = 0;
@@ -399,7 +436,7 @@ uint32_t ReleaseItem(void* item) {
         delete data;
         return PDU_STATUS_NOERROR;
     }
-    std::shared_lock<std::shared_mutex> use(g_libraryUse);
-    if (!Usable(reinterpret_cast<const void*>(g_dpduApi.PDUDestroyItem))) return PDU_ERR_FCT_FAILED;
-    return g_dpduApi.PDUDestroyItem(static_cast<PDU_ITEM*>(item));
+    VENDOR_CALL(PDUDestroyItem, kEveryMessage, kNoOutput, static_cast<PDU_ITEM*>(item));
 }
+
+#undef VENDOR_CALL

@@ -1,5 +1,5 @@
-// The vendor D-PDU library: loading, the table of bound entry points, the plain calls (error
-// 1 when not bound), the guarded calls that survive a crash inside the vendor library, and
+// The vendor D-PDU library: loading, the table of bound entry points, the calls into it (each
+// under the crash guard, so that a crash inside the vendor library never reaches the host), and
 // ReleaseItem with the items the driver synthesises itself.
 #pragma once
 
@@ -44,7 +44,9 @@ std::vector<std::string> VendorLibraryCandidates();
 bool LoadVendorLibrary(const std::vector<std::string>& candidates, std::vector<std::string>* tried);
 void UnloadVendorLibrary();
 
-// Plain calls: PDU_ERR_FCT_FAILED (1) when not bound or the entry point is missing.
+// PDU_ERR_FCT_FAILED (1) when not bound or the entry point is missing; a crash inside the call
+// gives PDU_ERR_INVALID_PARAMETERS (0x50), "<function> exception=0x<code>" in the log, and a null
+// item where the call hands one out.
 uint32_t CallPDUConstruct(const char* option);
 uint32_t CallPDUDestruct();
 uint32_t CallPDUModuleConnect(uint32_t hMod);

@@ -7,7 +7,6 @@
 #include <signal.h>
 
 #include <atomic>
-#include <cstring>
 #include <mutex>
 
 namespace platform {
@@ -71,9 +70,9 @@ std::atomic<bool> g_installedOnce{false};
 
 }  // namespace
 
-bool CopyGuarded(void* to, const void* from, size_t length) {
-    if (length == 0) return true;
-    // Installed once: a handler the host sets up later takes precedence here.
+bool RunGuardedQuick(void (*fn)(void*), void* context, uint32_t* exceptionCode) {
+    if (exceptionCode) *exceptionCode = 0;
+    if (!fn) return true;
     if (!g_installedOnce.load(std::memory_order_acquire)) {
         EnsureInstalled();
         g_installedOnce.store(true, std::memory_order_release);
@@ -81,12 +80,12 @@ bool CopyGuarded(void* to, const void* from, size_t length) {
     GuardFrame*& current = t_frame;  // one thread-local lookup, not three
     GuardFrame frame;
     frame.outer = current;
-    // No signal mask is saved (that would be a system call per copy); a caught signal is still
+    // No signal mask is saved (that would be a system call per call); a caught signal is still
     // blocked after the jump and is unblocked below.
     int sig = sigsetjmp(frame.resume, 0);
     if (sig == 0) {
         current = &frame;
-        std::memcpy(to, from, length);
+        fn(context);
         current = frame.outer;
         return true;
     }
@@ -94,6 +93,7 @@ bool CopyGuarded(void* to, const void* from, size_t length) {
     sigemptyset(&caught);
     sigaddset(&caught, sig);
     pthread_sigmask(SIG_UNBLOCK, &caught, nullptr);
+    if (exceptionCode) *exceptionCode = static_cast<uint32_t>(sig);
     return false;
 }
 
@@ -101,6 +101,7 @@ bool RunGuarded(void (*fn)(void*), void* context, uint32_t* exceptionCode) {
     if (exceptionCode) *exceptionCode = 0;
     if (!fn) return true;
     EnsureInstalled();
+    g_installedOnce.store(true, std::memory_order_release);
     GuardFrame frame;
     frame.outer = t_frame;
     int sig = sigsetjmp(frame.resume, 1);

@@ -149,23 +149,9 @@ bool RunGuarded(void (*fn)(void*), void* context, uint32_t* exceptionCode) {
 #error "The crash guard needs __try (MSVC) or the x86 SEH chain."
 #endif
 
-namespace {
-struct Copy {
-    void* to;
-    const void* from;
-    size_t length;
-};
-void DoCopy(void* context) {
-    const Copy* c = static_cast<const Copy*>(context);
-    memcpy(c->to, c->from, c->length);
-}
-}  // namespace
-
-// An SEH frame costs next to nothing here, so the copy simply runs guarded.
-bool CopyGuarded(void* to, const void* from, size_t length) {
-    if (length == 0) return true;
-    Copy c{to, from, length};
-    return RunGuarded(&DoCopy, &c, nullptr);
+// An SEH frame costs next to nothing here, so the quick guard is the full one.
+bool RunGuardedQuick(void (*fn)(void*), void* context, uint32_t* exceptionCode) {
+    return RunGuarded(fn, context, exceptionCode);
 }
 
 }  // namespace platform

@@ -20,15 +20,10 @@ std::string BuiltLibrary(const std::string& baseName) {
 }
 
 namespace {
-bool LoadDriverCopyInto(DriverUnderTest* d, const std::string& dir, const std::string& baseName, const char* iniText) {
-    d->dir = dir;
-    d->baseName = baseName;
-    std::string target = JoinPath(d->dir, baseName + platform::SharedLibrarySuffix());
-    if (!CopyFileTo(BuiltLibrary("Orvex_J2534"), target)) {
-        ADD_FAILURE() << "cannot copy the driver to " << target;
-        return false;
-    }
-    if (iniText) platform::WriteWholeFile(JoinPath(d->dir, baseName + ".ini"), iniText);
+std::string CopyPath(const DriverUnderTest* d) { return JoinPath(d->dir, d->baseName + platform::SharedLibrarySuffix()); }
+
+bool LoadAndBind(DriverUnderTest* d) {
+    const std::string target = CopyPath(d);
     d->handle = platform::LoadLibraryFile(target);
     if (!d->handle) {
         ADD_FAILURE() << "cannot load " << target;
@@ -39,6 +34,18 @@ bool LoadDriverCopyInto(DriverUnderTest* d, const std::string& dir, const std::s
         return false;
     }
     return true;
+}
+
+bool LoadDriverCopyInto(DriverUnderTest* d, const std::string& dir, const std::string& baseName, const char* iniText) {
+    d->dir = dir;
+    d->baseName = baseName;
+    std::string target = CopyPath(d);
+    if (!CopyFileTo(BuiltLibrary("Orvex_J2534"), target)) {
+        ADD_FAILURE() << "cannot copy the driver to " << target;
+        return false;
+    }
+    if (iniText) platform::WriteWholeFile(JoinPath(d->dir, baseName + ".ini"), iniText);
+    return LoadAndBind(d);
 }
 }  // namespace
 
@@ -96,6 +103,11 @@ std::string PrepareDriverFolder(const std::string& scenario, const std::string& 
 void UnloadDriverCopy(DriverUnderTest* d) {
     platform::FreeLibraryFile(d->handle);
     d->handle = nullptr;
+}
+
+bool ReloadDriverCopy(DriverUnderTest* d) {
+    UnloadDriverCopy(d);
+    return LoadAndBind(d);
 }
 
 std::string DriverUnderTest::LastError() const {

@@ -22,6 +22,8 @@ struct DriverUnderTest : J2534Functions {
 bool LoadDriverCopy(DriverUnderTest* d, const std::string& scenario, const std::string& baseName,
                     const char* iniText);
 void UnloadDriverCopy(DriverUnderTest* d);
+// Unloads the copy and loads the same file again, so that the driver starts from a fresh state.
+bool ReloadDriverCopy(DriverUnderTest* d);
 
 // LoadDriverCopy with the simulated VCI beside the driver: VciSim is copied into the folder
 // (with vciSimIni as its VciSim.ini when not null) and the driver's INI is iniText between

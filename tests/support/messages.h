@@ -18,3 +18,7 @@ Bytes HexBytes(const std::string& text);
 std::vector<std::string> SentData(const std::string& trace);
 // The "t=" time (µs) of each such ComPrimitive, when the trace has times.
 std::vector<uint64_t> SentTimes(const std::string& trace);
+// The D-PDU functions called, in call order (with "TraceEmptyPolls=1" every call).
+std::vector<std::string> CalledFunctions(const std::string& trace);
+// The items ("#7(RESULT)") the VCI handed out and never got back through PDUDestroyItem.
+std::vector<std::string> LiveItems(const std::string& trace);

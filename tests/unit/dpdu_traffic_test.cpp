@@ -352,6 +352,43 @@ TEST_F(DpduTest, TvnCrashInLinkCreationProbesTheOtherArgumentOrders) {
     EXPECT_EQ(g_dpduApi.createOrder.load(), 0u);
 }
 
+// Every other vendor call runs guarded as well: those of every message (start, poll, destroy) and
+// those of start-up and tear-down.
+TEST_F(DpduTest, CrashesInTrafficCallsBecome0x50AndTrafficGoesOn) {
+    UseScenario("dpdu_crash_traffic",
+                "[Faults]\nCrash=PDUStartComPrimitive@1,PDUGetEventItem@1,PDUDestroyItem@3\n");
+    uint32_t linkId = OpenLink(InitAndOpenModule(), "CAN");
+    std::string error;
+    EXPECT_FALSE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x02, 0x3E, 0x00}, 100, &error));
+    EXPECT_EQ(error.rfind("PDUStartComPrimitive(SENDRECV-sendonly) failed with error 0x50", 0), 0u) << error;
+    ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x02, 0x3E, 0x00}));
+    std::vector<uint8_t> data;
+    ASSERT_TRUE(Dpdu_Receive(linkId, &data, 500, &error)) << error;  // the poll after the crash finds it
+    EXPECT_EQ(data.size(), 12u);
+    const std::string log = Log();
+    EXPECT_NE(log.find("PDUStartComPrimitive exception=0x"), std::string::npos);
+    EXPECT_NE(log.find("PDUGetEventItem exception=0x"), std::string::npos);
+    EXPECT_NE(log.find("PDUDestroyItem exception=0x"), std::string::npos);
+    EXPECT_FALSE(Dpdu_IsCommLost());
+}
+
+TEST_F(DpduTest, CrashesInStartUpAndTearDownCallsBecome0x50) {
+    UseScenario("dpdu_crash_lifecycle",
+                "[Faults]\nCrash=PDUConstruct@1,PDUGetModuleIds@1,PDUModuleDisconnect@1,PDUDestruct@1\n");
+    uint32_t moduleId = InitAndOpenModule();  // the next option string, the next probe
+    ASSERT_NE(moduleId, 0u);
+    EXPECT_NE(Log().find("Dpdu_Init: PDUConstruct returned 0x50"), std::string::npos);
+    EXPECT_NE(Log().find("PDUGetModuleIds attempt 1 (quick) returned 0x50, modules=0"), std::string::npos);
+    std::string error;
+    ASSERT_TRUE(Dpdu_CloseModule(moduleId, &error));
+    Dpdu_Shutdown();
+    EXPECT_FALSE(Dpdu_IsInitialised());
+    const std::string log = Log();
+    for (const char* fn : {"PDUConstruct", "PDUGetModuleIds", "PDUModuleDisconnect", "PDUDestruct"})
+        EXPECT_NE(log.find(std::string(fn) + " exception=0x"), std::string::npos) << fn;
+    EXPECT_NE(log.find("Dpdu_Shutdown: completed"), std::string::npos);
+}
+
 TEST_F(DpduTest, ShutdownWhileAnotherThreadPollsTheLink) {
     UseScenario("dpdu_shutdown_race", "");
     uint32_t linkId = OpenLink(InitAndOpenModule(), "CAN");

@@ -13,7 +13,7 @@ j2534::PASSTHRU_MSG Message(uint32_t protocol, uint32_t canId, const Bytes& data
     m.ProtocolID = protocol;
     m.TxFlags = txFlags;
     WriteBigEndian32(m.Data, canId);
-    std::memcpy(m.Data + 4, data.data(), data.size());
+    if (!data.empty()) std::memcpy(m.Data + 4, data.data(), data.size());
     m.DataSize = static_cast<uint32_t>(data.size() + 4);
     return m;
 }
