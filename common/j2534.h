@@ -1,6 +1,7 @@
 // SAE J2534 records and codes shared by the driver and the 02.02 adapter.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #if defined(_WIN32) && !defined(_WIN64)
@@ -13,7 +14,8 @@ namespace j2534 {
 
 constexpr uint32_t kMaxDataSize = 4128;
 
-#pragma pack(push, 4)
+// Natural alignment, as hosts compile the records: on 32-bit x86 that is 4 bytes throughout, and
+// a 64-bit host expects the list pointers at offset 8.
 struct PASSTHRU_MSG {
     uint32_t ProtocolID;
     uint32_t RxStatus;
@@ -38,10 +40,11 @@ struct SBYTE_ARRAY {
     uint32_t NumOfBytes;
     uint8_t* BytePtr;
 };
-#pragma pack(pop)
 
 static_assert(sizeof(PASSTHRU_MSG) == 4152, "PASSTHRU_MSG layout");
 static_assert(sizeof(SCONFIG) == 8, "SCONFIG layout");
+static_assert(offsetof(SCONFIG_LIST, ConfigPtr) == sizeof(void*), "SCONFIG_LIST layout");
+static_assert(offsetof(SBYTE_ARRAY, BytePtr) == sizeof(void*), "SBYTE_ARRAY layout");
 
 // Return codes.
 constexpr int32_t STATUS_NOERROR = 0x00;

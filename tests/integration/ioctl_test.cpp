@@ -2,6 +2,7 @@
 // battery voltage with and without a VCI, the ignition state the control panel forces, the
 // K-Line initialisations, the programming voltage, and bad pointers.
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "platform/platform.h"
@@ -77,13 +78,15 @@ TEST_F(Ioctls, ListsAndSingleConfigsInTheirPlace) {
     EXPECT_EQ(d.Ioctl(ch, j2534::GET_CONFIG, &empty, nullptr), 0x04);
     EXPECT_EQ(none[0].Value, 3u);
 
-    // Above 256 the two words are one SCONFIG: a SET of 300 entries stores parameter 300 with
-    // the low word of the array's address, and answers the output's two words.
+    // Above 256 the first two words are one SCONFIG: a SET of 300 entries stores parameter 300
+    // with the word after the count (on a 32-bit host the array's address), and answers the
+    // output's two words.
     Params big(300, {0x55, 0x66});
     j2534::SCONFIG_LIST list{300, big.data()};
     j2534::SCONFIG answer{};
     ASSERT_EQ(d.Ioctl(ch, j2534::SET_CONFIG, &list, &answer), 0);
-    const uint32_t lowWord = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(big.data()));
+    uint32_t lowWord = 0;
+    std::memcpy(&lowWord, reinterpret_cast<const unsigned char*>(&list) + sizeof(uint32_t), sizeof lowWord);
     EXPECT_EQ(answer.Parameter, 300u);
     EXPECT_EQ(answer.Value, lowWord);
     EXPECT_EQ(big[0].Value, 0x66u);  // the list itself is not touched
@@ -94,11 +97,11 @@ TEST_F(Ioctls, ListsAndSingleConfigsInTheirPlace) {
     ASSERT_EQ(d.Ioctl(ch, j2534::GET_CONFIG, &list, &word), 0);
     EXPECT_EQ(word, 0u);
     // So does a "pointer" below 0x10000: a host passing SCONFIG{DATA_RATE, 0x1234} (followed by
-    // zeros, where pointers are wider).
+    // zeros as wide as the list's pointer, where pointers are wider).
     struct {
         j2534::SCONFIG config;
-        uint32_t zero;
-    } single{{j2534::DATA_RATE, 0x1234}, 0};
+        void* zero;
+    } single{{j2534::DATA_RATE, 0x1234}, nullptr};
     ASSERT_EQ(d.Ioctl(ch, j2534::GET_CONFIG, &single, &word), 0);
     EXPECT_EQ(word, 500000u);
     single.config = {j2534::DATA_RATE, 0x8000};
