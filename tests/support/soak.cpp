@@ -6,11 +6,28 @@
 #include "dpdu_api/pdu_api.h"
 #include "tests/support/host_session.h"
 
+namespace {
+// The resources once threads that are ending have gone: the periodic sender leaves a few
+// milliseconds after the close, and is not kept. Taken when the thread count has stayed the same
+// for five looks 20 ms apart (at most 3 s).
+platform::ProcessResources SettledResources() {
+    platform::ProcessResources now = platform::CurrentProcessResources();
+    int same = 0;
+    for (int i = 0; i < 150 && same < 5; ++i) {
+        platform::SleepMs(20);
+        const platform::ProcessResources later = platform::CurrentProcessResources();
+        same = later.threads == now.threads ? same + 1 : 0;
+        now = later;
+    }
+    return now;
+}
+}  // namespace
+
 SoakReport RunSoak(const J2534Functions& f, int warmUp, int total, uint32_t readTimeoutMs) {
     SoakReport r;
     r.warmUp = static_cast<uint64_t>(warmUp);
     for (int i = 0; i < total; ++i) {
-        if (i == warmUp) r.afterWarmUp = r.peak = platform::CurrentProcessResources();
+        if (i == warmUp) r.afterWarmUp = r.peak = SettledResources();
         const HostSession s = RunHostSession(f, readTimeoutMs);
         const std::string failure = SessionFailure(s);
         if (!failure.empty()) {
@@ -25,7 +42,7 @@ SoakReport RunSoak(const J2534Functions& f, int warmUp, int total, uint32_t read
             r.peak.memoryBytes = std::max(r.peak.memoryBytes, now.memoryBytes);
         }
     }
-    r.atEnd = platform::CurrentProcessResources();
+    r.atEnd = SettledResources();
     return r;
 }
 

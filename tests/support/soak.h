@@ -8,10 +8,11 @@
 #include "common/j2534_functions.h"
 #include "platform/platform.h"
 
-// After the warm-up, later sessions may add no thread and no handle, and at most this much
-// memory: one leaked channel record or D-PDU result per session would pass it within a few
-// hundred sessions, and allocator pools that grow once stay far below it.
-constexpr uint64_t kSoakHandleGrowth = 0;
+// After the warm-up, later sessions may add no thread, a few handles and at most this much
+// memory: one leaked handle, channel record or D-PDU result per session would pass these within
+// a hundred sessions, while under Wine the same hundred sessions end up to three handles apart
+// from run to run; allocator pools that grow once stay far below the memory bound.
+constexpr uint64_t kSoakHandleGrowth = 8;
 constexpr uint64_t kSoakThreadGrowth = 0;
 constexpr uint64_t kSoakMemoryGrowth = 256 * 1024;
 
