@@ -24,7 +24,11 @@ bool TakeDuePeriodicMsgLocked(uint64_t nowUs, DuePeriodicMsg* due, uint64_t* nex
 // be started. The sender ends by itself once no periodic message is left or the device closes.
 bool EnsurePeriodicSenderLocked();
 // lock holds g_deviceLock. Waits until the sender has written the message it copied before this
-// call, so that a message removed under the lock is not sent after the caller returns.
+// call, so that a message removed under the lock is not sent after the caller returns. The wait
+// ends after kMostPeriodicSendWaitMs all the same: a send that a lost VCI holds up takes about
+// 1.5 s, and a caller inside the loader lock (the 02.02 adapter's unload closes the device) must
+// not wait for ever on a send that needs that lock to unload the vendor library.
+constexpr uint32_t kMostPeriodicSendWaitMs = 5000;
 void WaitForPeriodicSendsLocked(std::unique_lock<std::mutex>& lock);
 
 // lock holds g_deviceLock. Removes the periodic messages of the channel (of every channel for

@@ -3,6 +3,7 @@
 // platform's precise wait (a plain sleep lasts a whole timer tick, 15.6 ms, on Windows).
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -106,5 +107,6 @@ bool EnsurePeriodicSenderLocked() {
 void WaitForPeriodicSendsLocked(std::unique_lock<std::mutex>& lock) {
     if (!g_sender.sending) return;
     const uint64_t send = g_sender.sends;
-    g_sendDone.wait(lock, [send] { return !g_sender.sending || g_sender.sends != send; });
+    g_sendDone.wait_for(lock, std::chrono::milliseconds(kMostPeriodicSendWaitMs),
+                        [send] { return !g_sender.sending || g_sender.sends != send; });
 }

@@ -11,7 +11,7 @@ namespace {
 // Without raw mode on ISO 15765 links the ComParam set-up runs.
 const char* kNoRawMode = "[ComParams]\nReject=CP_RawMode\n";
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 class ConnectProfiles : public ::testing::Test {
 protected:
@@ -37,63 +37,63 @@ TEST_F(ConnectProfiles, ComParamIdsAccepted) {
     Open("", kNoRawMode);
     ConnectIso15765();
     std::string log = d.LogText();
-    EXPECT_TRUE(Has(log, "PassThruConnect: dpduRawMode=0\r\n"));
-    EXPECT_TRUE(Has(log, "Dpdu_SetIso15765Ids: ORVEX3 set IDs tx=0x7E0 rx=0x7E8"));
-    EXPECT_FALSE(Has(log, "continuing without comparams"));
-    EXPECT_FALSE(Has(log, "SW-ISO-TP"));
+    EXPECT_TRUE(Contains(log, "PassThruConnect: dpduRawMode=0\r\n"));
+    EXPECT_TRUE(Contains(log, "Dpdu_SetIso15765Ids: ORVEX3 set IDs tx=0x7E0 rx=0x7E8"));
+    EXPECT_FALSE(Contains(log, "continuing without comparams"));
+    EXPECT_FALSE(Contains(log, "SW-ISO-TP"));
 }
 
 TEST_F(ConnectProfiles, ComParamIdsRejectedWithoutRawCanFallback) {
     Open("[DAS]\nPairs=0x7E1:0x7E9\n", "[ComParams]\nReject=CP_RawMode,CP_CanPhysReqId,CP_CanRespUSDTId\n");
     ConnectIso15765();
     std::string log = d.LogText();
-    EXPECT_TRUE(Has(log, "Dpdu_SetIso15765Ids failed (tx=0x7E1, rx=0x7E9); continuing without comparams\r\n"
+    EXPECT_TRUE(Contains(log, "Dpdu_SetIso15765Ids failed (tx=0x7E1, rx=0x7E9); continuing without comparams\r\n"
                          "ISO15765: disabling ComParam IDs for this channel after failure\r\n"));
-    EXPECT_FALSE(Has(log, "SW-ISO-TP"));
-    EXPECT_FALSE(Has(log, "RAWCAN fallback"));
+    EXPECT_FALSE(Contains(log, "SW-ISO-TP"));
+    EXPECT_FALSE(Contains(log, "RAWCAN fallback"));
 }
 
 TEST_F(ConnectProfiles, ComParamIdsRejectedWithRawCanFallbackConfigured) {
     Open("[ISOTP]\nFallbackToRawCan=1\n", "[ComParams]\nReject=CP_RawMode,CP_CanPhysReqId,CP_CanRespUSDTId\n");
     ConnectIso15765();
     std::string log = d.LogText();
-    EXPECT_TRUE(Has(log, "ISO15765: SW-ISO-TP enabled over RAWCAN\r\n"));
-    EXPECT_TRUE(Has(log, "ISO15765: disabling ComParam IDs for this channel after failure\r\n"));
+    EXPECT_TRUE(Contains(log, "ISO15765: SW-ISO-TP enabled over RAWCAN\r\n"));
+    EXPECT_TRUE(Contains(log, "ISO15765: disabling ComParam IDs for this channel after failure\r\n"));
     // The link is moved to raw CAN only for generic hosts; this library serves PIWIS.
-    EXPECT_FALSE(Has(log, "ISO15765: fallback to"));
+    EXPECT_FALSE(Contains(log, "ISO15765: fallback to"));
 }
 
 TEST_F(ConnectProfiles, ComParamsSwitchedOffKeepFullFrames) {
     Open("[ISOTP]\nEnableComParams=0\n", kNoRawMode);
     ConnectIso15765();
     std::string log = d.LogText();
-    EXPECT_TRUE(Has(log, "ISO15765: ComParam IDs disabled; using full-frame fallback\r\n"));
-    EXPECT_FALSE(Has(log, "Dpdu_SetIso15765Ids"));
+    EXPECT_TRUE(Contains(log, "ISO15765: ComParam IDs disabled; using full-frame fallback\r\n"));
+    EXPECT_FALSE(Contains(log, "Dpdu_SetIso15765Ids"));
 }
 
 TEST_F(ConnectProfiles, VwOdisKeepsFullFrames) {
     Open("[ISOTP]\nFallbackToRawCan=1\nEnableComParams=0\n", kNoRawMode, "TRX4820_J2534");
     ConnectIso15765();
     std::string log = d.LogText();
-    EXPECT_TRUE(Has(log, "ISO15765: ComParam IDs disabled; keeping full frame (VW/ODIS)\r\n"));
-    EXPECT_FALSE(Has(log, "SW-ISO-TP"));  // never for VW/ODIS
+    EXPECT_TRUE(Contains(log, "ISO15765: ComParam IDs disabled; keeping full frame (VW/ODIS)\r\n"));
+    EXPECT_FALSE(Contains(log, "SW-ISO-TP"));  // never for VW/ODIS
 }
 
 TEST_F(ConnectProfiles, VwOdisComParamFailureKeepsFullFrames) {
     Open("[ISOTP]\nEnableComParams=1\n", kNoRawMode, "TRX4820_J2534");
     ConnectIso15765();
     std::string log = d.LogText();
-    EXPECT_TRUE(Has(log, "Dpdu_SetIso15765Ids: VW/ODIS skip ComParams (unsupported)\r\n"));
-    EXPECT_TRUE(Has(log, "ISO15765: VW/ODIS comparam failure; keeping full frame (no payload-only fallback)\r\n"));
+    EXPECT_TRUE(Contains(log, "Dpdu_SetIso15765Ids: VW/ODIS skip ComParams (unsupported)\r\n"));
+    EXPECT_TRUE(Contains(log, "ISO15765: VW/ODIS comparam failure; keeping full frame (no payload-only fallback)\r\n"));
 }
 
 TEST_F(ConnectProfiles, PcmflashRawCanRunsSoftwareIsoTp) {
     Open("[Profile]\nMode=PCMFLASH\n[PCMflash]\nPCMflashEnabled=1\nForceRawCan=1\n", kNoRawMode);
     ConnectIso15765();
     std::string log = d.LogText();
-    EXPECT_TRUE(Has(log, "PassThruConnect: using logical link 'CanRawHS'\r\n"));
-    EXPECT_TRUE(Has(log, "ISO15765: SW-ISO-TP enabled over RAWCAN\r\n"));
-    EXPECT_FALSE(Has(log, "Dpdu_SetIso15765Ids"));
+    EXPECT_TRUE(Contains(log, "PassThruConnect: using logical link 'CanRawHS'\r\n"));
+    EXPECT_TRUE(Contains(log, "ISO15765: SW-ISO-TP enabled over RAWCAN\r\n"));
+    EXPECT_FALSE(Contains(log, "Dpdu_SetIso15765Ids"));
 }
 
 TEST_F(ConnectProfiles, PcmflashSingleChannelAndResponseFilters) {
@@ -105,8 +105,8 @@ TEST_F(ConnectProfiles, PcmflashSingleChannelAndResponseFilters) {
     EXPECT_EQ(d.Disconnect(first), 0);
     EXPECT_EQ(d.Connect(dev, 5, 0, 500000, &second), 0);
     std::string log = d.LogText();
-    EXPECT_TRUE(Has(log, "PCMflash: forcing logical link ISO15765HS (preferred)\r\n"));
-    EXPECT_TRUE(Has(log, "PCMflash: installed ISO15765 response PASS filters\r\n"));
+    EXPECT_TRUE(Contains(log, "PCMflash: forcing logical link ISO15765HS (preferred)\r\n"));
+    EXPECT_TRUE(Contains(log, "PCMflash: installed ISO15765 response PASS filters\r\n"));
 }
 
 TEST_F(ConnectProfiles, PcmflashKwpOnCanFallsBackToIso15765) {
@@ -116,9 +116,9 @@ TEST_F(ConnectProfiles, PcmflashKwpOnCanFallsBackToIso15765) {
          "ResourceIds=0x300B0001,0x300B0003\n");
     ConnectIso15765();
     std::string log = d.LogText();
-    EXPECT_TRUE(Has(log, "PassThruConnect: using logical link 'Kwp2000CanHS'\r\n"));
-    EXPECT_TRUE(Has(log, "PCMflash: KWP-on-CAN failed; falling back to ISO15765HS\r\n"));
-    EXPECT_TRUE(Has(log, "PCMflash: fallback to ISO15765HS succeeded\r\n"));
+    EXPECT_TRUE(Contains(log, "PassThruConnect: using logical link 'Kwp2000CanHS'\r\n"));
+    EXPECT_TRUE(Contains(log, "PCMflash: KWP-on-CAN failed; falling back to ISO15765HS\r\n"));
+    EXPECT_TRUE(Contains(log, "PCMflash: fallback to ISO15765HS succeeded\r\n"));
 }
 
 TEST_F(ConnectProfiles, XentryInstallsResponseFilters) {
@@ -138,9 +138,9 @@ TEST_F(ConnectProfiles, DasWakeupReachesTheBus) {
     Open("[Profile]\nMode=DAS\n[DAS]\nInjectDelayMs=0\nPairs=0x7E1:0x7E9\n", "[General]\nTrace=trace.txt\n");
     ConnectIso15765();
     std::string log = d.LogText();
-    EXPECT_TRUE(Has(log, "DAS profile: forcing logical link ISO15765HS\r\n"));
-    EXPECT_TRUE(Has(log, "[DAS] Injecting wake-up TX=0x7E1 data=02 10 03\r\n"));
-    EXPECT_TRUE(Has(log, "[DAS] Injecting wake-up TX=0x7E1 data=02 3E 00\r\n"));
+    EXPECT_TRUE(Contains(log, "DAS profile: forcing logical link ISO15765HS\r\n"));
+    EXPECT_TRUE(Contains(log, "[DAS] Injecting wake-up TX=0x7E1 data=02 10 03\r\n"));
+    EXPECT_TRUE(Contains(log, "[DAS] Injecting wake-up TX=0x7E1 data=02 3E 00\r\n"));
     std::string trace = ReadFileText(JoinPath(d.dir, "trace.txt"));
     size_t session = trace.find("00 00 07 E1 02 10 03");
     size_t tester = trace.find("00 00 07 E1 02 3E 00");
@@ -157,6 +157,6 @@ TEST_F(ConnectProfiles, DasWakeupFollowsItsSwitches) {
     Open("[Profile]\nMode=DAS\n[DAS]\nInjectDelayMs=0\nInjectSessionStart=0\n", nullptr);
     ConnectIso15765();
     std::string log = d.LogText();
-    EXPECT_FALSE(Has(log, "data=02 10 03"));
-    EXPECT_TRUE(Has(log, "[DAS] Injecting wake-up TX=0x7E0 data=02 3E 00\r\n"));
+    EXPECT_FALSE(Contains(log, "data=02 10 03"));
+    EXPECT_TRUE(Contains(log, "[DAS] Injecting wake-up TX=0x7E0 data=02 3E 00\r\n"));
 }
