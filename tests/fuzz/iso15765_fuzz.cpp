@@ -13,25 +13,9 @@
 #include "driver/iso15765/iso15765.h"
 #include "driver/iso15765/sw_isotp.h"
 #include "platform/platform.h"
+#include "tests/fuzz/fuzz_input.h"
 
 namespace {
-
-struct Input {
-    const uint8_t* p;
-    size_t n;
-    uint8_t Byte() {
-        if (n == 0) return 0;
-        --n;
-        return *p++;
-    }
-    std::vector<uint8_t> Take(size_t count) {
-        count = count < n ? count : n;
-        std::vector<uint8_t> out(p, p + count);
-        p += count;
-        n -= count;
-        return out;
-    }
-};
 
 void Check(bool ok) {
     if (!ok) __builtin_trap();
@@ -41,7 +25,7 @@ uint64_t g_nowUs = 1;
 uint64_t Now(void*) { return g_nowUs; }
 void Sleep(void*, uint64_t us) { g_nowUs += us; }
 
-void Receive(Input& in) {
+void Receive(FuzzInput& in) {
     ChannelContext ch;
     std::vector<uint8_t> message;
     while (in.n > 0) {
@@ -56,7 +40,7 @@ void Receive(Input& in) {
 
 // The ECU's side of a send: each frame the sender reads comes from the input.
 bool FrameFromInput(void* context, uint32_t timeoutMs, std::vector<uint8_t>* frame, std::string*) {
-    Input& in = *static_cast<Input*>(context);
+    FuzzInput& in = *static_cast<FuzzInput*>(context);
     g_nowUs += 1000 * (in.Byte() % 4 == 0 ? timeoutMs : 1);
     if (in.n == 0) return false;
     *frame = in.Take(in.Byte() % 16);
@@ -67,7 +51,7 @@ bool SendAnything(void*, const uint8_t* frame, uint32_t length, uint32_t, std::s
     return true;
 }
 
-void Send(Input& in) {
+void Send(FuzzInput& in) {
     ChannelState ch;
     const std::vector<uint8_t> data = in.Take(in.Byte() * 17u);
     const bool canId = in.Byte() & 1;
@@ -76,7 +60,7 @@ void Send(Input& in) {
     SwIsoTpSend(io, ch, data.data(), static_cast<uint32_t>(data.size()), canId, 100, 0x7E8, &failure);
 }
 
-void Translate(Input& in) {
+void Translate(FuzzInput& in) {
     const uint8_t s = in.Byte();
     g_config.DasProfile = s & 1;
     g_config.XentryProfile = s & 2;
@@ -126,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const platform::TestClock clock{&Now, &Sleep, nullptr};
     platform::SetTestClock(&clock);
     g_config.Logging.LogEnabled = false;
-    Input in{data, size};
+    FuzzInput in{data, size};
     switch (in.Byte() % 3) {
     case 0: Receive(in); break;
     case 1: Send(in); break;

@@ -20,6 +20,7 @@
 #include "driver/dpdu/backend_state.h"
 #include "driver/dpdu/dpdu_backend.h"
 #include "platform/platform.h"
+#include "tests/fuzz/fuzz_input.h"
 #include "tests/support/temp_dir.h"
 
 extern "C" {
@@ -50,35 +51,6 @@ void Check(bool ok, const char* what) {
     std::fprintf(stderr, "j2534_fuzz: %s\n", what);
     __builtin_trap();
 }
-
-struct Input {
-    const uint8_t* p;
-    size_t n;
-    uint8_t Byte() {
-        if (n == 0) return 0;
-        --n;
-        return *p++;
-    }
-    uint32_t U32() {
-        uint32_t v = 0;
-        for (int i = 0; i < 4; ++i) v |= uint32_t(Byte()) << (8 * i);
-        return v;
-    }
-    bool Flag() { return Byte() & 1; }
-    std::vector<uint8_t> Take(size_t count) {
-        count = count < n ? count : n;
-        std::vector<uint8_t> out(p, p + count);
-        p += count;
-        n -= count;
-        return out;
-    }
-    // One of the values a host would pass, or now and then any 32-bit value.
-    template <size_t N>
-    uint32_t Pick(const uint32_t (&values)[N]) {
-        const uint8_t b = Byte();
-        return b >= 0xF8 ? U32() : values[b % N];
-    }
-};
 
 const uint32_t kProtocols[] = {6, 5, 15, 16, 9, 14, 0x8000, 3, 4, 1, 2, 7, 10, 11, 12, 0};
 const uint32_t kConnectFlags[] = {0, 0x100, 0x80, 0x800, 0x180};
@@ -151,7 +123,7 @@ int32_t Checked(int32_t rc) {
 }
 
 struct Session {
-    Input in;
+    FuzzInput in;
     std::vector<uint32_t> channels, filters, periodics;
     uint32_t lastProtocol = 6;
 
