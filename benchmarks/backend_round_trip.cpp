@@ -14,6 +14,7 @@
 #include "benchmarks/direct_dpdu.h"
 #include "driver/config/driver_config.h"
 #include "driver/dpdu/dpdu_backend.h"
+#include "driver/log/log.h"
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"
 
@@ -31,8 +32,8 @@ bool IsAnswer(const std::vector<uint8_t>& data) {
 }
 
 // Microseconds per round trip through the backend on its link.
-double ThroughBackend(uint32_t linkId, bool logging, int rounds) {
-    g_config.Logging.LogEnabled = logging;
+double ThroughBackend(uint32_t linkId, const std::string& logPath, bool logging, int rounds) {
+    SetLogSettings({logging, logPath, "", ""});
     std::string error;
     std::vector<uint8_t> answer;
     const Clock::time_point start = Clock::now();
@@ -57,7 +58,8 @@ int main() {
 
     const uint32_t resourceId = 0x300C0001;  // the Orvex family's ISO 15765 resource
     DirectDpduLink* direct = OpenDirectDpduLink(JoinPath(dir, "VciSimDirect" + suffix), resourceId);
-    g_config.LogFilePath = JoinPath(dir, "driver.log");
+    const std::string logPath = JoinPath(dir, "driver.log");
+    SetLogSettings({true, logPath, "", ""});
     g_config.BackendTypeSet = true;
     g_config.BackendTypeName = "Orvex";
     g_config.DpduSettings.DllName = "VciSim" + suffix;
@@ -73,8 +75,8 @@ int main() {
     double directUs = 1e9, quietUs = 1e9, loggedUs = 1e9;
     for (int chunk = 0; chunk < kChunks; ++chunk) {
         directUs = std::min(directUs, DirectDpduRoundTripUs(direct, request, &IsAnswer, kChunkRounds));
-        quietUs = std::min(quietUs, ThroughBackend(linkId, false, kChunkRounds));
-        loggedUs = std::min(loggedUs, ThroughBackend(linkId, true, kChunkRounds / 4));
+        quietUs = std::min(quietUs, ThroughBackend(linkId, logPath, false, kChunkRounds));
+        loggedUs = std::min(loggedUs, ThroughBackend(linkId, logPath, true, kChunkRounds / 4));
     }
     Dpdu_CloseLink(linkId, &error);
     Dpdu_CloseModule(moduleId, &error);

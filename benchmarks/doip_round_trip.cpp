@@ -14,6 +14,7 @@
 #include "doipsim/gateway.h"
 #include "driver/config/driver_config.h"
 #include "driver/doip/doip_client.h"
+#include "driver/log/log.h"
 #include "benchmarks/bench_support.h"
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"
@@ -94,8 +95,7 @@ double BareSockets(uint16_t port) {
 // ---- the driver's client -------------------------------------------------------------------
 
 double Client(const std::string& dir, uint16_t port, bool logging) {
-    g_config.Logging.LogEnabled = logging;
-    g_config.LogFilePath = JoinPath(dir, logging ? "client_logged.log" : "client_quiet.log");
+    SetLogSettings({logging, JoinPath(dir, logging ? "client_logged.log" : "client_quiet.log"), "", ""});
     DoipConfig cfg;
     cfg.targetIp = "127.0.0.1";
     cfg.targetPort = port;

@@ -31,6 +31,14 @@ constexpr char kPathSeparator = '/';
 #endif
 inline bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
+// ---- Path texts (either separator accepted) ------------------------------------------------
+std::string LastPathComponent(const std::string& path);
+// The path without its last component; empty when it has only one.
+std::string WithoutLastComponent(const std::string& path);
+std::string StripExtension(const std::string& fileName);
+// name inside dir, with this system's separator unless dir is empty or ends in one.
+std::string JoinDir(const std::string& dir, const std::string& name);
+
 // ---- Module identity -------------------------------------------------------------------
 // Full path of the library or program that contains this code (found from the address of
 // one of its own functions, so a library gets its own file, not the host's). Empty if unknown.

@@ -6,7 +6,7 @@
 
 #include "driver/bench/bench.h"
 #include "driver/config/driver_config.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/config/module_identity.h"
 
 namespace {
@@ -20,6 +20,7 @@ void LoadDriverConfig() {
         LoadDriverConfigFrom(ModuleFullPath(), &loaded, &lines);
         ApplyBenchSettings(loaded, lines);
         g_config = loaded;
+        SetLogSettings({g_config.Logging.LogEnabled, g_config.LogFilePath, ModuleBaseName(), ModuleDirectory()});
         ResetIgnitionState(g_config);
         // The lines were held until the log path was known; the log's own switch decides.
         for (const std::string& line : lines) WriteLogLine(line);

@@ -1,6 +1,7 @@
 // PassThruConnect and PassThruDisconnect.
 #include <string>
 
+#include "common/protocols.h"
 #include "driver/api/api_impl.h"
 #include "driver/api/das_profile.h"
 #include "driver/api/device.h"
@@ -9,16 +10,12 @@
 #include "driver/api/periodic.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/doip/doip_client.h"
 #include "driver/dpdu/dpdu_backend.h"
 
 namespace {
 bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
-
-bool IsCanFdProtocol(uint32_t p) {
-    return p == j2534::ISO15765_FD_ALT || p == j2534::SCI_A_TRANS || p == j2534::CAN_FD || p == j2534::ISO15765_FD;
-}
 
 bool IsUnusableResourceId(uint32_t rid) { return rid == 0xFFFFFFFEu || rid == 0xFFFFFFFFu; }
 
@@ -59,8 +56,8 @@ int32_t RefuseProtocol(uint32_t protocolId) {
         case j2534::SCI_B_TRANS: return refuse("Unsupported protocol (SCI) (not implemented)");
         default: break;
     }
-    bool doip = protocolId == j2534::DOIP || protocolId == j2534::DOIP_ALT;
-    bool kLine = protocolId == j2534::ISO9141 || protocolId == j2534::ISO14230;
+    const bool doip = j2534::IsDoipProtocol(protocolId);
+    const bool kLine = j2534::IsKLineProtocol(protocolId);
     if (doip && IsUnusableResourceId(g_config.ResourceIds.DoIP))
         return refuse("DoIP not supported (no valid resource id)");
     if (kLine && IsUnusableResourceId(g_config.ResourceIds.KLine))
@@ -132,7 +129,7 @@ std::string ChooseLinkName(uint32_t protocolId, uint32_t baud, const ConnectProf
         name = "ISO15765HS";
         WriteLogLine("PCMflash: forcing logical link ISO15765HS (preferred)");
     }
-    if (IsCanFdProtocol(protocolId) && !Contains(name, "CANFD") && !Contains(name, "15765FD"))
+    if (j2534::IsCanFdProtocol(protocolId) && !Contains(name, "CANFD") && !Contains(name, "15765FD"))
         name = isoFd ? "ISO15765FDHS" : "CanFDHS";
     LogPrintf("PassThruConnect: using logical link '%s'", name.c_str());
     return name;
@@ -156,7 +153,7 @@ int32_t OpenChannelLink(ChannelContext& ch, std::string name, uint32_t* pChannel
         std::string text = "Dpdu_OpenLink failed in PassThruConnect: " + error;
         SetLastErrorText(text);
         WriteLogLine(text);
-        if (IsCanFdProtocol(ch.protocolId) && Contains(error, "CAN-FD not supported"))
+        if (j2534::IsCanFdProtocol(ch.protocolId) && Contains(error, "CAN-FD not supported"))
             return j2534::ERR_INVALID_PROTOCOL_ID;
         return j2534::ERR_FAILED;
     }
@@ -439,7 +436,7 @@ int32_t ConnectBody(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags, uint
         WriteLogLine("PassThruConnect: Bench mode channel created without VCI / link");
         return j2534::STATUS_NOERROR;
     }
-    if ((ProtocolID == j2534::DOIP || ProtocolID == j2534::DOIP_ALT) && ConnectDoip(ch, pChannelID, &rc)) return rc;
+    if (j2534::IsDoipProtocol(ProtocolID) && ConnectDoip(ch, pChannelID, &rc)) return rc;
 
     rc = OpenChannelLink(ch, name, pChannelID);
     if (rc != j2534::STATUS_NOERROR) return rc;

@@ -3,9 +3,10 @@
 #include <string>
 
 #include "common/big_endian.h"
+#include "common/protocols.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/dpdu/dpdu_backend.h"
 #include "platform/platform.h"
 
@@ -40,11 +41,11 @@ void AddPassFilter(ChannelContext& channel, uint32_t canId, uint32_t mask) {
 
 void InstallDasResponseFilters(ChannelContext& channel) {
     if (g_config.DasIdPairs.empty()) {
-        AddPassFilter(channel, 0x7E8, 0x7FF);
+        AddPassFilter(channel, 0x7E8, j2534::kStandardCanIdMask);
         AddPassFilter(channel, 0x7E8, 0x7F8);
         return;
     }
-    for (const auto& pair : g_config.DasIdPairs) AddPassFilter(channel, pair.second, 0x1FFFFFFF);
+    for (const auto& pair : g_config.DasIdPairs) AddPassFilter(channel, pair.second, j2534::kCanIdMask);
 }
 
 void InjectDasWakeup(ChannelState& channel, bool moduleOpen) {

@@ -6,7 +6,7 @@
 #include "driver/api/last_error.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/doip/doip_client.h"
 #include "driver/dpdu/dpdu_backend.h"
 #include "platform/platform.h"

@@ -2,7 +2,7 @@
 #include "common/j2534.h"
 #include "driver/api/api_impl.h"
 #include "driver/api/last_error.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 
 #include "platform/platform.h"
 

@@ -7,7 +7,7 @@
 #include "driver/api/device.h"
 #include "driver/api/host_message.h"
 #include "driver/api/last_error.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "platform/platform.h"
 
 bool FilterMatches(const FilterRecord& f, const j2534::PASSTHRU_MSG& m) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/protocols.h"
 #include "driver/api/api_impl.h"
 #include "driver/api/config_once.h"
 #include "driver/api/device.h"
@@ -14,7 +15,7 @@
 #include "driver/bench/bench.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/dpdu/dpdu_backend.h"
 #include "platform/platform.h"
 
@@ -49,8 +50,6 @@ uint32_t ChannelProtocol(uint32_t channelId) {
     const ChannelContext* ch = FindChannel(channelId);
     return ch ? ch->protocolId : 0;
 }
-
-bool IsKLine(uint32_t protocolId) { return protocolId == j2534::ISO9141 || protocolId == j2534::ISO14230; }
 
 // ---- GET_CONFIG and SET_CONFIG -----------------------------------------------------------------
 
@@ -173,7 +172,7 @@ int32_t ReadVbatt(void* pOutput) {
 // ---- K-Line initialisation -------------------------------------------------------------------
 
 int32_t FiveBaudInit(uint32_t channelId, void* pInput, void* pOutput) {
-    if (!IsKLine(ChannelProtocol(channelId))) {
+    if (!j2534::IsKLineProtocol(ChannelProtocol(channelId))) {
         WriteLogLine("PassThruIoctl FIVE_BAUD_INIT on non-K-Line channel -> ERR_INVALID_IOCTL_ID");
         return j2534::ERR_INVALID_IOCTL_ID;
     }
@@ -189,7 +188,7 @@ int32_t FiveBaudInit(uint32_t channelId, void* pInput, void* pOutput) {
 }
 
 int32_t FastInit(uint32_t channelId, void* pOutput) {
-    if (!IsKLine(ChannelProtocol(channelId))) {
+    if (!j2534::IsKLineProtocol(ChannelProtocol(channelId))) {
         WriteLogLine("PassThruIoctl FAST_INIT on non-K-Line channel -> ERR_INVALID_IOCTL_ID");
         return j2534::ERR_INVALID_IOCTL_ID;
     }

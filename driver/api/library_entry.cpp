@@ -2,7 +2,7 @@
 #include "driver/api/config_once.h"
 #include "driver/api/device.h"
 #include "driver/config/driver_config.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/config/module_identity.h"
 #include "platform/platform.h"
 

@@ -6,7 +6,7 @@
 #include "driver/api/periodic.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/config/module_identity.h"
 #include "driver/dpdu/dpdu_backend.h"
 #include "platform/platform.h"
@@ -50,7 +50,7 @@ void LaunchIgnitionHelper() {
     if (!g_config.Ignition.LauncherEnabled) return;
     const std::string& ini = g_config.IniPath;
     std::string exe = g_config.Ignition.IgnitionExePath;
-    if (exe.empty() && !ini.empty()) exe = WithoutLastComponent(ini) + platform::kPathSeparator + "Ignition.exe";
+    if (exe.empty() && !ini.empty()) exe = platform::WithoutLastComponent(ini) + platform::kPathSeparator + "Ignition.exe";
     if (exe.empty()) return;
     platform::FileInfo info = platform::GetFileInfo(exe);
     if (!info.exists || info.isDirectory) return;

@@ -7,7 +7,7 @@
 #include "driver/api/device.h"
 #include "driver/api/host_message.h"
 #include "driver/api/last_error.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "platform/platform.h"
 
 int32_t PassThruStartPeriodicMsgImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pMsgID,

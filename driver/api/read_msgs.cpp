@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "common/big_endian.h"
+#include "common/protocols.h"
 #include "driver/api/api_impl.h"
 #include "driver/api/device.h"
 #include "driver/api/filters.h"
 #include "driver/api/last_error.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/doip/doip_client.h"
 #include "driver/dpdu/dpdu_backend.h"
 #include "driver/iso15765/iso15765.h"
@@ -61,16 +62,17 @@ struct Reader {
     // message and gets its own answer.
     bool Accept(bool* sendFlowControl, uint32_t* fcTxId, uint32_t learntRxId = 0) {
         *sendFlowControl = false;
-        const bool iso = ch.protocolId == j2534::ISO15765 || ch.protocolId == j2534::ISO15765_FD_ALT;
-        const uint8_t pciType = out.DataSize >= 5 ? out.Data[4] >> 4 : 0xFF;
-        const bool firstFrame = iso && out.DataSize >= 7 && pciType == 1;
-        const uint32_t rxId = out.DataSize >= 4 ? ReadBigEndian32(out.Data) & 0x1FFFFFFF : 0;
+        const bool iso = j2534::IsIso15765Protocol(ch.protocolId);
+        const bool hasPci = out.DataSize >= 5;
+        const bool firstFrame = iso && out.DataSize >= 7 && j2534::IsoTpTypeOf(out.Data[4]) == j2534::IsoTpFrameType::First;
+        const bool consecutive = iso && hasPci && j2534::IsoTpTypeOf(out.Data[4]) == j2534::IsoTpFrameType::Consecutive;
+        const uint32_t rxId = out.DataSize >= 4 ? ReadBigEndian32(out.Data) & j2534::kCanIdMask : 0;
         const uint64_t now = platform::TickCount64();
         std::lock_guard<std::mutex> lock(g_deviceLock);
         ChannelContext* live = FindChannel(channelId);
         if (!live) return false;
         if (learntRxId != 0) live->expectedRxId = learntRxId;
-        if (iso && pciType == 2 && live->lastFfRxId == rxId) live->lastFfRxId = 0;
+        if (consecutive && live->lastFfRxId == rxId) live->lastFfRxId = 0;
         if (firstFrame && live->autoFlowControl &&
             !(live->lastFfRxId == rxId && now - live->lastAutoFcTick < kAutoFlowControlRepeatMs)) {
             live->lastFfRxId = rxId;
@@ -90,7 +92,7 @@ struct Reader {
         fc.TxFlags = j2534::ISO15765_FRAME_PAD;
         fc.DataSize = 7;
         WriteBigEndian32(fc.Data, txId);
-        fc.Data[4] = 0x30;
+        fc.Data[4] = j2534::kIsoTpFlowControlCts;
         const int32_t rc = WriteDriverFlowControl(channelId, &fc);
         if (rc != j2534::STATUS_NOERROR)
             LogPrintf("ISO15765: Auto-FC failed wrc=%lX", static_cast<unsigned long>(rc));
@@ -104,7 +106,7 @@ struct Reader {
         bool sendFc = false;
         uint32_t fcTxId = 0;
         const bool accepted = Accept(&sendFc, &fcTxId, learntRxId);
-        if (sendFc) SendAutoFlowControl(fcTxId, ReadBigEndian32(out.Data) & 0x1FFFFFFF);
+        if (sendFc) SendAutoFlowControl(fcTxId, ReadBigEndian32(out.Data) & j2534::kCanIdMask);
         if (!accepted) {
             *count = 0;
             return NothingReceived(timeout);

@@ -6,13 +6,14 @@
 #include <cstring>
 
 #include "common/big_endian.h"
+#include "common/protocols.h"
 #include "driver/api/api_impl.h"
 #include "driver/api/das_profile.h"
 #include "driver/api/device.h"
 #include "driver/api/last_error.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/doip/doip_client.h"
 #include "driver/dpdu/dpdu_backend.h"
 #include "driver/iso15765/iso15765.h"
@@ -24,25 +25,10 @@ namespace {
 constexpr size_t kRecordHeaderSize = offsetof(j2534::PASSTHRU_MSG, Data);
 std::atomic<bool> g_canIdInDataLogged{false};
 
-bool IsIsoProtocol(uint32_t p) { return p == j2534::ISO15765 || p == j2534::ISO15765_FD_ALT; }
-bool IsRawCanProtocol(uint32_t p) { return p == j2534::CAN || p == j2534::CAN_FD; }
-
-// The driver gives two numbers to ISO 15765 on CAN FD, raw CAN FD and DoIP; a message may carry
-// either of its channel's.
-bool SameProtocol(uint32_t a, uint32_t b) {
-    auto family = [](uint32_t p) -> uint32_t {
-        if (p == j2534::ISO15765_FD) return j2534::ISO15765_FD_ALT;
-        if (p == j2534::SCI_A_TRANS) return j2534::CAN_FD;
-        if (p == j2534::DOIP_ALT) return j2534::DOIP;
-        return p;
-    };
-    return family(a) == family(b);
-}
-
 // An application that sends its own flow control does not want the driver's.
 bool IsApplicationFlowControl(const TxMessage& msg) {
-    if (msg.canIdInData) return msg.length >= 5 && msg.data()[4] == 0x30;
-    return msg.length >= 1 && msg.data()[0] == 0x30;
+    if (msg.canIdInData) return msg.length >= 5 && msg.data()[4] == j2534::kIsoTpFlowControlCts;
+    return msg.length >= 1 && msg.data()[0] == j2534::kIsoTpFlowControlCts;
 }
 
 void SwitchOffAutoFlowControl(uint32_t channelId) {
@@ -75,11 +61,11 @@ struct Writer {
             SetLastErrorText("Invalid message: DataSize exceeds buffer");
             return j2534::ERR_INVALID_MSG;
         }
-        if (!SameProtocol(header.ProtocolID, ch.protocolId)) {
+        if (!j2534::SameProtocolFamily(header.ProtocolID, ch.protocolId)) {
             SetLastErrorText("Invalid message: ProtocolID does not match the channel");
             return j2534::ERR_MSG_PROTOCOL_ID;
         }
-        if (IsRawCanProtocol(ch.protocolId) && header.DataSize < 4) {
+        if (j2534::IsRawCanProtocol(ch.protocolId) && header.DataSize < j2534::kCanIdHeaderSize) {
             SetLastErrorText("Invalid message: DataSize below the CAN-ID header");
             return j2534::ERR_INVALID_MSG;
         }
@@ -94,10 +80,10 @@ struct Writer {
 
         if (ch.kind == 1) return WriteDoip(msg);
 
-        if (IsIsoProtocol(ch.protocolId) && msg.canIdInData && !g_canIdInDataLogged.exchange(true))
+        if (j2534::IsIso15765Protocol(ch.protocolId) && msg.canIdInData && !g_canIdInDataLogged.exchange(true))
             WriteLogLine("[Compat] CAN_ID_IN_DATA detected on ISO15765 channel (no profile switch)");
         if (g_config.DasProfile && !g_config.PcmflashProfile) InjectDasWakeup(ch, moduleOpen);
-        if (origin == Origin::Host && IsIsoProtocol(ch.protocolId) && IsApplicationFlowControl(msg))
+        if (origin == Origin::Host && j2534::IsIso15765Protocol(ch.protocolId) && IsApplicationFlowControl(msg))
             SwitchOffAutoFlowControl(channelId);
 
         int32_t rc = PrepareIso15765Tx(ch, msg, &plan);

@@ -7,7 +7,7 @@
 
 #include "driver/bench/bench.h"
 #include "driver/config/driver_config.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/config/module_identity.h"
 #include "platform/platform.h"
 
@@ -33,7 +33,7 @@ int ForceIgnitionOn(const std::string& hostDir, std::string* from) {
     std::vector<std::string> candidates;
     if (!hostDir.empty())
         for (const char* name : {"Orvex_J2534.ini", "TRX4820_J2534.ini", "TVN_J2534.ini"})
-            candidates.push_back(JoinDir(hostDir, name));
+            candidates.push_back(platform::JoinDir(hostDir, name));
     if (!g_config.IniPath.empty()) candidates.push_back(g_config.IniPath);
     for (const std::string& path : candidates) {
         const platform::FileInfo info = platform::GetFileInfo(path);
@@ -59,7 +59,7 @@ void ResetIgnitionState(const DriverConfig& cfg) {
     g_ignition.iniLastLogged = kNothingLogged;
 }
 
-void RefreshIgnitionFromIni() { RefreshIgnitionFromIniIn(WithoutLastComponent(platform::HostExecutablePath())); }
+void RefreshIgnitionFromIni() { RefreshIgnitionFromIniIn(platform::WithoutLastComponent(platform::HostExecutablePath())); }
 
 void RefreshIgnitionFromIniIn(const std::string& hostDir) {
     std::string from;

@@ -6,7 +6,8 @@
 #include "driver/config/config_values.h"
 #include "driver/config/host_profile.h"
 #include "driver/config/ini_parser.h"
-#include "driver/config/log.h"
+#include "driver/config/log_path.h"
+#include "driver/log/log.h"
 #include "driver/config/module_identity.h"
 #include "driver/config/variant_presets.h"
 #include "platform/platform.h"
@@ -558,8 +559,8 @@ void CheckBackendAndLibrary(Loader& l) {
 void LoadDriverConfigFrom(const std::string& modulePath, DriverConfig* cfg, std::vector<std::string>* heldLines) {
     Loader l{*cfg, *heldLines};
     DriverConfig& c = *cfg;
-    const std::string baseName = modulePath.empty() ? "Orvex_J2534" : StripExtension(LastPathComponent(modulePath));
-    const std::string moduleDir = WithoutLastComponent(modulePath);
+    const std::string baseName = modulePath.empty() ? "Orvex_J2534" : platform::StripExtension(platform::LastPathComponent(modulePath));
+    const std::string moduleDir = platform::WithoutLastComponent(modulePath);
     c.DriverVersion = "Z-0.2.2.6";
     c.ApiVersion = "04.04";
     ApplyVariantFromFileName(c, baseName);
@@ -573,14 +574,14 @@ void LoadDriverConfigFrom(const std::string& modulePath, DriverConfig* cfg, std:
     for (const std::string& candidate : {candidateA, bareName})
         if (found.empty() && platform::GetFileInfo(candidate).exists) found = candidate;
     const std::string iniFile = found.empty() ? candidateA : found;
-    c.IniPath = platform::IsAbsolutePath(iniFile) ? iniFile : JoinDir(platform::CurrentDirectory(), iniFile);
+    c.IniPath = platform::IsAbsolutePath(iniFile) ? iniFile : platform::JoinDir(platform::CurrentDirectory(), iniFile);
     if (found.empty()) {
         l.Log("INI not found in any known location, using defaults");
         c.BackendTypeSet = false;
-        c.Ignition.StateFile = JoinDir(moduleDir, "Orvex_IgnitionState.txt");
+        c.Ignition.StateFile = platform::JoinDir(moduleDir, "Orvex_IgnitionState.txt");
     } else {
         // Beside the INI in use (its absolute folder, so a bare name does not point at the root).
-        c.Ignition.StateFile = JoinDir(WithoutLastComponent(c.IniPath), "Orvex_IgnitionState.txt");
+        c.Ignition.StateFile = platform::JoinDir(platform::WithoutLastComponent(c.IniPath), "Orvex_IgnitionState.txt");
     }
     l.Log("Loading config from INI: " + c.IniPath);
 

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "driver/config/backend_type.h"
+
 // A setting that a later writer changes while other threads read it without a lock. Copies (the
 // loader fills a record and then publishes it) take its value.
 class SharedFlag {
@@ -220,7 +222,7 @@ struct DriverConfig {
     // ---- Derived and profile fields -----------------------------------------------------
     bool ConfigFatal = false;
     std::string BackendVariant;        // "Orvex", "TRX4820" or "TVN" (from the file name)
-    uint32_t BackendVariantIndex = 0;  // 0 Orvex, 1 TVN, 2 TRX4820
+    BackendType Backend = BackendType::Orvex;  // the family BackendVariant names
     std::string DeviceDisplayName;
     std::string DeviceDescription;
     std::string DriverVersion;

@@ -4,7 +4,7 @@
 
 #include "driver/config/config_values.h"
 #include "driver/config/driver_config.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "platform/platform.h"
 
 OemKind g_oemKind = OemKind::Generic;

@@ -11,7 +11,7 @@ struct BackendPreset {
     const char* variant;
     const char* displayName;
     const char* description;
-    uint32_t index;
+    BackendType type;
     bool comParams;
     bool canFd;
     const char* library;
@@ -20,15 +20,15 @@ struct BackendPreset {
     uint32_t kLine, doIP;
 };
 
-const BackendPreset kOrvex = {"Orvex", "Orvex-VCI", "MIVRA Orvex J2534", 0, true, true, "PDUAPI_MIVRA_J+VO_XS.dll",
+const BackendPreset kOrvex = {"Orvex", "Orvex-VCI", "MIVRA Orvex J2534", BackendType::Orvex, true, true, "PDUAPI_MIVRA_J+VO_XS.dll",
                               0x300B0001, 0x300B0003, 0x300B0003, 0x300B0001, 0x300B0002,
                               0x300B0025, 0x300B0027, 0x300B0027, 0x300B0025, 0x300B0026,
                               0x300B0216, 0x30070001};
-const BackendPreset kTrx4820 = {"TRX4820", "TRX4820", "MIVRA TRX4820 J2534", 2, true, true, "PDUAPI_VW.dll",
+const BackendPreset kTrx4820 = {"TRX4820", "TRX4820", "MIVRA TRX4820 J2534", BackendType::TRX4820, true, true, "PDUAPI_VW.dll",
                                 0x30030001, 0x30030003, 0x30030003, 0x30030001, 0x30030002,
                                 0x30030025, 0x30030027, 0x30030027, 0x30030025, 0x30030026,
                                 0x30030216, 0x30070001};
-const BackendPreset kTvn = {"TVN", "Telvarion_W2", "MIVRA TVN J2534", 1, false, false, "PDUAPI_TELVARION_W2.dll",
+const BackendPreset kTvn = {"TVN", "Telvarion_W2", "MIVRA TVN J2534", BackendType::TVN, false, false, "PDUAPI_TELVARION_W2.dll",
                             0x30012001, 0x30012003, 0x30012003, 0x30012001, 0x30012002,
                             0x30012111, 0x30012113, 0x30012103, 0x30012101, 0x30012112,
                             0xFFFFFFFF, 0xFFFFFFFF};
@@ -57,7 +57,7 @@ void ApplyVariantFromFileName(DriverConfig& cfg, const std::string& baseName) {
     cfg.BackendVariant = p->variant;
     cfg.DeviceDisplayName = p->displayName;
     cfg.DeviceDescription = p->description;
-    cfg.BackendVariantIndex = p->index;
+    cfg.Backend = p->type;
 
     cfg.ISOTP.EnableComParams = !trx;
     cfg.UdsApduOnly = !trx;
@@ -80,7 +80,7 @@ bool ApplyBackendType(DriverConfig& cfg, const std::string& typeValue) {
     cfg.BackendTypeName = p->variant;
     cfg.DeviceDisplayName = p->displayName;
     cfg.DeviceDescription = p->description;
-    cfg.BackendVariantIndex = p->index;
+    cfg.Backend = p->type;
     cfg.ISOTP.EnableComParams = p->comParams;
     cfg.CanFd.Enable = p->canFd;
     if (cfg.DpduSettings.DllName.empty() || EqualsNoCase(cfg.DpduSettings.DllName, kDefaultVendorLibrary))

@@ -1,7 +1,7 @@
 // DoipConnect with its routing activation, and the end of a client.
 #include <cstdio>
 
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/doip/doip_internal.h"
 
 namespace {

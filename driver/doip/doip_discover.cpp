@@ -1,6 +1,6 @@
 // Vehicle identification over UDP: one request to the unicast and one to the broadcast
 // address, the first answer names the gateway.
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/doip/doip_internal.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // alive checks, and the host side's send and receive.
 #include <algorithm>
 
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/doip/doip_internal.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "driver/bench/bench.h"
 #include "driver/config/driver_config.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/config/module_identity.h"
 #include "platform/platform.h"
 
@@ -398,7 +398,7 @@ uint32_t GuardedCreateCll(uint32_t hMod, PDU_RSC_DATA* resourceData, uint32_t re
         g_dpduApi.createOrder = 1;
         return first;
     }
-    if (!(g_config.BackendVariantIndex == 1 && allowOrderProbe && crashed && hCLL)) return first;
+    if (!(g_config.Backend == BackendType::TVN && allowOrderProbe && crashed && hCLL)) return first;
     for (uint32_t order = 2; order <= 4; ++order) {
         if (!OrderFitsThisTarget(order)) continue;
         if (CreateInOrder(call, order, &crashed) == PDU_STATUS_NOERROR) {

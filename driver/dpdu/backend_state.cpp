@@ -8,16 +8,7 @@
 DpduBackend g_dpdu;
 void (*g_dpduSleep)(uint32_t ms) = &platform::SleepMs;
 
-BackendType CurrentBackendType() {
-    switch (g_config.BackendVariantIndex) {
-        case 1:
-            return BackendType::TVN;
-        case 2:
-            return BackendType::TRX4820;
-        default:
-            return BackendType::Orvex;
-    }
-}
+BackendType CurrentBackendType() { return g_config.Backend; }
 
 bool LookupModule(uint32_t moduleId, uint32_t* hMod) {
     std::lock_guard<std::mutex> lock(g_dpdu.tableLock);

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-enum class BackendType : uint32_t { Orvex = 0, TVN = 1, TRX4820 = 2 };
+#include "driver/config/backend_type.h"
 
 struct DpduLink {
     uint32_t hMod = 0;

@@ -4,7 +4,7 @@
 #include <unordered_set>
 
 #include "driver/config/driver_config.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/dpdu/api_table.h"
 #include "driver/dpdu/backend_state.h"
 #include "driver/dpdu/dpdu_backend.h"

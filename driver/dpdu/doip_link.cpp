@@ -3,7 +3,7 @@
 #include <string>
 
 #include "driver/config/driver_config.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/dpdu/api_table.h"
 #include "driver/dpdu/backend_state.h"
 #include "driver/dpdu/doip_presteps.h"

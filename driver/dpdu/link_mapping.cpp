@@ -3,7 +3,7 @@
 #include <cctype>
 
 #include "driver/config/driver_config.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 
 namespace {
 

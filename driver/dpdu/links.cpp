@@ -3,8 +3,9 @@
 #include <atomic>
 #include <string>
 
+#include "common/protocols.h"
 #include "driver/config/driver_config.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/dpdu/api_table.h"
 #include "driver/dpdu/backend_state.h"
 #include "driver/dpdu/doip_presteps.h"
@@ -230,10 +231,6 @@ bool ApplyRawMode(uint32_t hMod, uint32_t hCLL) {
     return false;
 }
 
-bool IsFdProtocol(uint32_t protocolId) {
-    return protocolId == 9 || protocolId == 10 || protocolId == 15 || protocolId == 16;
-}
-
 }  // namespace
 
 bool Dpdu_OpenLink(uint32_t moduleId, const std::string& logicalLinkName, uint32_t protocolId, uint32_t* linkId,
@@ -267,7 +264,7 @@ bool Dpdu_OpenLink(uint32_t moduleId, const std::string& logicalLinkName, uint32
     } else {
         Template tmpl;
         BuildTemplate(kind, &tmpl);
-        const bool fdChannel = kind.iso15765Fd || IsFdProtocol(protocolId);
+        const bool fdChannel = kind.iso15765Fd || j2534::IsCanFdProtocol(protocolId);
         CreateContext ctx{hMod, &tmpl, link.flagData, true};
         code = CreateWithFallbacks(&ctx, kind, fdChannel, mappedId, &usedId);
         if (code != PDU_STATUS_NOERROR) {

@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "common/protocols.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/dpdu/api_table.h"
 #include "driver/dpdu/backend_state.h"
 #include "driver/dpdu/dpdu_backend.h"
@@ -62,7 +63,7 @@ std::vector<uint8_t> AdjustForBackend(const DpduLink& link, const uint8_t* data,
             return out;
         }
         if (type == BackendType::TVN || (type == BackendType::TRX4820 && !link.canIdMode)) {
-            if ((canId & 0xE0000000u) == 0) {
+            if ((canId & j2534::kCanIdFlagBits) == 0) {
                 out.erase(out.begin(), out.begin() + 4);
                 LogPrintf("Dpdu_Send: rawMode=0 -> stripping CAN-ID header (id=0x%X)", canId);
             }

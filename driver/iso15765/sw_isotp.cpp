@@ -7,8 +7,9 @@
 
 #include "common/big_endian.h"
 #include "common/j2534.h"
+#include "common/protocols.h"
 #include "driver/config/host_profile.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/iso15765/iso15765.h"
 #include "platform/platform.h"
 
@@ -58,7 +59,8 @@ struct Sender {
                 continue;
             }
             if (frame.size() < 4 + 3) continue;
-            if (ReadBigEndian32(frame.data()) != rxId || (frame[4] >> 4) != 3) continue;  // not its flow control
+            if (ReadBigEndian32(frame.data()) != rxId || j2534::IsoTpTypeOf(frame[4]) != j2534::IsoTpFrameType::FlowControl)
+                continue;  // not its flow control
             switch (frame[4] & 0x0F) {
             case 0:
                 *blockSize = frame[5];
@@ -189,14 +191,14 @@ int32_t SwIsoTpSend(const IsoTpFrameIo& io, const ChannelState& ch, const uint8_
 
 IsoTpRxAction SwIsoTpOnFrame(ChannelContext& ch, const uint8_t* f, size_t len, std::vector<uint8_t>* message) {
     if (len == 0) return IsoTpRxAction::None;
-    switch (f[0] >> 4) {
-    case 0: {
+    switch (j2534::IsoTpTypeOf(f[0])) {
+    case j2534::IsoTpFrameType::Single: {
         const size_t l = f[0] & 0x0F;
         if (l == 0 || len < l + 1) return IsoTpRxAction::None;
         message->assign(f + 1, f + 1 + l);
         return IsoTpRxAction::Complete;
     }
-    case 1: {
+    case j2534::IsoTpFrameType::First: {
         if (len < 2) return IsoTpRxAction::None;
         uint32_t total = (uint32_t(f[0] & 0x0F) << 8) | f[1];
         size_t first = 2;
@@ -219,7 +221,7 @@ IsoTpRxAction SwIsoTpOnFrame(ChannelContext& ch, const uint8_t* f, size_t len, s
         ch.rxBuffer.assign(f + first, f + std::min(len, first + total));
         return IsoTpRxAction::SendFlowControl;
     }
-    case 2: {
+    case j2534::IsoTpFrameType::Consecutive: {
         if (!ch.rxAssembling) return IsoTpRxAction::None;
         if ((f[0] & 0x0F) != ch.rxNextSn) {
             ch.rxAssembling = false;
@@ -250,7 +252,7 @@ void SwIsoTpIds(const ChannelState& copy, const ChannelState& live, uint32_t* tx
 void SwIsoTpFlowControlFrame(const ChannelState& ch, uint32_t txId, uint8_t wire[12]) {
     std::memset(wire, 0, 12);
     WriteBigEndian32(wire, txId);
-    wire[4] = 0x30;
+    wire[4] = j2534::kIsoTpFlowControlCts;
     wire[5] = ch.isoBs;
     wire[6] = ch.isoStMin;
 }

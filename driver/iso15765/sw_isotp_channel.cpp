@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/big_endian.h"
+#include "common/protocols.h"
 #include "driver/api/device.h"
 #include "driver/api/last_error.h"
 #include "driver/dpdu/dpdu_backend.h"
@@ -102,7 +103,7 @@ int32_t SwIsoTpReceiveOnChannel(const ChannelState& copy, j2534::PASSTHRU_MSG* m
             const uint8_t* body = frame.data() + (withId ? 4 : 0);
             const size_t bodyLength = frame.size() - (withId ? 4 : 0);
             if (canId != rxId) continue;
-            if ((body[0] >> 4) == 3 && live->txAwaitingFc) {
+            if (j2534::IsoTpTypeOf(body[0]) == j2534::IsoTpFrameType::FlowControl && live->txAwaitingFc) {
                 live->pendingFc = frame;  // the flow control a sender of this channel waits for
                 continue;
             }

@@ -3,21 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/protocols.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 #include "driver/dpdu/dpdu_backend.h"
 #include "driver/iso15765/iso15765.h"
 
 namespace {
 
-constexpr uint32_t kCanIdMask = 0x1FFFFFFF;
 const char kPayloadOnlyLine[] = "ISO15765: CAN_ID_IN_DATA -> payload-only translation (stripped CAN-ID header)";
-
-bool IsIsoProtocol(uint32_t p) { return p == j2534::ISO15765 || p == j2534::ISO15765_FD_ALT; }
-bool IsFdProtocol(uint32_t p) {
-    return p == j2534::ISO15765_FD_ALT || p == j2534::SCI_A_TRANS || p == j2534::CAN_FD || p == j2534::ISO15765_FD;
-}
 
 bool IsRecognisedUdsService(uint8_t sid) {
     static const uint8_t kServices[] = {0x10, 0x11, 0x14, 0x19, 0x22, 0x23, 0x27, 0x28,
@@ -50,11 +45,11 @@ void PlanBytes(TxPlan* plan, const uint8_t* bytes, uint32_t length) {
 void ApplyHeaderRules(ChannelState& ch, TxMessage& msg) {
     const uint32_t p = ch.protocolId;
     uint8_t* d = msg.data();
-    if (!msg.canIdInData && IsIsoProtocol(p) && !ch.swIsoTp && g_config.ISO15765.AssumeCanIdPrefix &&
-        msg.length >= 4 && d[0] == 0 && d[1] == 0 && (d[2] & 0xE0) == 0)
+    if (!msg.canIdInData && j2534::IsIso15765Protocol(p) && !ch.swIsoTp && g_config.ISO15765.AssumeCanIdPrefix &&
+        msg.length >= 4 && j2534::LooksLikeCanIdHeader(d))
         msg.canIdInData = true;
 
-    if (IsIsoProtocol(p) && !ch.dpduRawMode && !ch.swIsoTp && !msg.canIdInData && !ch.comParamsEnabled &&
+    if (j2534::IsIso15765Protocol(p) && !ch.dpduRawMode && !ch.swIsoTp && !msg.canIdInData && !ch.comParamsEnabled &&
         ch.canIdInDataFallback) {
         msg.start -= 4;
         msg.length += 4;
@@ -65,7 +60,7 @@ void ApplyHeaderRules(ChannelState& ch, TxMessage& msg) {
     }
 
     if (msg.length >= 4 && (p == j2534::CAN || (p == j2534::ISO15765 && msg.canIdInData))) {
-        uint32_t id = ReadBigEndian32(msg.data()) & kCanIdMask;
+        uint32_t id = ReadBigEndian32(msg.data()) & j2534::kCanIdMask;
         if (g_config.DasProfile && g_config.DAS.RewriteFunctional7DF && id == 0x7DF && p == j2534::ISO15765) {
             id = DasFirstTxId();
             WriteBigEndian32(msg.data(), id);
@@ -134,7 +129,7 @@ int32_t TranslateGeneric(ChannelState& ch, TxMessage& msg, bool usable, TxPlan* 
         PlanBytes(plan, d, msg.length);
         return j2534::STATUS_NOERROR;
     }
-    uint32_t tx = ReadBigEndian32(d) & kCanIdMask;
+    uint32_t tx = ReadBigEndian32(d) & j2534::kCanIdMask;
     uint32_t rx = ch.expectedRxId;
     if (rx == 0 && (tx & 0x7FF) >= 1 && (tx & 0x7FF) <= 0x7F7) rx = (tx & ~0x7FFu) | ((tx & 0x7FF) + 8);
     FixXentryIso15765Ids(tx, rx);
@@ -242,7 +237,7 @@ uint8_t* ResetTxMessage(TxMessage* msg, uint32_t length, uint32_t txFlags) {
 
 int32_t PrepareIso15765Tx(ChannelState& ch, TxMessage& msg, TxPlan* plan) {
     ApplyHeaderRules(ch, msg);
-    plan->softwareIsoTp = ch.swIsoTp && !IsFdProtocol(ch.protocolId);
+    plan->softwareIsoTp = ch.swIsoTp && !j2534::IsCanFdProtocol(ch.protocolId);
     if (plan->softwareIsoTp) return j2534::STATUS_NOERROR;
 
     const bool usable = ComParamsUsable(ch);
@@ -265,9 +260,9 @@ bool RestoreRxCanId(ChannelState& ch, const std::vector<uint8_t>& payload, uint8
     if (ch.dpduRawMode || (p != j2534::CAN && p != j2534::ISO15765)) return copyUnchanged();
     if (len >= 5) {
         const uint8_t* b = payload.data();
-        const uint32_t id = ReadBigEndian32(b) & kCanIdMask;
+        const uint32_t id = ReadBigEndian32(b) & j2534::kCanIdMask;
         bool header = false;
-        if (b[0] == 0 && b[1] == 0 && (b[2] & 0xE0) == 0 && id != 0) {
+        if (j2534::LooksLikeCanIdHeader(b) && id != 0) {
             header = true;
             if (p == j2534::ISO15765 && id <= 0x7FF) ch.expectedRxId = id;
         } else if (ch.expectedRxId != 0 && ch.expectedRxId == id) {

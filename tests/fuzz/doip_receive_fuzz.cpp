@@ -97,7 +97,6 @@ void FuzzDatagram(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    g_config.Logging.LogEnabled = false;
     if (size == 0) return 0;
     if (data[0] & 1)
         FuzzStream(data + 1, size - 1);

@@ -109,7 +109,6 @@ void Translate(FuzzInput& in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const platform::TestClock clock{&Now, &Sleep, nullptr};
     platform::SetTestClock(&clock);
-    g_config.Logging.LogEnabled = false;
     FuzzInput in{data, size};
     switch (in.Byte() % 3) {
     case 0: Receive(in); break;

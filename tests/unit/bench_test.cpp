@@ -7,6 +7,7 @@
 #include "driver/bench/bench.h"
 #include "driver/config/driver_config.h"
 #include "platform/platform.h"
+#include "tests/support/scoped_log.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -24,8 +25,7 @@ protected:
         dir = MakeScenarioDir("ignition");
         host = JoinPath(dir, "host");
         platform::CreateOneDirectory(host);
-        g_config.Logging.LogEnabled = true;
-        g_config.LogFilePath = JoinPath(dir, "driver.log");
+        log_.To(JoinPath(dir, "driver.log"));
         g_config.IniPath = JoinPath(dir, "Orvex_J2534.ini");
         platform::WriteWholeFile(g_config.IniPath, "[Backend]\nType=Orvex\n");
         ResetIgnitionState(g_config);
@@ -39,12 +39,13 @@ protected:
     void Force(const std::string& file, const char* value) {
         ASSERT_TRUE(platform::ProfileWriteString("Ignition", "ForceIgnitionOn", value, file));
     }
-    std::string Log() const { return ReadFileText(g_config.LogFilePath); }
+    std::string Log() const { return ReadFileText(log_.Path()); }
 
     static uint64_t Now(void* c) { return *static_cast<uint64_t*>(c); }
     static void Sleep(void* c, uint64_t us) { *static_cast<uint64_t*>(c) += us; }
 
     DriverConfig saved;
+    ScopedLog log_;
     std::string dir, host;
     uint64_t nowUs = 5000000;
     platform::TestClock clock{};

@@ -8,21 +8,27 @@ TEST(ConfigVariant, FromFileName) {
     struct Case {
         const char* name;
         const char* variant;
-        uint32_t index;
+        BackendType type;
         const char* display;
     } cases[] = {
-        {"TRX4820_J2534", "TRX4820", 2, "TRX4820"},      {"trx4820_j2534", "TRX4820", 2, "TRX4820"},
-        {"My_TRX4820_copy", "TRX4820", 2, "TRX4820"},    {"my_trx4820_copy", "Orvex", 0, "Orvex-VCI"},
-        {"TVN_J2534", "TVN", 1, "Telvarion_W2"},         {"tvn_j2534", "TVN", 1, "Telvarion_W2"},
-        {"TVN_other", "TVN", 1, "Telvarion_W2"},         {"tvn_other", "Orvex", 0, "Orvex-VCI"},
-        {"My_TVN_J2534", "Orvex", 0, "Orvex-VCI"},       {"Orvex_J2534", "Orvex", 0, "Orvex-VCI"},
-        {"Orvex_J2534_x86", "Orvex", 0, "Orvex-VCI"},    {"anything", "Orvex", 0, "Orvex-VCI"},
+        {"TRX4820_J2534", "TRX4820", BackendType::TRX4820, "TRX4820"},
+        {"trx4820_j2534", "TRX4820", BackendType::TRX4820, "TRX4820"},
+        {"My_TRX4820_copy", "TRX4820", BackendType::TRX4820, "TRX4820"},
+        {"my_trx4820_copy", "Orvex", BackendType::Orvex, "Orvex-VCI"},
+        {"TVN_J2534", "TVN", BackendType::TVN, "Telvarion_W2"},
+        {"tvn_j2534", "TVN", BackendType::TVN, "Telvarion_W2"},
+        {"TVN_other", "TVN", BackendType::TVN, "Telvarion_W2"},
+        {"tvn_other", "Orvex", BackendType::Orvex, "Orvex-VCI"},
+        {"My_TVN_J2534", "Orvex", BackendType::Orvex, "Orvex-VCI"},
+        {"Orvex_J2534", "Orvex", BackendType::Orvex, "Orvex-VCI"},
+        {"Orvex_J2534_x86", "Orvex", BackendType::Orvex, "Orvex-VCI"},
+        {"anything", "Orvex", BackendType::Orvex, "Orvex-VCI"},
     };
     for (const Case& c : cases) {
         DriverConfig cfg;
         ApplyVariantFromFileName(cfg, c.name);
         EXPECT_EQ(cfg.BackendVariant, c.variant) << c.name;
-        EXPECT_EQ(cfg.BackendVariantIndex, c.index) << c.name;
+        EXPECT_EQ(cfg.Backend, c.type) << c.name;
         EXPECT_EQ(cfg.DeviceDisplayName, c.display) << c.name;
     }
 }

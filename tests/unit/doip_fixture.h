@@ -13,6 +13,7 @@
 #include "doipsim/gateway.h"
 #include "driver/config/driver_config.h"
 #include "driver/doip/doip_client.h"
+#include "tests/support/scoped_log.h"
 #include "tests/support/loopback_gateway.h"
 #include "tests/support/temp_dir.h"
 
@@ -21,9 +22,8 @@ protected:
     void SetUp() override {
         saved_ = g_config;
         g_config.DoIP = DriverConfig().DoIP;
-        g_config.Logging.LogEnabled = true;
         dir_ = MakeScenarioDir(std::string("doip_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        g_config.LogFilePath = JoinPath(dir_, "driver.log");
+        log_.To(JoinPath(dir_, "driver.log"));
     }
 
     void TearDown() override {
@@ -72,6 +72,7 @@ protected:
     std::string Log() const { return ReadFileText(JoinPath(dir_, "driver.log")); }
 
     DriverConfig saved_;
+    ScopedLog log_;
     std::string dir_;
     std::unique_ptr<doipsim::Gateway> gateway_;
     DoipClient* client_ = nullptr;

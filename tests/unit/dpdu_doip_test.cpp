@@ -273,7 +273,7 @@ TEST_F(DpduDoipTest, PreStepFailureStopsTheLink) {
 // other Ethernet pin sets.
 TEST_F(DpduDoipTest, Trx4820CreationLadder) {
     g_config.BackendTypeName = "TRX4820";
-    g_config.BackendVariantIndex = 2;
+    g_config.Backend = BackendType::TRX4820;
     g_config.ResourceIds.DoIP = 0x30070001;
     uint32_t moduleId = Open(
         "[Faults]\nError=PDUCreateComLogicalLink@1=0x50,PDUCreateComLogicalLink@2=0x50,"
@@ -290,7 +290,7 @@ TEST_F(DpduDoipTest, Trx4820CreationLadder) {
 
 TEST_F(DpduDoipTest, Trx4820LegacyFlowIsStrict) {
     g_config.BackendTypeName = "TRX4820";
-    g_config.BackendVariantIndex = 2;
+    g_config.Backend = BackendType::TRX4820;
     g_config.ResourceIds.DoIP = 0x30070001;
     g_config.DoIP.LegacyFlow = true;
     g_config.DoIP.UseRscDataFallback = false;

@@ -13,6 +13,7 @@
 #include "driver/dpdu/backend_state.h"
 #include "driver/dpdu/dpdu_backend.h"
 #include "platform/platform.h"
+#include "tests/support/scoped_log.h"
 #include "tests/support/temp_dir.h"
 
 inline std::vector<uint32_t>& RecordedPauses() {
@@ -34,10 +35,9 @@ protected:
         ForgetVendorKnowledge();
         RecordedPauses().clear();
         g_dpduSleep = &RecordPause;
-        g_config.Logging.LogEnabled = true;
         g_config.BackendTypeSet = true;
         g_config.BackendTypeName = "Orvex";
-        g_config.BackendVariantIndex = 0;
+        g_config.Backend = BackendType::Orvex;
         g_config.DeviceDisplayName.clear();
         g_config.DeviceFilter = {};
         g_config.KeepToolkitLoaded = false;
@@ -67,7 +67,7 @@ protected:
         g_config.DpduSettings.DllName = dllName_;
         g_config.DpduSettings.DllPath = dir_;
         g_config.DpduLibraryPath = JoinPath(dir_, dllName_);
-        g_config.LogFilePath = JoinPath(dir_, "driver.log");
+        log_.To(JoinPath(dir_, "driver.log"));
     }
 
     std::string Log() const { return ReadFileText(JoinPath(dir_, "driver.log")); }
@@ -96,6 +96,7 @@ protected:
     }
 
     DriverConfig saved_;
+    ScopedLog log_;
     std::string dir_;
     std::string dllName_;
 };

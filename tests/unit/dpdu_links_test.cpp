@@ -130,7 +130,7 @@ TEST_F(DpduTest, FallbackLadderAlternateRawIdThenRidUndefThenDiscovery) {
 TEST_F(DpduTest, ResourceProbingTriesTheBackendCandidateFirst) {
     UseScenario("dpdu_probe_ids", "");
     g_config.DpduSettings.ResourceIdProbe = true;
-    g_config.BackendVariantIndex = 1;  // TVN
+    g_config.Backend = BackendType::TVN;
     uint32_t moduleId = InitAndOpenModule();
     ASSERT_NE(OpenLink(moduleId, "ISO15765"), 0u);
     EXPECT_NE(Trace().find("PDUCreateComLogicalLink hMod=1 resourceId=0x30012001"), std::string::npos);

@@ -55,7 +55,7 @@ TEST_F(DpduTest, OrvexMdfNamesSetTheIdsAndKeepFullFrames) {
 TEST_F(DpduTest, GenericScanTriesTheNamesInOrderAndSwitchesToPayloadOnly) {
     UseScenario("dpdu_cp_tvn",
                 "[ObjectIds]\nComParams=CP_CanPhysReqId,CP_CanRespUSDTId\n");
-    g_config.BackendVariantIndex = 1;  // TVN
+    g_config.Backend = BackendType::TVN;
     uint32_t linkId = OpenLink(InitAndOpenModule(), "ISO15765");
     ASSERT_TRUE(Dpdu_SetIso15765Ids(linkId, 0x7E0, 0x7E8));
     const std::string log = Log();
@@ -91,7 +91,7 @@ TEST_F(DpduTest, RejectedComParamIsNotReadAgain) {
 
 TEST_F(DpduTest, Trx4820SkipsIsoTpComParams) {
     UseScenario("dpdu_cp_trx", "");
-    g_config.BackendVariantIndex = 2;
+    g_config.Backend = BackendType::TRX4820;
     uint32_t linkId = OpenLink(InitAndOpenModule(), "ISO15765");
     EXPECT_FALSE(Dpdu_SetIso15765Ids(linkId, 0x7E0, 0x7E8));
     EXPECT_NE(Log().find("Dpdu_SetIso15765Ids: VW/ODIS skip ComParams (unsupported)"), std::string::npos);
@@ -102,7 +102,7 @@ TEST_F(DpduTest, Trx4820SkipsIsoTpComParams) {
 
 TEST_F(DpduTest, Trx4820KeepsTheIdButStripsTheSingleFramePci) {
     UseScenario("dpdu_send_trx", "");
-    g_config.BackendVariantIndex = 2;
+    g_config.Backend = BackendType::TRX4820;
     g_config.UdsApduOnly = true;
     uint32_t linkId = OpenLink(InitAndOpenModule(), "ISO15765", 6);
     ASSERT_TRUE(Dpdu_SetIso15765Ids(linkId, 0, 0) == false);
@@ -129,7 +129,7 @@ TEST_F(DpduTest, Trx4820KeepsTheIdButStripsTheSingleFramePci) {
 
 TEST_F(DpduTest, TvnStripsStandardIdsOnlyAndShortMessagesStayWhole) {
     UseScenario("dpdu_send_tvn", "[ObjectIds]\nUnknown=CP_RawMode\n");
-    g_config.BackendVariantIndex = 1;
+    g_config.Backend = BackendType::TVN;
     uint32_t linkId = OpenLink(InitAndOpenModule(), "CAN", 5);
     // What the simulated bus makes of the shortened frames does not matter here.
     Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x02, 0x3E, 0x00}, 50);
@@ -333,7 +333,7 @@ TEST_F(DpduTest, CrashInLinkCreationBecomes0x50AndTheLadderGoesOn) {
 
 TEST_F(DpduTest, TvnCrashInLinkCreationProbesTheOtherArgumentOrders) {
     UseScenario("dpdu_crash_order", "[Faults]\nCrash=PDUCreateComLogicalLink@1\n");
-    g_config.BackendVariantIndex = 1;
+    g_config.Backend = BackendType::TVN;
     InitAndOpenModule();
     uint32_t hCLL = 0;
     // Order 2 hands the id over as the resource-data pointer: the library crashes on it too.

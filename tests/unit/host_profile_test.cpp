@@ -3,7 +3,8 @@
 
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
-#include "driver/config/log.h"
+#include "driver/log/log.h"
+#include "tests/support/scoped_log.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -20,14 +21,14 @@ protected:
     void Reset() {
         g_config = DriverConfig{};
         g_config.BackendVariant = "Orvex";
-        g_config.LogFilePath = logPath_;
+        log_.To(logPath_);
         g_oemKind = OemKind::Generic;
     }
     void TearDown() override {
         g_config = saved_;
         g_oemKind = savedOem_;
     }
-    std::string Log() const { return ReadFileText(g_config.LogFilePath); }
+    std::string Log() const { return ReadFileText(logPath_); }
     size_t Count(const std::string& line) const {
         const std::string text = Log(), needle = line + "\r\n";
         size_t n = 0;
@@ -36,6 +37,7 @@ protected:
     }
     std::string logPath_;
     DriverConfig saved_;
+    ScopedLog log_;
     OemKind savedOem_ = OemKind::Generic;
 };
 

@@ -9,6 +9,7 @@
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
 #include "driver/iso15765/iso15765.h"
+#include "tests/support/scoped_log.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -20,8 +21,7 @@ protected:
     void SetUp() override {
         savedConfig = g_config;
         savedOem = g_oemKind;
-        g_config.LogFilePath = JoinPath(MakeScenarioDir("translation"), "driver.log");
-        g_config.Logging.LogEnabled = true;
+        log_.To(JoinPath(MakeScenarioDir("translation"), "driver.log"));
         g_config.DasProfile = g_config.XentryProfile = g_config.OdisProfile = false;
         g_config.PcmflashProfile = g_config.PcmflashHostDetected = false;
         g_config.PCMflash.PCMflashEnabled = false;
@@ -47,10 +47,11 @@ protected:
         if (code != 0 || plan.softwareIsoTp) return {};
         return Bytes(plan.bytes, plan.bytes + plan.length);
     }
-    std::string Log() const { return ReadFileText(g_config.LogFilePath); }
+    std::string Log() const { return ReadFileText(log_.Path()); }
     bool Logged(const std::string& line) const { return Log().find(line + "\r\n") != std::string::npos; }
 
     DriverConfig savedConfig;
+    ScopedLog log_;
     OemKind savedOem = OemKind::Generic;
     ChannelState ch;
     TxMessage msg;

@@ -4,9 +4,10 @@
 #include <cstring>
 #include <string>
 
-#include "driver/config/driver_config.h"
-#include "driver/config/log.h"
+#include "driver/config/log_path.h"
+#include "driver/log/log.h"
 #include "platform/platform.h"
+#include "tests/support/scoped_log.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -92,14 +93,13 @@ TEST(LogRotation, AppendRefusesAFileAtTheLimit) {
 class LogWriting : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved_ = g_config;
         dir_ = MakeScenarioDir("logwrite");
-        g_config.Logging.LogEnabled = true;
-        g_config.LogFilePath = JoinPath(JoinPath(dir_, "Logs"), "w.log");
+        path_ = JoinPath(JoinPath(dir_, "Logs"), "w.log");
+        log_.To(path_);
     }
-    void TearDown() override { g_config = saved_; }
-    std::string Text() const { return ReadFileText(g_config.LogFilePath); }
-    DriverConfig saved_;
+    std::string Text() const { return ReadFileText(path_); }
+    ScopedLog log_;
+    std::string path_;
     std::string dir_;
 };
 
@@ -129,25 +129,24 @@ TEST_F(LogWriting, FormattingLimits) {
 }
 
 TEST_F(LogWriting, DisabledOrPathlessWritesNothing) {
-    g_config.Logging.LogEnabled = false;
+    log_.To(path_, false);
     LogPrintf("x %d", 1);
     WriteLogLine("y");
-    EXPECT_FALSE(platform::GetFileInfo(g_config.LogFilePath).exists);
-    g_config.Logging.LogEnabled = true;
-    g_config.LogFilePath.clear();
+    EXPECT_FALSE(platform::GetFileInfo(path_).exists);
+    log_.To(std::string());
     WriteLogLine("z");  // must simply return
 }
 
 TEST_F(LogWriting, OneByteShortOfTheLimitGrowsOn) {
     WriteLogLine("warm-up");
-    ASSERT_TRUE(platform::WriteWholeFile(g_config.LogFilePath, std::string(kLogRotateBytes - 1, 'z')));
+    ASSERT_TRUE(platform::WriteWholeFile(path_, std::string(kLogRotateBytes - 1, 'z')));
     WriteLogLine("still here");
-    EXPECT_EQ(platform::GetFileInfo(g_config.LogFilePath).size, kLogRotateBytes - 1 + 12);
+    EXPECT_EQ(platform::GetFileInfo(path_).size, kLogRotateBytes - 1 + 12);
 }
 
 TEST_F(LogWriting, RotationStartsFreshFileWithBannerAfterTheCausingLine) {
     WriteLogLine("warm-up");
-    ASSERT_TRUE(platform::WriteWholeFile(g_config.LogFilePath, std::string(kLogRotateBytes, 'z')));
+    ASSERT_TRUE(platform::WriteWholeFile(path_, std::string(kLogRotateBytes, 'z')));
     WriteLogLine("causes rotation");
     WriteLogLine("after");
     std::string text = Text();

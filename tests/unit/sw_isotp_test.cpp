@@ -13,6 +13,7 @@
 #include "driver/config/driver_config.h"
 #include "driver/iso15765/sw_isotp.h"
 #include "platform/platform.h"
+#include "tests/support/scoped_log.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ class SwIsoTp : public ::testing::Test {
 protected:
     void SetUp() override {
         saved = g_config;
-        g_config.Logging.LogEnabled = false;
+        log_.Off();
         g_config.DasIdPairs.clear();
         g_config.PCMflash.PCMflashEnabled = false;
         clock = {&Now, &Sleep, &bus};
@@ -112,6 +113,7 @@ protected:
     }
 
     DriverConfig saved;
+    ScopedLog log_;
     ScriptedBus bus;
     platform::TestClock clock{};
     IsoTpFrameIo io{};

@@ -1,19 +1,17 @@
-#include "driver/config/log.h"
+#include "driver/log/log.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 
-#include "driver/config/driver_config.h"
-#include "driver/config/module_identity.h"
 
 namespace {
 
+LogSettings g_settings;
+std::string g_mirror;  // follows from the settings
 std::mutex g_logLock;
 bool g_bannerWritten = false;
-
-bool EndsWithSeparator(const std::string& s) { return !s.empty() && platform::IsPathSeparator(s.back()); }
 
 std::string Lower(std::string s) {
     for (char& c : s)
@@ -31,7 +29,7 @@ bool EndsWithArchSuffix(const std::string& name) {
 platform::AppendResult AppendCreatingFolder(const std::string& path, const std::string& bytes, uint64_t refuseFrom) {
     platform::AppendResult r = platform::AppendToFile(path, bytes.data(), bytes.size(), refuseFrom);
     if (r != platform::AppendResult::NotOpened) return r;
-    const std::string dir = WithoutLastComponent(path);
+    const std::string dir = platform::WithoutLastComponent(path);
     if (dir.empty() || !platform::CreateDirectories(dir)) return r;
     return platform::AppendToFile(path, bytes.data(), bytes.size(), refuseFrom);
 }
@@ -48,35 +46,21 @@ std::string TimeStamp() {
 }
 
 std::string BannerLine() {
-    std::string dir = ModuleDirectory();
-    return std::string("Wrapper build: ") + __DATE__ + " " + __TIME__ + " | DLL=" + ModuleBaseName() +
+    const std::string& dir = g_settings.moduleDir;
+    return std::string("Wrapper build: ") + __DATE__ + " " + __TIME__ + " | DLL=" + g_settings.moduleBaseName +
            " | Dir=" + (dir.empty() ? std::string("?") : dir);
 }
 
 }  // namespace
 
-std::string ResolveLogPath(const std::string& logDir, const std::string& logFile, const std::string& moduleDir,
-                           const std::string& moduleBaseName) {
-    std::string dir = logDir;
-    std::string file = logFile.empty() ? moduleBaseName + ".log" : logFile;
-    const char sep = platform::kPathSeparator;
-    if (!dir.empty()) {
-        if (!platform::IsAbsolutePath(dir)) {
-            std::string prefix = moduleDir;
-            if (!prefix.empty() && !EndsWithSeparator(prefix)) prefix += sep;
-            dir = prefix + dir;
-        }
-        if (!EndsWithSeparator(dir)) dir += sep;
-        return dir + LastPathComponent(file);
-    }
-    if (platform::IsAbsolutePath(file)) return file;
-    if (moduleDir.empty()) return file;
-    std::string base = moduleDir;
-    if (!EndsWithSeparator(base)) base += sep;
-    if (file.size() >= 5 && Lower(file.substr(0, 4)) == "logs" && platform::IsPathSeparator(file[4]))
-        file = file.substr(5);
-    return base + "Logs" + sep + file;
+void SetLogSettings(const LogSettings& settings) {
+    std::lock_guard<std::mutex> lock(g_logLock);
+    g_settings = settings;
+    g_mirror = MirrorLogPath(settings.path, settings.moduleBaseName);
+    g_bannerWritten = false;
 }
+
+const LogSettings& CurrentLogSettings() { return g_settings; }
 
 std::string MirrorLogPath(const std::string& logPath, const std::string& moduleBaseName) {
     size_t sepPos = logPath.find_last_of("\\/");
@@ -118,7 +102,7 @@ bool RotateLog(const std::string& path, const std::string& stamp) {
     return false;
 }
 
-bool LogActive() { return g_config.Logging.LogEnabled && !g_config.LogFilePath.empty(); }
+bool LogActive() { return g_settings.enabled && !g_settings.path.empty(); }
 
 void WriteLogLine(const char* line) {
     if (line && LogActive()) WriteLogLine(std::string(line));
@@ -135,20 +119,14 @@ bool AppendRotating(const std::string& path, const std::string& bytes) {
 }  // namespace
 
 void WriteLogLine(const std::string& line) {
-    if (!g_config.Logging.LogEnabled) return;
-    const std::string& logPath = g_config.LogFilePath;  // set once, when the configuration loads
-    if (logPath.empty()) return;
+    if (!LogActive()) return;
+    const std::string& logPath = g_settings.path;
     std::string bytes;
     bytes.reserve(line.size() + 2);
     bytes.append(line).append("\r\n");
 
     std::lock_guard<std::mutex> lock(g_logLock);
-    // The mirror follows from the log path and the module's name, which do not change.
-    static std::string mirrorFor, mirror;
-    if (mirrorFor != logPath) {
-        mirrorFor = logPath;
-        mirror = MirrorLogPath(logPath, ModuleBaseName());
-    }
+    const std::string& mirror = g_mirror;
     if (!g_bannerWritten) {
         g_bannerWritten = true;
         const std::string banner = BannerLine() + "\r\n";
@@ -162,7 +140,7 @@ void WriteLogLine(const std::string& line) {
 }
 
 void LogPrintf(const char* format, ...) {
-    if (!g_config.Logging.LogEnabled || !format) return;
+    if (!g_settings.enabled || !format) return;
     char buf[4096];
     va_list args;
     va_start(args, format);
@@ -231,7 +209,7 @@ void WriteEarlyLog(const char* format, ...) {
     if (len < sizeof buf - 1) buf[len++] = '\n';
 
     std::string dir = EarlyLogDirectory();
-    platform::CreateOneDirectory(WithoutLastComponent(dir));
+    platform::CreateOneDirectory(platform::WithoutLastComponent(dir));
     platform::CreateOneDirectory(dir);
     platform::AppendToFile(dir + platform::kPathSeparator + "loader.log", buf, len);
     platform::DebugOutput(buf);

@@ -1,5 +1,6 @@
 // The diagnostic log: one plain-text line per call, CR LF, no stamps; a banner per file,
 // size-based rotation, a mirror for architecture-suffixed library names, and the early log.
+// It knows nothing of the configuration: the loader hands it its settings once.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +8,17 @@
 #include <string>
 
 #include "platform/platform.h"
+
+struct LogSettings {
+    bool enabled = true;         // [Logging] LogEnabled
+    std::string path;            // the main log; empty: nothing is written
+    std::string moduleBaseName;  // the library's name without extension: banner and mirror name
+    std::string moduleDir;       // the library's folder, for the banner
+};
+// Set once when the configuration loads (and by tests), before other threads log; read
+// without a lock afterwards.
+void SetLogSettings(const LogSettings& settings);
+const LogSettings& CurrentLogSettings();
 
 void WriteLogLine(const std::string& line);
 void WriteLogLine(const char* line);
@@ -18,9 +30,6 @@ void WriteEarlyLog(const char* format, ...) PLATFORM_PRINTF_FORMAT(1, 2);
 // Up to 32 bytes as two-digit hex separated by blanks, then " ..." when longer.
 std::string FormatHexBytes(const uint8_t* data, size_t length, bool lowerCase = false);
 
-// Log path from the [Logging] directory and file name, relative to the library's folder.
-std::string ResolveLogPath(const std::string& logDir, const std::string& logFile, const std::string& moduleDir,
-                           const std::string& moduleBaseName);
 // Second file that receives every line when the log is named "..._x86" or "..._x64"; empty if none.
 std::string MirrorLogPath(const std::string& logPath, const std::string& moduleBaseName);
 // Archive name for rotation: stem + "_" + stamp (+ "_" + n when n > 0) + extension.
