@@ -34,12 +34,14 @@ bool IsAnswer(const std::vector<uint8_t>& data) {
 // Microseconds per round trip through the backend on its link.
 double ThroughBackend(uint32_t linkId, const std::string& logPath, bool logging, int rounds) {
     SetLogSettings({logging, logPath, "", ""});
-    std::string error;
+    const DpduSendMode mode;
     std::vector<uint8_t> answer;
     const Clock::time_point start = Clock::now();
     for (int i = 0; i < rounds; ++i) {
-        if (!Dpdu_Send(linkId, kRequest, sizeof kRequest, 1000, &error)) Fail("Dpdu_Send: " + error);
-        if (!Dpdu_Receive(linkId, &answer, 1000, &error) || !IsAnswer(answer)) Fail("Dpdu_Receive: " + error);
+        const DpduResult sent = Dpdu_Send(linkId, kRequest, sizeof kRequest, 1000, mode);
+        if (!sent.ok()) Fail("Dpdu_Send: " + sent.text);
+        const DpduResult received = Dpdu_Receive(linkId, &answer, 1000);
+        if (!received.ok() || !IsAnswer(answer)) Fail("Dpdu_Receive: " + received.text);
     }
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / rounds;
 }
@@ -65,11 +67,11 @@ int main() {
     g_config.DpduSettings.DllName = "VciSim" + suffix;
     g_config.DpduSettings.DllPath = dir;
     g_config.DpduLibraryPath = JoinPath(dir, g_config.DpduSettings.DllName);
-    std::string error;
     uint32_t moduleId = 0, linkId = 0;
-    if (!Dpdu_Init(&error) || !Dpdu_OpenModule(&moduleId, &error) ||
-        !Dpdu_OpenLink(moduleId, "ISO15765", 6, &linkId, &error))
-        Fail("backend set-up: " + error);
+    DpduResult setUp = Dpdu_Init();
+    if (setUp.ok()) setUp = Dpdu_OpenModule(&moduleId);
+    if (setUp.ok()) setUp = Dpdu_OpenLink(moduleId, "ISO15765", 6, &linkId);
+    if (!setUp.ok()) Fail("backend set-up: " + setUp.text);
 
     const std::vector<uint8_t> request(kRequest, kRequest + sizeof kRequest);
     double directUs = 1e9, quietUs = 1e9, loggedUs = 1e9;
@@ -78,8 +80,8 @@ int main() {
         quietUs = std::min(quietUs, ThroughBackend(linkId, logPath, false, kChunkRounds));
         loggedUs = std::min(loggedUs, ThroughBackend(linkId, logPath, true, kChunkRounds / 4));
     }
-    Dpdu_CloseLink(linkId, &error);
-    Dpdu_CloseModule(moduleId, &error);
+    Dpdu_CloseLink(linkId);
+    Dpdu_CloseModule(moduleId);
     Dpdu_Shutdown();
     CloseDirectDpduLink(direct);
     std::printf("round trips through the backend, zero-latency simulator, fastest of %d chunks of %d\n", kChunks,

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/api/device.h"
 #include "driver/bench/bench.h"
 #include "driver/config/driver_config.h"
 #include "driver/log/log.h"
@@ -22,6 +23,10 @@ void LoadDriverConfig() {
         g_config = loaded;
         SetLogSettings({g_config.Logging.LogEnabled, g_config.LogFilePath, ModuleBaseName(), ModuleDirectory()});
         ResetIgnitionState(g_config);
+        {
+            std::lock_guard<std::mutex> lock(g_deviceLock);
+            StartSessionFromConfigLocked();
+        }
         // The lines were held until the log path was known; the log's own switch decides.
         for (const std::string& line : lines) WriteLogLine(line);
     });

@@ -1,8 +1,11 @@
-// PassThruConnect and PassThruDisconnect.
+// PassThruConnect and PassThruDisconnect: the checks, the backend brought up on first use, the
+// channel's transport (no link, a link of the VCI, software ISO-TP or a DoIP road) and the
+// profile's quirks on the new channel.
 #include <string>
 
 #include "common/protocols.h"
 #include "driver/api/api_impl.h"
+#include "driver/api/connect_steps.h"
 #include "driver/api/das_profile.h"
 #include "driver/api/device.h"
 #include "driver/api/last_error.h"
@@ -10,36 +13,13 @@
 #include "driver/api/periodic.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
-#include "driver/log/log.h"
-#include "driver/doip/doip_client.h"
 #include "driver/dpdu/dpdu_backend.h"
+#include "driver/log/log.h"
 
 namespace {
 bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
 bool IsUnusableResourceId(uint32_t rid) { return rid == 0xFFFFFFFEu || rid == 0xFFFFFFFFu; }
-
-// Profile flags of one connect call.
-struct ConnectProfile {
-    bool pcm = false;
-    bool das = false;
-    bool rawCan = false;
-    bool forceIsoTp = false;
-    bool kwpOnCan = false;
-};
-
-ConnectProfile ProfileForThisCall() {
-    ConnectProfile p;
-    const auto& pcmCfg = g_config.PCMflash;
-    p.pcm = IsPcmflashCompatActive();
-    p.das = g_config.DasProfile;
-    p.rawCan = p.pcm && pcmCfg.ForceRawCan && !p.das;
-    p.forceIsoTp = p.pcm && pcmCfg.ForceIsoTp && !p.rawCan && !p.das;
-    p.kwpOnCan = p.pcm && pcmCfg.UseKwpOnCan && !p.rawCan && !p.das;
-    if (p.das && p.pcm && (pcmCfg.UseKwpOnCan || pcmCfg.ForceRawCan || pcmCfg.ForceIsoTp))
-        WriteLogLine("DAS profile: ignoring PCMflash transport overrides");
-    return p;
-}
 
 // 0 when the protocol may be connected, else the refusal code with the last error set.
 int32_t RefuseProtocol(uint32_t protocolId) {
@@ -62,12 +42,11 @@ int32_t RefuseProtocol(uint32_t protocolId) {
         return refuse("DoIP not supported (no valid resource id)");
     if (kLine && IsUnusableResourceId(g_config.ResourceIds.KLine))
         return refuse("K-Line not supported (no valid resource id)");
-    if ((protocolId == j2534::ISO15765_FD_ALT || protocolId == j2534::CAN_FD || protocolId == j2534::ISO15765_FD) &&
-        !g_config.CanFd.Enable)
-        return refuse("CAN-FD not supported");
+    if (j2534::IsCanFdProtocol(protocolId) && !g_config.CanFd.Enable) return refuse("CAN-FD not supported");
     if (kLine) {
-        DetectHostProfile();
-        if (IsPcmflashCompatActive() && !g_config.PCMflash.AllowKLine) {
+        DetectHostProfileLocked();
+        const SessionProfile& s = g_device.session;
+        if (IsPcmflashCompatActive(s) && !s.PCMflash.AllowKLine) {
             WriteLogLine("[Compat] PCMflash requested K-Line protocol -> rejecting to force CAN");
             return refuse("PCMflash compat: K-Line disabled; use CAN/ISO15765");
         }
@@ -75,19 +54,52 @@ int32_t RefuseProtocol(uint32_t protocolId) {
     return j2534::STATUS_NOERROR;
 }
 
-// Step 9: Dpdu_Init and the module on first use. 0 to go on, else the failure code.
+// The device is open, the profile allows another channel and the protocol may be connected.
+int32_t CheckConnect(uint32_t deviceId, uint32_t protocolId, ConnectProfile* profile) {
+    int32_t rc = CheckDeviceOpen(deviceId, "PassThruConnect");
+    if (rc != j2534::STATUS_NOERROR) return rc;
+    *profile = ProfileForThisCall(g_device.session);
+    if (!g_device.channels.empty() && profile->pcm && g_device.session.PCMflash.ExclusiveDevice) {
+        SetLastErrorText("Device is already in use (single channel enforced)");
+        return j2534::ERR_DEVICE_IN_USE;
+    }
+    return RefuseProtocol(protocolId);
+}
+
+ChannelContext NewChannel(uint32_t protocolId, uint32_t flags, uint32_t baudRate, const ConnectProfile& profile) {
+    ChannelContext ch;
+    ch.channelId = g_device.nextChannelId++;  // consumed even when the connect fails
+    ch.protocolId = protocolId;
+    ch.flags = flags;
+    ch.dataRate = baudRate;
+    ch.iso.comParamsEnabled = g_config.ISOTP.EnableComParams;
+    if (profile.pcm && !g_device.session.PCMflash.TryIso15765ComParams) {
+        ch.iso.comParamsEnabled = false;
+        WriteLogLine("PCMflash: ISO15765 ComParams disabled by config");
+    }
+    if (g_device.session.XentryProfile && !g_config.Xentry.TryIso15765ComParams) {
+        ch.iso.comParamsEnabled = false;
+        WriteLogLine("XENTRY: ISO15765 ComParams disabled by config");
+    }
+    ch.canIdInDataFallback = g_config.ISOTP.FallbackCanIdInData;
+    ch.kwpOnCan = profile.kwpOnCan;
+    return ch;
+}
+
+// Dpdu_Init and the module on first use. 0 to go on, else the failure code.
 int32_t BringBackendUp() {
-    std::string error;
-    if (!InitBackendLocked(&error)) {
-        SetLastErrorText("Dpdu_Init failed: " + error);
+    const DpduResult init = InitBackendLocked();
+    if (!init.ok()) {
+        SetLastErrorText("Dpdu_Init failed: " + init.text);
         return j2534::ERR_FAILED;
     }
     uint32_t module = 0;
-    if (OpenModuleWithRetry(&module, &error)) {
+    const DpduResult opened = OpenModuleWithRetry(&module);
+    if (opened.ok()) {
         AdoptModuleLocked(module);
         return j2534::STATUS_NOERROR;
     }
-    SetLastErrorText("Dpdu_OpenModule failed: " + error);
+    SetLastErrorText("Dpdu_OpenModule failed: " + opened.text);
     if (g_config.Bench.BenchEnabled) {
         WriteLogLine("Dpdu_OpenModule: no modules detected; Bench mode enabled => continuing without VCI");
         Dpdu_Shutdown();
@@ -97,18 +109,40 @@ int32_t BringBackendUp() {
     Dpdu_Shutdown();
     ForgetBackendLocked();
     ReleaseInstanceLock();
-    if (IsLockDeviceFailure(error)) {
+    if (opened.status == DpduStatus::DeviceBusy) {
         SetLastErrorText("Device is busy (locked by another application)");
         return j2534::ERR_DEVICE_IN_USE;
     }
-    if (Contains(error, "no modules") || Contains(error, "PDUGetModuleIds") || Contains(error, "no modules available"))
-        return j2534::ERR_DEVICE_NOT_CONNECTED;
-    return j2534::ERR_FAILED;
+    return opened.status == DpduStatus::NoModule ? j2534::ERR_DEVICE_NOT_CONNECTED : j2534::ERR_FAILED;
 }
 
-// Step 11: the logical-link name after the profile overrides; empty = unsupported.
+// The backend and its module, as far as the connect needs them. 0 to go on.
+int32_t EnsureBackendLocked(const ConnectProfile& profile) {
+    if (!g_device.backendInitialized || !Dpdu_IsInitialised()) {
+        const int32_t rc = BringBackendUp();
+        if (rc != j2534::STATUS_NOERROR) return rc;
+    }
+    if (profile.pcm && g_device.session.PCMflash.ExclusiveDevice && g_device.backendInitialized &&
+        !g_device.moduleConnected) {
+        SetLastErrorText("Device is already in use (exclusive)");
+        return j2534::ERR_DEVICE_IN_USE;
+    }
+    if (!g_device.backendInitialized || g_device.moduleConnected || g_config.Bench.BenchEnabled)
+        return j2534::STATUS_NOERROR;
+    uint32_t module = 0;
+    const DpduResult opened = OpenModuleWithRetry(&module);
+    if (!opened.ok()) {
+        SetLastErrorText("Dpdu_OpenModule failed: " + opened.text);
+        return opened.status == DpduStatus::DeviceBusy ? j2534::ERR_DEVICE_IN_USE : j2534::ERR_FAILED;
+    }
+    g_device.moduleHandle = module;
+    g_device.moduleConnected = true;
+    return j2534::STATUS_NOERROR;
+}
+
+// The logical-link name after the profile overrides; empty = unsupported.
 std::string ChooseLinkName(uint32_t protocolId, uint32_t baud, const ConnectProfile& p) {
-    std::string name = LinkNameFor(protocolId, baud);
+    std::string name = LinkNameFor(protocolId, baud, g_device.session);
     if (name.empty()) return name;
     bool isoFd = protocolId == j2534::ISO15765_FD_ALT || protocolId == j2534::ISO15765_FD;
     if (p.rawCan && protocolId == j2534::ISO15765) {
@@ -135,229 +169,160 @@ std::string ChooseLinkName(uint32_t protocolId, uint32_t baud, const ConnectProf
     return name;
 }
 
-// Step 14: the D-PDU link. 0 on success, else the failure code with the last error set.
+// A link of the VCI becomes the channel's transport.
+void TakeLink(ChannelContext& ch, uint32_t link, const std::string& name, const char* rawModeLine) {
+    ch.link.transport = ChannelTransport::DpduLink;
+    ch.link.handle = link;
+    ch.linkName = name;
+    bool raw = false;
+    if (Dpdu_GetLinkRawMode(link, &raw)) {
+        ch.link.rawMode = raw;
+        LogPrintf(rawModeLine, raw ? 1 : 0);
+    }
+}
+
+// The link of the VCI. 0 on success, else the failure code with the last error set.
 int32_t OpenChannelLink(ChannelContext& ch, std::string name, uint32_t* pChannelID) {
-    std::string error;
     uint32_t link = 0;
-    bool ok = Dpdu_OpenLink(g_device.moduleHandle, name, ch.protocolId, &link, &error);
-    if (!ok && ch.kwpOnCan && name == "Kwp2000CanHS" && g_config.PCMflash.FallbackToIso15765 &&
+    DpduResult opened = Dpdu_OpenLink(g_device.moduleHandle, name, ch.protocolId, &link);
+    if (!opened.ok() && ch.kwpOnCan && name == "Kwp2000CanHS" && g_device.session.PCMflash.FallbackToIso15765 &&
         ch.protocolId == j2534::ISO15765) {
         WriteLogLine("PCMflash: KWP-on-CAN failed; falling back to ISO15765HS");
         name = "ISO15765HS";
         ch.kwpOnCan = false;
-        ok = Dpdu_OpenLink(g_device.moduleHandle, name, ch.protocolId, &link, &error);
-        if (ok) WriteLogLine("PCMflash: fallback to ISO15765HS succeeded");
+        opened = Dpdu_OpenLink(g_device.moduleHandle, name, ch.protocolId, &link);
+        if (opened.ok()) WriteLogLine("PCMflash: fallback to ISO15765HS succeeded");
     }
-    if (!ok) {
+    if (!opened.ok()) {
         *pChannelID = 0;
-        std::string text = "Dpdu_OpenLink failed in PassThruConnect: " + error;
+        std::string text = "Dpdu_OpenLink failed in PassThruConnect: " + opened.text;
         SetLastErrorText(text);
         WriteLogLine(text);
-        if (j2534::IsCanFdProtocol(ch.protocolId) && Contains(error, "CAN-FD not supported"))
+        if (j2534::IsCanFdProtocol(ch.protocolId) && opened.status == DpduStatus::NotSupported)
             return j2534::ERR_INVALID_PROTOCOL_ID;
         return j2534::ERR_FAILED;
     }
-    ch.linkHandle = link;
-    ch.linkName = name;
     WriteLogLine("Dpdu_OpenLink: using resourceId (wrapper marker)");
-    bool raw = false;
-    if (Dpdu_GetLinkRawMode(link, &raw)) {
-        ch.dpduRawMode = raw;
-        LogPrintf("PassThruConnect: dpduRawMode=%s", raw ? "1" : "0");
-    }
+    TakeLink(ch, link, name, "PassThruConnect: dpduRawMode=%d");
     return j2534::STATUS_NOERROR;
 }
 
 // Moves an ISO 15765 channel onto the raw CAN link when the VCI cannot take the ComParams.
 bool RawCanFallback(ChannelContext& ch) {
-    std::string rawName = LinkNameFor(j2534::CAN, ch.dataRate);
+    std::string rawName = LinkNameFor(j2534::CAN, ch.dataRate, g_device.session);
     if (rawName.empty()) rawName = "CanRawHS";
     if (rawName == ch.linkName) return true;
-    std::string error;
-    Dpdu_CloseLink(ch.linkHandle, &error);
-    ch.linkHandle = 0;
+    const ChannelTransport transport = ch.link.transport;
+    Dpdu_CloseLink(ch.link.handle);
+    ch.link.handle = 0;
+    ch.link.transport = ChannelTransport::None;
     uint32_t link = 0;
-    if (!Dpdu_OpenLink(g_device.moduleHandle, rawName, ch.protocolId, &link, &error)) {
-        std::string text = "ISO15765: RAWCAN fallback failed: " + error;
+    const DpduResult opened = Dpdu_OpenLink(g_device.moduleHandle, rawName, ch.protocolId, &link);
+    if (!opened.ok()) {
+        std::string text = "ISO15765: RAWCAN fallback failed: " + opened.text;
         WriteLogLine(text);
         SetLastErrorText(text);
         return false;
     }
-    ch.linkHandle = link;
-    ch.linkName = rawName;
-    bool raw = false;
-    if (Dpdu_GetLinkRawMode(link, &raw)) {
-        ch.dpduRawMode = raw;
-        LogPrintf("ISO15765: RAWCAN fallback dpduRawMode=%d", raw ? 1 : 0);
-    }
+    TakeLink(ch, link, rawName, "ISO15765: RAWCAN fallback dpduRawMode=%d");
+    ch.link.transport = transport;
     LogPrintf("ISO15765: fallback to %s (ComParams unsupported)", rawName.c_str());
     return true;
 }
 
-// Step 15: addressing of an ISO 15765 channel on a D-PDU link. False when the channel fails.
-bool SetUpIso15765(ChannelContext& ch, const ConnectProfile& p) {
-    bool generic = g_oemKind == OemKind::Generic;
-    bool vwOdis = g_oemKind == OemKind::VwOdis;
-    bool toRawCan = g_config.ISOTP.FallbackToRawCan;
-    if (p.pcm && generic) {
-        ch.comParamsEnabled = false;
-        WriteLogLine("PCMflash: OpenPort mode -> ISO15765 ComParams disabled (RAWCAN fallback on demand)");
-    }
-    bool useComParams = ch.comParamsEnabled && (!p.pcm || p.forceIsoTp || ch.kwpOnCan) && !p.rawCan;
-    if ((toRawCan || ch.linkName == "CanRawHS") && !vwOdis) {
-        ch.swIsoTp = true;
-        bool dasIds = p.das && !p.pcm;
-        ch.swIsoTpTxId = dasIds ? DasFirstTxId() : 0x7E0;
-        ch.swIsoTpRxId = dasIds ? DasFirstRxId() : 0x7E8;
-        WriteLogLine("ISO15765: SW-ISO-TP enabled over RAWCAN");
-    }
-    if (ch.dpduRawMode) return true;
-
-    if (!useComParams) {
-        if (generic && toRawCan && (!p.pcm || ch.comParamsTried)) return RawCanFallback(ch);
-        WriteLogLine(vwOdis ? "ISO15765: ComParam IDs disabled; keeping full frame (VW/ODIS)"
-                            : "ISO15765: ComParam IDs disabled; using full-frame fallback");
-        return true;
-    }
-    ch.comParamsTried = true;
+// The VCI takes the ISO 15765 ids of the channel, or the channel gets along without.
+bool SetIso15765Ids(ChannelContext& ch, bool generic, bool vwOdis, bool toRawCan) {
+    ch.iso.comParamsTried = true;
     uint32_t tx = DasFirstTxId(), rx = DasFirstRxId();
-    if (Dpdu_SetIso15765Ids(ch.linkHandle, tx, rx)) {
-        ch.isoTpIdsSet = true;
-        ch.isoTpTxId = tx;
-        ch.isoTpRxId = rx;
+    if (Dpdu_SetIso15765Ids(ch.link.handle, tx, rx)) {
+        ch.iso.isoTpIdsSet = true;
+        ch.iso.isoTpTxId = tx;
+        ch.iso.isoTpRxId = rx;
         return true;
     }
     LogPrintf("Dpdu_SetIso15765Ids failed (tx=0x%lX, rx=0x%lX); continuing without comparams",
               static_cast<unsigned long>(tx), static_cast<unsigned long>(rx));
-    ch.comParamsEnabled = false;
+    ch.iso.comParamsEnabled = false;
     WriteLogLine("ISO15765: disabling ComParam IDs for this channel after failure");
     if (generic && toRawCan) return RawCanFallback(ch);
     if (vwOdis) WriteLogLine("ISO15765: VW/ODIS comparam failure; keeping full frame (no payload-only fallback)");
     return true;
 }
 
-// A connect that fails after its link was opened leaves no link behind.
-void DropChannelLink(ChannelContext& ch) {
-    if (ch.linkHandle == 0) return;
-    std::string error;
-    Dpdu_CloseLink(ch.linkHandle, &error);
-    ch.linkHandle = 0;
-}
+// Addressing of an ISO 15765 channel on a link of the VCI. False when the channel fails.
+bool SetUpIso15765(ChannelContext& ch, const ConnectProfile& p) {
+    const bool generic = g_device.session.Oem == OemKind::Generic;
+    const bool vwOdis = g_device.session.Oem == OemKind::VwOdis;
+    const bool toRawCan = g_config.ISOTP.FallbackToRawCan;
+    if (p.pcm && generic) {
+        ch.iso.comParamsEnabled = false;
+        WriteLogLine("PCMflash: OpenPort mode -> ISO15765 ComParams disabled (RAWCAN fallback on demand)");
+    }
+    bool useComParams = ch.iso.comParamsEnabled && (!p.pcm || p.forceIsoTp || ch.kwpOnCan) && !p.rawCan;
+    if ((toRawCan || ch.linkName == "CanRawHS") && !vwOdis) {
+        ch.link.transport = ChannelTransport::SoftwareIsoTp;
+        bool dasIds = p.das && !p.pcm;
+        ch.link.swIsoTpTxId = dasIds ? DasFirstTxId() : 0x7E0;
+        ch.link.swIsoTpRxId = dasIds ? DasFirstRxId() : 0x7E8;
+        WriteLogLine("ISO15765: SW-ISO-TP enabled over RAWCAN");
+    }
+    if (ch.link.rawMode) return true;
 
-const char* Flag(bool on) { return on ? "1" : "0"; }
-
-const char* OrEmpty(const std::string& text) { return text.empty() ? "(empty)" : text.c_str(); }
-
-void AppendChannel(ChannelContext& ch, uint32_t* pChannelID) {
-    *pChannelID = ch.channelId;
-    g_device.channels.push_back(std::move(ch));
-}
-
-DoipConfig DoipConfigFor(const char* name) {
-    const auto& d = g_config.DoIP;
-    DoipConfig c;
-    c.targetIp = d.NativeTargetIp;
-    c.bindIp = d.NativeBindIp;
-    c.discoveryBroadcast = d.DiscoveryBroadcast.empty() ? d.DiscoveryAddress : d.DiscoveryBroadcast;
-    c.discoveryUnicast = d.DiscoveryUnicast;
-    c.discoveryTimeoutMs = d.DiscoveryTimeoutMs;
-    c.targetPort = d.NativeTargetPort;
-    c.sourceAddress = d.NativeSrc;
-    c.targetAddress = d.NativeDst;
-    c.activationType = d.NativeRA;
-    c.doRoutingActivation = d.DoRA;
-    c.useRaEntityAddress = d.UseRaEntity;
-    c.tag = name;
-    return c;
-}
-
-// The Ethernet switch and vehicle identification before DirectDoIP. False with *rc when the
-// connect ends here.
-bool DirectPreSteps(bool fallback, uint32_t* pChannelID, int32_t* rc) {
-    if (!g_config.DoIP.SwitchFirst) {
-        WriteLogLine("PassThruConnect: DirectDoIP pre-steps skipped (SwitchFirst=0)");
+    if (!useComParams) {
+        if (generic && toRawCan && (!p.pcm || ch.iso.comParamsTried)) return RawCanFallback(ch);
+        WriteLogLine(vwOdis ? "ISO15765: ComParam IDs disabled; keeping full frame (VW/ODIS)"
+                            : "ISO15765: ComParam IDs disabled; using full-frame fallback");
         return true;
     }
-    std::string text;
-    if (g_device.moduleConnected) {
-        WriteLogLine("PassThruConnect: DirectDoIP pre-steps (ETH switch / Vehicle ID)");
-        if (Dpdu_RunDoipPreSteps(g_device.moduleHandle, &text)) return true;
-        WriteLogLine("PassThruConnect: DirectDoIP pre-steps failed: " + text);
-        if (text.empty()) text = "DirectDoIP pre-steps failed";
-    } else {
-        WriteLogLine("PassThruConnect: DirectDoIP pre-steps skipped (no module connected)");
-        text = "DirectDoIP requires module for ETH switch";
-    }
-    if (fallback) return true;
-    *pChannelID = 0;
-    SetLastErrorText(text);
-    *rc = j2534::ERR_FAILED;
-    return false;
+    return SetIso15765Ids(ch, generic, vwOdis, toRawCan);
 }
 
-// Step 13: the DoIP roads. True when the connect ends here with *rc; false to go on with
-// the D-PDU link.
-bool ConnectDoip(ChannelContext& ch, uint32_t* pChannelID, int32_t* rc) {
-    const auto& d = g_config.DoIP;
-    if (g_config.Bench.NoEcuMode) {
+// A connect that fails after its link was opened leaves no link behind.
+void DropChannelLink(ChannelContext& ch) {
+    if (!ch.link.OnVci()) return;
+    Dpdu_CloseLink(ch.link.handle);
+    ch.link.handle = 0;
+    ch.link.transport = ChannelTransport::None;
+}
+
+// The channel's way to the vehicle. True when the connect ends here with *rc (the channel
+// appended or refused); false to go on with the profile's quirks.
+bool ConnectTransport(ChannelContext& ch, const std::string& name, const ConnectProfile& profile,
+                      uint32_t* pChannelID, int32_t* rc) {
+    if (g_config.Bench.BenchEnabled && !g_device.moduleConnected) {
         AppendChannel(ch, pChannelID);
         SetLastErrorText("OK");
-        WriteLogLine("PassThruConnect: NoEcuMode DoIP link skipped; channel created without link");
+        WriteLogLine("PassThruConnect: Bench mode channel created without VCI / link");
         *rc = j2534::STATUS_NOERROR;
         return true;
     }
-    bool direct = d.DirectDoIP;
-    bool native = d.NativeDoIP;
-    const char* mode = "Auto";
-    if (g_config.DoipMode == DriverConfig::DoipModeKind::Direct) {
-        direct = true;
-        native = false;
-        mode = "Direct";
-    } else if (g_config.DoipMode == DriverConfig::DoipModeKind::Backend) {
-        WriteLogLine("PassThruConnect: DoIP Mode=Backend (using D-PDU OpenLink)");
-        return false;
-    }
-    if (!direct && !native) return false;
-    const bool fallback = direct ? d.DirectDoIPFallback : d.FallbackEnabled;
-    LogPrintf("DoIP config: ini=%s mode=%s direct=%s native=%s discovery=%s targetIp=%s bindIp=%s switchFirst=%s "
-              "fallback=%s",
-              g_config.IniPath.empty() ? "(unknown)" : g_config.IniPath.c_str(), mode, Flag(d.DirectDoIP),
-              Flag(d.NativeDoIP), Flag(d.Discovery), OrEmpty(d.NativeTargetIp), OrEmpty(d.NativeBindIp),
-              Flag(d.SwitchFirst), Flag(fallback));
-    const std::string name = direct ? "DirectDoIP" : "NativeDoIP";
-    LogPrintf("PassThruConnect: DoIP connect requested (proto=0x%lX): choosing %s",
-              static_cast<unsigned long>(ch.protocolId), name.c_str());
-    if (direct && !DirectPreSteps(fallback, pChannelID, rc)) return true;
-
-    WriteLogLine("Dpdu_OpenLink: bypassed (" + name + ")");
-    DoipConfig cfg = DoipConfigFor(name.c_str());
-    if (direct && cfg.targetIp.empty() && !d.Discovery) {
-        SetLastErrorText("DirectDoIP requires TargetIp when Discovery=0");
-        WriteLogLine("PassThruConnect: DirectDoIP failed: TargetIp is empty and Discovery=0");
+    if (j2534::IsDoipProtocol(ch.protocolId) && ConnectDoip(ch, pChannelID, rc)) return true;
+    *rc = OpenChannelLink(ch, name, pChannelID);
+    if (*rc != j2534::STATUS_NOERROR) return true;
+    if (ch.protocolId == j2534::ISO15765 && ch.link.OnVci() && !SetUpIso15765(ch, profile)) {
+        DropChannelLink(ch);
         *rc = j2534::ERR_FAILED;
         return true;
     }
-    LogPrintf("PassThruConnect: %s connecting to %s:%u", name.c_str(), cfg.targetIp.c_str(), cfg.targetPort);
-    DoipClient* client = nullptr;
-    std::string error;
-    if (DoipConnect(cfg, &client, &error)) {
-        ch.kind = 1;
-        // A reader holding a copy of the channel keeps the client until it is done with it.
-        ch.doip = std::shared_ptr<DoipClient>(client, DoipClose);
-        AppendChannel(ch, pChannelID);
-        SetLastErrorText("OK");
-        WriteLogLine("PassThruConnect: " + name + " connected");
-        *rc = j2534::STATUS_NOERROR;
-        return true;
+    return false;
+}
+
+// The DAS wake-up and the response filters of the XENTRY and PCMflash profiles.
+void ApplyProfileQuirks(ChannelContext& ch, const ConnectProfile& profile) {
+    const SessionProfile& s = g_device.session;
+    if (profile.das && !s.PcmflashHostDetected && !s.PcmflashProfile && ch.protocolId == j2534::ISO15765 &&
+        ch.link.OnVci() && g_device.moduleConnected && !ch.tx.dasWakeSent) {
+        InjectDasWakeup(ch, s, g_device.moduleConnected);
+        ch.tx.dasWakeSent = true;
     }
-    WriteLogLine("PassThruConnect: " + name + " failed: " + error);
-    if (fallback) {
-        WriteLogLine("PassThruConnect: " + name + " fallback enabled; continuing with D-PDU");
-        return false;
+    if (ch.protocolId != j2534::ISO15765) return;
+    if (s.XentryProfile && g_config.Xentry.InstallIso15765ResponseFilters) {
+        InstallDasResponseFilters(ch);
+        WriteLogLine("XENTRY: installed ISO15765 response PASS filters");
+    } else if (profile.pcm && s.PCMflash.InstallIso15765ResponseFilters) {
+        InstallDasResponseFilters(ch);
+        WriteLogLine("PCMflash: installed ISO15765 response PASS filters");
     }
-    SetLastErrorText(error.empty() ? name + " connect failed" : error);
-    *rc = j2534::ERR_FAILED;
-    return true;
 }
 
 int32_t ConnectBody(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags, uint32_t BaudRate,
@@ -369,103 +334,47 @@ int32_t ConnectBody(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags, uint
         LogPrintf("PassThruConnect: clamp baud %lu -> %lu", 0ul, 500000ul);
     }
     std::lock_guard<std::mutex> lock(g_deviceLock);
-    int32_t rc = CheckDeviceOpen(DeviceID, "PassThruConnect");
+    ConnectProfile profile;
+    int32_t rc = CheckConnect(DeviceID, ProtocolID, &profile);
     if (rc != j2534::STATUS_NOERROR) return rc;
-
-    ConnectProfile profile = ProfileForThisCall();
-    if (!g_device.channels.empty() && profile.pcm && g_config.PCMflash.ExclusiveDevice) {
-        SetLastErrorText("Device is already in use (single channel enforced)");
-        return j2534::ERR_DEVICE_IN_USE;
-    }
-    rc = RefuseProtocol(ProtocolID);
-    if (rc != j2534::STATUS_NOERROR) return rc;
-
     if (Dpdu_IsCommLost()) {
         SetLastErrorText("VCI communication lost");
         HandleCommLostLocked("PassThruConnect");
     }
+    ChannelContext ch = NewChannel(ProtocolID, Flags, BaudRate, profile);
+    rc = EnsureBackendLocked(profile);
+    if (rc != j2534::STATUS_NOERROR) return rc;
 
-    ChannelContext ch;
-    ch.channelId = g_device.nextChannelId++;  // consumed even when the connect fails
-    ch.protocolId = ProtocolID;
-    ch.flags = Flags;
-    ch.dataRate = BaudRate;
-    ch.comParamsEnabled = g_config.ISOTP.EnableComParams;
-    if (profile.pcm && !g_config.PCMflash.TryIso15765ComParams) {
-        ch.comParamsEnabled = false;
-        WriteLogLine("PCMflash: ISO15765 ComParams disabled by config");
-    }
-    if (g_config.XentryProfile && !g_config.Xentry.TryIso15765ComParams) {
-        ch.comParamsEnabled = false;
-        WriteLogLine("XENTRY: ISO15765 ComParams disabled by config");
-    }
-    ch.canIdInDataFallback = g_config.ISOTP.FallbackCanIdInData;
-    ch.kwpOnCan = profile.kwpOnCan;
-
-    if (!g_device.backendInitialized || !Dpdu_IsInitialised()) {
-        rc = BringBackendUp();
-        if (rc != j2534::STATUS_NOERROR) return rc;
-    }
-    bool bench = g_config.Bench.BenchEnabled;
-    if (profile.pcm && g_config.PCMflash.ExclusiveDevice && g_device.backendInitialized &&
-        !g_device.moduleConnected) {
-        SetLastErrorText("Device is already in use (exclusive)");
-        return j2534::ERR_DEVICE_IN_USE;
-    }
-    if (g_device.backendInitialized && !g_device.moduleConnected && !bench) {
-        uint32_t module = 0;
-        std::string error;
-        if (!OpenModuleWithRetry(&module, &error)) {
-            SetLastErrorText("Dpdu_OpenModule failed: " + error);
-            return IsLockDeviceFailure(error) ? j2534::ERR_DEVICE_IN_USE : j2534::ERR_FAILED;
-        }
-        g_device.moduleHandle = module;
-        g_device.moduleConnected = true;
-    }
-
-    std::string name = ChooseLinkName(ProtocolID, BaudRate, profile);
+    const std::string name = ChooseLinkName(ProtocolID, BaudRate, profile);
     if (name.empty()) {
         SetLastErrorText("Unsupported protocol");
         return j2534::ERR_INVALID_PROTOCOL_ID;
     }
     ch.linkName = name;
-
-    if (bench && !g_device.moduleConnected) {
-        AppendChannel(ch, pChannelID);
-        SetLastErrorText("OK");
-        WriteLogLine("PassThruConnect: Bench mode channel created without VCI / link");
-        return j2534::STATUS_NOERROR;
-    }
-    if (j2534::IsDoipProtocol(ProtocolID) && ConnectDoip(ch, pChannelID, &rc)) return rc;
-
-    rc = OpenChannelLink(ch, name, pChannelID);
-    if (rc != j2534::STATUS_NOERROR) return rc;
-
-    if (ProtocolID == j2534::ISO15765 && ch.linkHandle != 0 && !SetUpIso15765(ch, profile)) {
-        DropChannelLink(ch);
-        return j2534::ERR_FAILED;
-    }
-
-    if (profile.das && !g_config.PcmflashHostDetected && !g_config.PcmflashProfile &&
-        ProtocolID == j2534::ISO15765 && ch.linkHandle != 0 && g_device.moduleConnected && !ch.dasWakeSent) {
-        InjectDasWakeup(ch, g_device.moduleConnected);
-        ch.dasWakeSent = true;
-    }
-
-    if (ProtocolID == j2534::ISO15765) {
-        if (g_config.XentryProfile && g_config.Xentry.InstallIso15765ResponseFilters) {
-            InstallDasResponseFilters(ch);
-            WriteLogLine("XENTRY: installed ISO15765 response PASS filters");
-        } else if (profile.pcm && g_config.PCMflash.InstallIso15765ResponseFilters) {
-            InstallDasResponseFilters(ch);
-            WriteLogLine("PCMflash: installed ISO15765 response PASS filters");
-        }
-    }
-
+    if (ConnectTransport(ch, name, profile, pChannelID, &rc)) return rc;
+    ApplyProfileQuirks(ch, profile);
     AppendChannel(ch, pChannelID);
     return j2534::STATUS_NOERROR;
 }
 }  // namespace
+
+ConnectProfile ProfileForThisCall(const SessionProfile& s) {
+    ConnectProfile p;
+    const auto& pcmCfg = s.PCMflash;
+    p.pcm = IsPcmflashCompatActive(s);
+    p.das = s.DasProfile;
+    p.rawCan = p.pcm && pcmCfg.ForceRawCan && !p.das;
+    p.forceIsoTp = p.pcm && pcmCfg.ForceIsoTp && !p.rawCan && !p.das;
+    p.kwpOnCan = p.pcm && pcmCfg.UseKwpOnCan && !p.rawCan && !p.das;
+    if (p.das && p.pcm && (pcmCfg.UseKwpOnCan || pcmCfg.ForceRawCan || pcmCfg.ForceIsoTp))
+        WriteLogLine("DAS profile: ignoring PCMflash transport overrides");
+    return p;
+}
+
+void AppendChannel(ChannelContext& ch, uint32_t* pChannelID) {
+    *pChannelID = ch.channelId;
+    g_device.channels.push_back(std::move(ch));
+}
 
 int32_t PassThruConnectImpl(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags, uint32_t BaudRate,
                             uint32_t* pChannelID) {
@@ -496,11 +405,7 @@ int32_t PassThruDisconnectImpl(uint32_t ChannelID) {
         it->filters.clear();
         it->nextFilterId = 1;
         CloseChannelDoip(*it);
-        if (it->linkHandle != 0) {
-            std::string error;
-            Dpdu_CloseLink(it->linkHandle, &error);
-            it->linkHandle = 0;
-        }
+        if (it->link.OnVci()) Dpdu_CloseLink(it->link.handle);
         g_device.channels.erase(it);
         return j2534::STATUS_NOERROR;
     }

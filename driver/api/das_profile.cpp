@@ -11,7 +11,8 @@
 #include "platform/platform.h"
 
 namespace {
-void SendWakeupFrame(const ChannelState& channel, uint32_t txId, uint8_t b0, uint8_t b1, uint8_t b2) {
+void SendWakeupFrame(const ChannelState& channel, const DpduSendMode& mode, uint32_t txId, uint8_t b0, uint8_t b1,
+                     uint8_t b2) {
     uint8_t frame[7];
     WriteBigEndian32(frame, txId);
     frame[4] = b0;
@@ -19,8 +20,7 @@ void SendWakeupFrame(const ChannelState& channel, uint32_t txId, uint8_t b0, uin
     frame[6] = b2;
     LogPrintf("[DAS] Injecting wake-up TX=0x%lX data=%s", static_cast<unsigned long>(txId),
               FormatHexBytes(frame + 4, 3).c_str());
-    std::string error;
-    Dpdu_Send(channel.linkHandle, frame, sizeof frame, 2000, &error);  // the answer is not needed
+    Dpdu_Send(channel.link.handle, frame, sizeof frame, 2000, mode);  // the answer is not needed
     if (g_config.DAS.InjectDelayMs != 0) platform::SleepMs(g_config.DAS.InjectDelayMs);
 }
 }  // namespace
@@ -48,12 +48,13 @@ void InstallDasResponseFilters(ChannelContext& channel) {
     for (const auto& pair : g_config.DasIdPairs) AddPassFilter(channel, pair.second, j2534::kCanIdMask);
 }
 
-void InjectDasWakeup(ChannelState& channel, bool moduleOpen) {
-    if (!g_config.DasProfile || g_config.PcmflashHostDetected || g_config.PcmflashProfile) return;
-    if (channel.dasWakeSent || channel.protocolId != j2534::ISO15765 || channel.linkHandle == 0) return;
+void InjectDasWakeup(ChannelState& channel, const SessionProfile& session, bool moduleOpen) {
+    if (!session.DasProfile || session.PcmflashHostDetected || session.PcmflashProfile) return;
+    if (channel.tx.dasWakeSent || channel.protocolId != j2534::ISO15765 || !channel.link.OnVci()) return;
     if (!Dpdu_IsInitialised() || !moduleOpen) return;
-    uint32_t tx = DasFirstTxId();
-    if (g_config.DAS.InjectSessionStart) SendWakeupFrame(channel, tx, 0x02, 0x10, 0x03);
-    if (g_config.DAS.InjectTesterPresent) SendWakeupFrame(channel, tx, 0x02, 0x3E, 0x00);
-    channel.dasWakeSent = true;
+    const uint32_t tx = DasFirstTxId();
+    const DpduSendMode mode = DpduSendModeFor(session);
+    if (g_config.DAS.InjectSessionStart) SendWakeupFrame(channel, mode, tx, 0x02, 0x10, 0x03);
+    if (g_config.DAS.InjectTesterPresent) SendWakeupFrame(channel, mode, tx, 0x02, 0x3E, 0x00);
+    channel.tx.dasWakeSent = true;
 }

@@ -1,7 +1,5 @@
 #include "driver/api/device.h"
 
-#include <cctype>
-
 #include "common/j2534.h"
 #include "driver/api/last_error.h"
 #include "driver/config/driver_config.h"
@@ -20,12 +18,13 @@ void ForgetBackendLocked() {
     g_device.moduleHandle = 0;
 }
 
-bool InitBackendLocked(std::string* error) {
-    if (!Dpdu_Init(error)) return false;
+DpduResult InitBackendLocked() {
+    DpduResult result = Dpdu_Init();
+    if (!result.ok()) return result;
     WriteLogLine("Dpdu_Init: marker dpdu_init");
     WriteLogLine("PDUConstruct returned (wrapper marker)");
     g_device.backendInitialized = true;
-    return true;
+    return result;
 }
 
 void AdoptModuleLocked(uint32_t moduleHandle) {
@@ -59,21 +58,39 @@ bool CopyChannelState(uint32_t channelId, ChannelState* copy) {
 }
 
 void WriteBackChannelState(const ChannelState& before, const ChannelState& after) {
-    // Only what this call changed: another thread may have changed the rest meanwhile.
-#define ORVEX_TRANSFER_FIELDS(X)                                                                          \
-    X(dasWakeSent) X(lastTxCanId) X(expectedRxId) X(comParamsEnabled) X(comParamsTried) X(isoTpIdsSet) \
-        X(isoTpTxId) X(isoTpRxId) X(doipTxCount)
-#define ORVEX_CHANGED(field) || after.field != before.field
-    if (!(false ORVEX_TRANSFER_FIELDS(ORVEX_CHANGED))) return;
+    // Only the records this call changed: another thread may have changed the rest meanwhile.
+    const bool isoChanged = after.iso != before.iso;
+    const bool txChanged = after.tx != before.tx;
+    if (!isoChanged && !txChanged) return;
     std::lock_guard<std::mutex> lock(g_deviceLock);
     ChannelContext* live = FindChannel(after.channelId);
     if (!live) return;
-#define ORVEX_WRITE_BACK(field) \
-    if (after.field != before.field) live->field = after.field;
-    ORVEX_TRANSFER_FIELDS(ORVEX_WRITE_BACK)
-#undef ORVEX_WRITE_BACK
-#undef ORVEX_CHANGED
-#undef ORVEX_TRANSFER_FIELDS
+    if (isoChanged) live->iso = after.iso;
+    if (txChanged) live->tx = after.tx;
+}
+
+Iso15765Link Iso15765LinkOf(const ChannelState& ch) {
+    Iso15765Link link;
+    link.protocolId = ch.protocolId;
+    link.rawMode = ch.link.rawMode;
+    link.softwareIsoTp = ch.link.transport == ChannelTransport::SoftwareIsoTp;
+    link.canIdInDataFallback = ch.canIdInDataFallback;
+    link.kwpOnCan = ch.kwpOnCan;
+    return link;
+}
+
+void StartSessionFromConfigLocked() {
+    g_device.session = SessionFromConfig(g_config);
+    Dpdu_SetKeepToolkitLoaded(g_device.session.KeepToolkitLoaded);
+}
+
+void DetectHostProfileLocked() {
+    DetectHostProfile(g_config, platform::HostExecutablePath(), IsPcmflashHost(), g_device.session);
+}
+
+void ApplyOpenProfileRulesLocked() {
+    ApplyOpenProfileRules(g_config, IsPcmflashHost(), g_device.session);
+    Dpdu_SetKeepToolkitLoaded(g_device.session.KeepToolkitLoaded);
 }
 
 void ReleaseInstanceLock() {
@@ -85,32 +102,32 @@ void ReleaseInstanceLock() {
 
 void CleanupDeviceStateLocked() {
     Dpdu_SetClosing(true);
-    bool forceUnload = (IsPcmflashCompatActive() && g_config.PCMflash.ForceUnloadOnClose) ||
-                       (g_config.XentryProfile && g_config.Xentry.ForceUnloadOnClose);
+    const SessionProfile& s = g_device.session;
+    bool forceUnload = (IsPcmflashCompatActive(s) && s.PCMflash.ForceUnloadOnClose) ||
+                       (s.XentryProfile && g_config.Xentry.ForceUnloadOnClose);
 
     bool linkClosed = false;
     for (ChannelContext& ch : g_device.channels) {
         ch.filters.clear();
         ch.nextFilterId = 1;
         CloseChannelDoip(ch);
-        if (ch.linkHandle != 0) {
-            std::string error;
-            Dpdu_CloseLink(ch.linkHandle, &error);
-            ch.linkHandle = 0;
-            if (ch.kind == 0) linkClosed = true;
+        if (ch.link.OnVci()) {
+            Dpdu_CloseLink(ch.link.handle);
+            ch.link.handle = 0;
+            ch.link.transport = ChannelTransport::None;
+            linkClosed = true;
         }
     }
     g_device.channels.clear();
 
-    bool noEcuVw = g_config.Bench.NoEcuMode && g_oemKind == OemKind::VwOdis;
+    bool noEcuVw = s.NoEcuMode && s.Oem == OemKind::VwOdis;
     if (noEcuVw && linkClosed) {
         WriteLogLine("CleanupDeviceStateLocked: skipping Dpdu_CloseModule/Shutdown (NoEcuMode, VW/ODIS)");
         g_device.isOpen = false;
         Dpdu_SetClosing(false);
     } else {
         if (g_device.moduleHandle != 0) {
-            std::string error;
-            Dpdu_CloseModule(g_device.moduleHandle, &error);
+            Dpdu_CloseModule(g_device.moduleHandle);
             g_device.moduleHandle = 0;
         }
         Dpdu_Shutdown(forceUnload || noEcuVw);
@@ -122,40 +139,26 @@ void CleanupDeviceStateLocked() {
 }
 
 void CloseChannelDoip(ChannelContext& ch) {
-    if (!ch.doip) return;
-    DoipStop(ch.doip.get());
-    ch.doip.reset();
+    if (!ch.link.doip) return;
+    DoipStop(ch.link.doip.get());
+    ch.link.doip.reset();
 }
 
-bool IsLockDeviceFailure(const std::string& errorText) {
-    for (const char* marker : {"PDU_ERR_FCT_FAILED", "0x01", "LockDevice", "Device thread locking"})
-        if (errorText.find(marker) != std::string::npos) return true;
-    // The backend writes the busy answer of PDUModuleConnect (error 1) as "0x1".
-    static const std::string kBusy = "PDUModuleConnect failed with error 0x1";
-    size_t pos = errorText.find(kBusy);
-    if (pos == std::string::npos) return false;
-    size_t next = pos + kBusy.size();
-    return next == errorText.size() || !std::isxdigit(static_cast<unsigned char>(errorText[next]));
-}
-
-bool OpenModuleWithRetry(uint32_t* moduleHandle, std::string* errorText) {
+DpduResult OpenModuleWithRetry(uint32_t* moduleHandle) {
     *moduleHandle = 0;
-    if (Dpdu_OpenModule(moduleHandle, errorText) && *moduleHandle != 0) return true;
-    if (!IsLockDeviceFailure(*errorText)) return false;
+    DpduResult result = Dpdu_OpenModule(moduleHandle);
+    if (result.ok() || result.status != DpduStatus::DeviceBusy) return result;
 
     WriteLogLine("LockDevice failure; forcing toolkit unload and retry");
     Dpdu_Shutdown(true);
     ForgetBackendLocked();
     platform::SleepMs(kLockDeviceRetryPauseMs);
 
-    std::string initError;
-    if (!Dpdu_Init(&initError)) {
-        *errorText = "Dpdu_Init failed after PCMflash reset: " + initError;
-        return false;
-    }
+    const DpduResult init = Dpdu_Init();
+    if (!init.ok()) return DpduFailure(init.status, "Dpdu_Init failed after PCMflash reset: " + init.text, init.code);
     g_device.backendInitialized = true;
     *moduleHandle = 0;
-    return Dpdu_OpenModule(moduleHandle, errorText) && *moduleHandle != 0;
+    return Dpdu_OpenModule(moduleHandle);
 }
 
 uint32_t CommLostWaitMs(uint32_t now, std::atomic<uint32_t>* nextAllowed, bool* newWindow) {

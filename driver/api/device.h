@@ -9,6 +9,8 @@
 #include <string>
 
 #include "driver/api/channel.h"
+#include "driver/config/session_profile.h"
+#include "driver/dpdu/dpdu_backend.h"
 
 struct DeviceContext {
     bool isOpen = false;
@@ -23,6 +25,8 @@ struct DeviceContext {
     std::atomic<uint32_t> commLostNextAllowed{0};  // read and written by unlocked callers
     std::atomic<uint32_t> programmingVoltage{0};   // written without the lock
     std::atomic<uint32_t> lastVbatt{0};            // millivolts; READ_VBATT runs unlocked
+    // What the profile rules decided; starts from the configuration when the library loads.
+    SessionProfile session;
 };
 
 constexpr uint32_t kDeviceId = 1;
@@ -38,10 +42,17 @@ int32_t CheckDeviceOpen(uint32_t deviceId, const char* callerName);
 // Caller holds g_deviceLock. Null when no channel has this id.
 ChannelContext* FindChannel(uint32_t channelId);
 // The read and write paths run their transports without the lock, on a copy of the channel's
-// state: CopyChannelState takes it (false for an unknown id), WriteBackChannelState puts what
-// the call changed back into the live record if the channel still exists. Both take the lock.
+// state: CopyChannelState takes it (false for an unknown id), WriteBackChannelState puts the
+// transmit records the call changed back into the live record if the channel still exists.
+// Both take the lock.
 bool CopyChannelState(uint32_t channelId, ChannelState* copy);
 void WriteBackChannelState(const ChannelState& before, const ChannelState& after);
+
+// Caller holds g_deviceLock. The session as it now stands with the configuration, and the
+// host looked at again (the profile rules keep an explicit profile).
+void StartSessionFromConfigLocked();
+void DetectHostProfileLocked();
+void ApplyOpenProfileRulesLocked();
 
 // Caller holds g_deviceLock. Closes every channel and link, the module and the backend
 // (except the module kept for the next session in NoEcu mode with VW/ODIS hosts), and the
@@ -54,15 +65,13 @@ void CloseChannelDoip(ChannelContext& ch);
 
 // Caller holds g_deviceLock. The device's view of the backend: Dpdu_Init with the markers the
 // log shows for it (sets backendInitialized); a module opened for the device; the backend gone.
-bool InitBackendLocked(std::string* error);
+DpduResult InitBackendLocked();
 void AdoptModuleLocked(uint32_t moduleHandle);
 void ForgetBackendLocked();
 
-// The backend's text for a module that another application holds locked.
-bool IsLockDeviceFailure(const std::string& errorText);
-// Caller holds g_deviceLock. Dpdu_OpenModule; after a LockDevice failure one forced unload,
-// a pause, one re-initialisation and one more open.
-bool OpenModuleWithRetry(uint32_t* moduleHandle, std::string* errorText);
+// Caller holds g_deviceLock. Dpdu_OpenModule; when another application holds the module, one
+// forced unload, a pause, one re-initialisation and one more open.
+DpduResult OpenModuleWithRetry(uint32_t* moduleHandle);
 
 // The VCI link is lost: wait out the back-off window and shut the backend down so that the
 // next connect brings it up again. whereName may be null. HandleCommLost takes the device

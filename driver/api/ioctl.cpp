@@ -136,10 +136,9 @@ bool ModuleForVbatt(uint32_t* moduleHandle) {
         *moduleHandle = g_device.moduleHandle;
         return true;
     }
-    std::string error;
-    if (!initialised && !InitBackendLocked(&error)) return false;
+    if (!initialised && !InitBackendLocked().ok()) return false;
     uint32_t module = 0;
-    if (!Dpdu_OpenModule(&module, &error) || module == 0) {
+    if (!Dpdu_OpenModule(&module).ok() || module == 0) {
         Dpdu_Shutdown();
         ForgetBackendLocked();
         return false;
@@ -153,15 +152,20 @@ int32_t ReadVbatt(void* pOutput) {
     if (!pOutput) return j2534::ERR_NULL_PARAMETER;
     uint32_t value = FallbackVbatt(g_device.lastVbatt);
     uint32_t module = 0;
-    if (VbattFromSettings()) {
+    bool noEcuMode;
+    {
+        std::lock_guard<std::mutex> lock(g_deviceLock);
+        noEcuMode = g_device.session.NoEcuMode;
+    }
+    if (VbattFromSettings(noEcuMode)) {
         // the configured value, without asking the VCI
     } else if (!ModuleForVbatt(&module)) {
         SetLastErrorText("Device not connected (VBATT fallback)");
     } else {
         uint32_t reading = 0;
-        std::string error;
-        if (!Dpdu_ReadVBatt(module, &reading, &error))
-            SetLastErrorText(error.empty() ? "READ_VBATT failed (fallback used)" : error);
+        const DpduResult read = Dpdu_ReadVBatt(module, &reading);
+        if (!read.ok())
+            SetLastErrorText(read.text.empty() ? "READ_VBATT failed (fallback used)" : read.text);
         else if (VbattPlausible(reading))
             value = reading;
     }
@@ -193,9 +197,9 @@ int32_t FastInit(uint32_t channelId, void* pOutput) {
         return j2534::ERR_INVALID_IOCTL_ID;
     }
     {
-        // Detection writes the configuration, which connect reads under the lock.
+        // Detection writes the session, which connect reads under the lock.
         std::lock_guard<std::mutex> lock(g_deviceLock);
-        DetectHostProfile();
+        DetectHostProfileLocked();
     }
     if (IsPcmflashHost()) {
         WriteLogLine("[Compat] PCMflash FAST_INIT on K-Line -> ERR_INVALID_IOCTL_ID");

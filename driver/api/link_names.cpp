@@ -4,7 +4,7 @@
 
 #include "common/j2534.h"
 #include "driver/config/driver_config.h"
-#include "driver/config/host_profile.h"
+#include "driver/config/session_profile.h"
 #include "platform/platform.h"
 
 namespace {
@@ -15,9 +15,9 @@ std::string TrimBlanks(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-std::string ProtocolKey(uint32_t protocolId) {
-    if (protocolId == j2534::ISO15765 && IsPcmflashCompatActive() && g_config.PCMflash.UseKwpOnCan &&
-        !g_config.DasProfile)
+std::string ProtocolKey(uint32_t protocolId, const SessionProfile& session) {
+    if (protocolId == j2534::ISO15765 && IsPcmflashCompatActive(session) && session.PCMflash.UseKwpOnCan &&
+        !session.DasProfile)
         return "KWP2000CAN";
     switch (protocolId) {
         case j2534::J1850VPW: return "J1850_VPW";
@@ -55,9 +55,9 @@ std::string DefaultLinkName(uint32_t protocolId) {
     }
 }
 
-std::string LinkNameFor(uint32_t protocolId, uint32_t baudRate) {
+std::string LinkNameFor(uint32_t protocolId, uint32_t baudRate, const SessionProfile& session) {
     std::string name;
-    std::string key = ProtocolKey(protocolId);
+    std::string key = ProtocolKey(protocolId, session);
     if (!key.empty()) {
         std::string ini = g_config.IniPath.empty() ? std::string("Orvex_J2534.ini") : g_config.IniPath;
         std::string candidates[3] = {key + "_" + std::to_string(baudRate), std::string(), key};

@@ -14,8 +14,9 @@
 namespace {
 // Caller holds g_deviceLock. Returns 0 or the refusal code.
 int32_t TakeInstanceLockIfWanted() {
-    bool wanted = (IsPcmflashCompatActive() && g_config.PCMflash.ExclusiveDevice) ||
-                  (g_config.XentryProfile && g_config.Xentry.ExclusiveDevice);
+    const SessionProfile& s = g_device.session;
+    bool wanted = (IsPcmflashCompatActive(s) && s.PCMflash.ExclusiveDevice) ||
+                  (s.XentryProfile && g_config.Xentry.ExclusiveDevice);
     if (!wanted || !g_config.General.EnableInstanceLock || g_device.instanceLockHeld) return j2534::STATUS_NOERROR;
     bool existed = false;
     void* mutex = platform::CreateNamedMutex("Global\\Orvex_J2534_SingleInstance", &existed);
@@ -35,11 +36,8 @@ int32_t TakeInstanceLockIfWanted() {
 // sessions; any other leftover backend state is released rather than forgotten.
 void SettleBackendFromEarlierSession() {
     bool kept = g_device.backendInitialized && g_device.moduleConnected && g_device.moduleHandle != 0;
-    if (kept && g_config.Bench.NoEcuMode && g_oemKind == OemKind::VwOdis) return;
-    if (g_device.moduleHandle != 0) {
-        std::string error;
-        Dpdu_CloseModule(g_device.moduleHandle, &error);
-    }
+    if (kept && g_device.session.NoEcuMode && g_device.session.Oem == OemKind::VwOdis) return;
+    if (g_device.moduleHandle != 0) Dpdu_CloseModule(g_device.moduleHandle);
     if (g_device.backendInitialized) Dpdu_Shutdown();
     g_device.moduleHandle = 0;
     g_device.backendInitialized = false;
@@ -64,11 +62,11 @@ int32_t PassThruOpenImpl(const void*, uint32_t* pDeviceID) {
     LoadDriverConfig();
     // The profile rules write the configuration record, which connect reads under the lock.
     std::lock_guard<std::mutex> lock(g_deviceLock);
-    DetectHostProfile();
-    const char* oem = OemKindName(g_oemKind);
+    DetectHostProfileLocked();
+    const char* oem = OemKindName(g_device.session.Oem);
     LogPrintf("[OEM] Detected: %s", (oem && *oem) ? oem : "Generic");
     WriteLogLine("PassThruOpen");
-    ApplyOpenProfileRules();
+    ApplyOpenProfileRulesLocked();
 
     if (g_config.ConfigFatal) {
         SetLastErrorText("Configuration error (see log file)");

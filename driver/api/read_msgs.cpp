@@ -12,13 +12,13 @@
 #include "driver/api/device.h"
 #include "driver/api/filters.h"
 #include "driver/api/last_error.h"
+#include "driver/api/sw_isotp_channel.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
 #include "driver/log/log.h"
 #include "driver/doip/doip_client.h"
 #include "driver/dpdu/dpdu_backend.h"
 #include "driver/iso15765/iso15765.h"
-#include "driver/iso15765/sw_isotp.h"
 #include "platform/platform.h"
 
 namespace {
@@ -33,6 +33,7 @@ struct Reader {
     uint32_t channelId;
     uint32_t timeout;
     ChannelState ch;
+    SessionProfile session;
     j2534::PASSTHRU_MSG out;  // the message being built; handed to the host when it is returned
 
     void Clear() { std::memset(&out, 0, kRecordHeaderSize); }
@@ -43,8 +44,8 @@ struct Reader {
         {
             std::lock_guard<std::mutex> lock(g_deviceLock);
             ChannelContext* live = FindChannel(channelId);
-            if (!live || now - live->benchSynthTick < kBenchMessageIntervalMs) return false;
-            live->benchSynthTick = now;
+            if (!live || now - live->rx.benchSynthTick < kBenchMessageIntervalMs) return false;
+            live->rx.benchSynthTick = now;
         }
         Clear();
         out.ProtocolID = ch.protocolId;
@@ -71,13 +72,13 @@ struct Reader {
         std::lock_guard<std::mutex> lock(g_deviceLock);
         ChannelContext* live = FindChannel(channelId);
         if (!live) return false;
-        if (learntRxId != 0) live->expectedRxId = learntRxId;
-        if (consecutive && live->lastFfRxId == rxId) live->lastFfRxId = 0;
-        if (firstFrame && live->autoFlowControl &&
-            !(live->lastFfRxId == rxId && now - live->lastAutoFcTick < kAutoFlowControlRepeatMs)) {
-            live->lastFfRxId = rxId;
-            live->lastAutoFcTick = now;
-            uint32_t tx = live->lastTxCanId;
+        if (learntRxId != 0) live->iso.expectedRxId = learntRxId;
+        if (consecutive && live->rx.lastFfRxId == rxId) live->rx.lastFfRxId = 0;
+        if (firstFrame && live->rx.autoFlowControl &&
+            !(live->rx.lastFfRxId == rxId && now - live->rx.lastAutoFcTick < kAutoFlowControlRepeatMs)) {
+            live->rx.lastFfRxId = rxId;
+            live->rx.lastAutoFcTick = now;
+            uint32_t tx = live->iso.lastTxCanId;
             if (tx == 0) tx = rxId - 8 <= 0x7F7 ? rxId - 8 : rxId;
             *fcTxId = tx;
             *sendFlowControl = true;
@@ -116,29 +117,25 @@ struct Reader {
     }
 
     int32_t ReadDpdu(uint32_t* count) {
-        if (ch.linkHandle == 0) return ReadWithoutLink(count);
+        if (!ch.link.OnVci()) return ReadWithoutLink(count);
         std::vector<uint8_t> payload;
-        std::string error;
-        if (!Dpdu_Receive(ch.linkHandle, &payload, timeout, &error)) {
+        const DpduResult received = Dpdu_Receive(ch.link.handle, &payload, timeout);
+        if (!received.ok()) {
             *count = 0;
-            if (!error.empty()) {
-                SetLastErrorText(error);
-                std::string upper = error;
-                for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-                if (upper.find("COMM") != std::string::npos || upper.find("NOT_AVAIL") != std::string::npos ||
-                    upper.find("NOT CONNECT") != std::string::npos) {
-                    HandleCommLost("PassThruReadMsgs");
-                    return j2534::ERR_FAILED;
-                }
+            if (!received.text.empty()) SetLastErrorText(received.text);
+            if (received.status == DpduStatus::CommLost) {
+                HandleCommLost("PassThruReadMsgs");
+                return j2534::ERR_FAILED;
             }
             if (BenchMessagesWanted() && TakeBenchMessage()) return Deliver(count);
             return NothingReceived(timeout);
         }
-        const uint32_t knownRxId = ch.expectedRxId;
+        const uint32_t knownRxId = ch.iso.expectedRxId;
         Clear();
         out.ProtocolID = ch.protocolId;
-        const bool kept = RestoreRxCanId(ch, payload, out.Data, &out.DataSize);
-        const uint32_t learnt = ch.expectedRxId != knownRxId ? ch.expectedRxId : 0;
+        const bool kept = RestoreRxCanId(Iso15765LinkOf(ch), ch.iso, Iso15765RulesFor(g_config, session),
+                                         payload.data(), payload.size(), out.Data, &out.DataSize);
+        const uint32_t learnt = ch.iso.expectedRxId != knownRxId ? ch.iso.expectedRxId : 0;
         if (!kept) {  // dropped for its response id: nothing was learnt from it
             *count = 0;
             return NothingReceived(timeout);
@@ -147,7 +144,7 @@ struct Reader {
     }
 
     bool BenchMessagesWanted() const {
-        return g_config.Bench.BenchEnabled && !g_config.Bench.NoEcuMode &&
+        return g_config.Bench.BenchEnabled && !session.NoEcuMode &&
                (ch.protocolId == j2534::CAN || ch.protocolId == j2534::ISO15765);
     }
 
@@ -169,10 +166,11 @@ struct Reader {
     int32_t ReadDoip(uint32_t* count) {
         std::vector<uint8_t> data;
         std::string error;
-        if (!DoipReceive(ch.doip.get(), timeout, &data, &error)) {
+        const DoipRx received = DoipReceive(ch.link.doip.get(), timeout, &data, &error);
+        if (received != DoipRx::Message) {
             *count = 0;
-            if (!error.empty()) SetLastErrorText(error);
-            if (timeout == 0 || error.find("timeout") != std::string::npos) return j2534::ERR_BUFFER_EMPTY;
+            SetLastErrorText(error);
+            if (timeout == 0 || received == DoipRx::TimedOut) return j2534::ERR_BUFFER_EMPTY;
             return j2534::ERR_TIMEOUT;
         }
         Clear();
@@ -186,14 +184,13 @@ struct Reader {
 };
 
 // NoEcu mode: nothing is expected back; drain what arrived and answer with no message.
-int32_t ReadNoEcu(uint32_t channelId, uint32_t timeout, uint32_t* pNumMsgs) {
+int32_t ReadNoEcu(uint32_t channelId, uint32_t timeout, OemKind oem, uint32_t* pNumMsgs) {
     const uint32_t wait = timeout == 0 ? 0 : std::min(timeout, g_config.Bench.NoEcuTimeoutMs);
     ChannelState ch;
     if (!CopyChannelState(channelId, &ch)) return j2534::ERR_INVALID_CHANNEL_ID;
-    if (ch.kind == 0 && ch.linkHandle != 0 && g_oemKind != OemKind::VwOdis) {
+    if (ch.link.OnVci() && oem != OemKind::VwOdis) {
         std::vector<uint8_t> ignored;
-        std::string error;
-        Dpdu_Receive(ch.linkHandle, &ignored, wait, &error);
+        Dpdu_Receive(ch.link.handle, &ignored, wait);
     } else {
         platform::SleepMs(wait);
     }
@@ -219,9 +216,10 @@ int32_t PassThruReadMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint
         std::unique_lock<std::mutex> lock(g_deviceLock);
         int32_t rc = CheckDeviceOpen(0, "PassThruReadMsgs");
         if (rc != j2534::STATUS_NOERROR) return rc;
-        if (g_config.Bench.NoEcuMode) {
+        if (g_device.session.NoEcuMode) {
+            const OemKind oem = g_device.session.Oem;
             lock.unlock();
-            return ReadNoEcu(ChannelID, Timeout, pNumMsgs);
+            return ReadNoEcu(ChannelID, Timeout, oem, pNumMsgs);
         }
         if (Dpdu_IsCommLost()) {
             SetLastErrorText("VCI communication lost");
@@ -232,18 +230,20 @@ int32_t PassThruReadMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint
         const ChannelContext* live = FindChannel(ChannelID);
         if (!live) return j2534::ERR_INVALID_CHANNEL_ID;
         r.ch = *live;
+        r.session = g_device.session;
     }
 
     uint32_t count = 0;
     int32_t rc;
-    if (r.ch.kind == 1 && !r.ch.doip) {
+    const ChannelTransport transport = r.ch.link.transport;
+    if (transport == ChannelTransport::NativeDoip && !r.ch.link.doip) {
         SetLastErrorText("NativeDoIP channel not initialized");
         return j2534::ERR_FAILED;
     }
-    if (r.ch.kind == 1)
+    if (transport == ChannelTransport::NativeDoip)
         rc = r.ReadDoip(&count);
-    else if (r.ch.protocolId == j2534::ISO15765 && r.ch.swIsoTp)
-        rc = SwIsoTpReceiveOnChannel(r.ch, &r.out, &count, Timeout);
+    else if (r.ch.protocolId == j2534::ISO15765 && transport == ChannelTransport::SoftwareIsoTp)
+        rc = SwIsoTpReceiveOnChannel(r.ch, DpduSendModeFor(r.session), &r.out, &count, Timeout);
     else
         rc = r.ReadDpdu(&count);
     if (rc == j2534::ERR_INVALID_CHANNEL_ID) return rc;

@@ -1,23 +1,22 @@
 // PassThruWriteMsgs: validation, NoEcu suppression, the profile quirks and the ISO 15765
-// translation, then each message to one transport (D-PDU link, software ISO-TP, DoIP client).
+// translation, then each message to one transport (a link of the VCI, software ISO-TP, the DoIP
+// client).
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include "common/big_endian.h"
 #include "common/protocols.h"
 #include "driver/api/api_impl.h"
 #include "driver/api/das_profile.h"
 #include "driver/api/device.h"
 #include "driver/api/last_error.h"
+#include "driver/api/sw_isotp_channel.h"
 #include "driver/config/driver_config.h"
-#include "driver/config/host_profile.h"
-#include "driver/log/log.h"
 #include "driver/doip/doip_client.h"
 #include "driver/dpdu/dpdu_backend.h"
 #include "driver/iso15765/iso15765.h"
-#include "driver/iso15765/sw_isotp.h"
+#include "driver/log/log.h"
 #include "platform/platform.h"
 
 namespace {
@@ -33,7 +32,7 @@ bool IsApplicationFlowControl(const TxMessage& msg) {
 
 void SwitchOffAutoFlowControl(uint32_t channelId) {
     std::lock_guard<std::mutex> lock(g_deviceLock);
-    if (ChannelContext* live = FindChannel(channelId)) live->autoFlowControl = false;
+    if (ChannelContext* live = FindChannel(channelId)) live->rx.autoFlowControl = false;
 }
 
 void WriteCount(uint32_t* pNumMsgs, uint32_t count) { platform::CopyGuarded(pNumMsgs, &count, sizeof count); }
@@ -41,22 +40,30 @@ void WriteCount(uint32_t* pNumMsgs, uint32_t count) { platform::CopyGuarded(pNum
 // Who asks for the write: the host, or the receive path with its automatic flow control.
 enum class Origin { Host, DriverFlowControl };
 
-// One record: 0 to go on (sent or skipped), else the code that ends the call.
+// The messages of one call, each to its transport on a copy of the channel's state.
 struct Writer {
     uint32_t channelId;
     uint32_t timeout;
     Origin origin;
     ChannelState ch;
-    bool moduleOpen;
+    SessionProfile session;
+    bool moduleOpen = false;
+    Iso15765Rules rules;
+    DpduSendMode mode;
     uint32_t sent = 0;
+    bool reportCount = false;  // a transport failure: the host still learns how many went out
 
-    int32_t Write(j2534::PASSTHRU_MSG* hostRecord, TxMessage& msg, TxPlan& plan) {
+    // The host's record into msg: STATUS_NOERROR with *skip for an empty one, else the code
+    // that ends the call.
+    int32_t TakeRecord(const j2534::PASSTHRU_MSG* hostRecord, TxMessage& msg, bool* skip) {
         j2534::PASSTHRU_MSG header;
+        *skip = false;
         if (!platform::CopyGuarded(&header, hostRecord, kRecordHeaderSize)) {
             SetLastErrorText("Invalid message: record not readable");
             return j2534::ERR_INVALID_MSG;
         }
-        if (header.DataSize == 0) return j2534::STATUS_NOERROR;
+        *skip = header.DataSize == 0;
+        if (*skip) return j2534::STATUS_NOERROR;
         if (header.DataSize > j2534::kMaxDataSize) {
             SetLastErrorText("Invalid message: DataSize exceeds buffer");
             return j2534::ERR_INVALID_MSG;
@@ -69,7 +76,8 @@ struct Writer {
             SetLastErrorText("Invalid message: DataSize below the CAN-ID header");
             return j2534::ERR_INVALID_MSG;
         }
-        if (!platform::CopyGuarded(ResetTxMessage(&msg, header.DataSize, header.TxFlags), hostRecord->Data, header.DataSize)) {
+        uint8_t* data = ResetTxMessage(&msg, header.DataSize, header.TxFlags);
+        if (!platform::CopyGuarded(data, hostRecord->Data, header.DataSize)) {
             SetLastErrorText("Invalid message: record not readable");
             return j2534::ERR_INVALID_MSG;
         }
@@ -77,37 +85,59 @@ struct Writer {
             LogPrintf("PassThruWriteMsgs: proto=0x%lX txFlags=0x%lX dataSize=%lu data=%s",
                       static_cast<unsigned long>(header.ProtocolID), static_cast<unsigned long>(header.TxFlags),
                       static_cast<unsigned long>(header.DataSize), FormatHexBytes(msg.data(), msg.length).c_str());
+        return j2534::STATUS_NOERROR;
+    }
 
-        if (ch.kind == 1) return WriteDoip(msg);
-
-        if (j2534::IsIso15765Protocol(ch.protocolId) && msg.canIdInData && !g_canIdInDataLogged.exchange(true))
-            WriteLogLine("[Compat] CAN_ID_IN_DATA detected on ISO15765 channel (no profile switch)");
-        if (g_config.DasProfile && !g_config.PcmflashProfile) InjectDasWakeup(ch, moduleOpen);
-        if (origin == Origin::Host && j2534::IsIso15765Protocol(ch.protocolId) && IsApplicationFlowControl(msg))
-            SwitchOffAutoFlowControl(channelId);
-
-        int32_t rc = PrepareIso15765Tx(ch, msg, &plan);
-        if (msg.headerRewritten) platform::CopyGuarded(hostRecord->Data, msg.data(), 4);
-        if (rc != j2534::STATUS_NOERROR) return rc;
-
-        if (plan.softwareIsoTp) {
-            std::string failure;
-            rc = SwIsoTpSendOnChannel(ch, msg.data(), msg.length, msg.canIdInData, timeout != 0 ? timeout : 1000,
-                                      &failure);
-            if (rc != j2534::STATUS_NOERROR) {
-                if (!failure.empty()) SetLastErrorText(failure);
-                return rc;
-            }
-            ++sent;
-            return j2534::STATUS_NOERROR;
+    // The translation, with the ids handed to the VCI when it asks for that; a rewritten
+    // functional header goes back into the host's record.
+    int32_t Translate(j2534::PASSTHRU_MSG* hostRecord, TxMessage& msg, TxPlan& plan) {
+        const Iso15765Link link = Iso15765LinkOf(ch);
+        int32_t rc = PrepareIso15765Tx(link, ch.iso, rules, msg, &plan);
+        if (rc == j2534::STATUS_NOERROR && plan.setIds) {
+            const bool accepted = Dpdu_SetIso15765Ids(ch.link.handle, plan.idsTx, plan.idsRx);
+            rc = CompleteIso15765Tx(accepted, ch.iso, rules, msg, &plan);
         }
+        if (msg.headerRewritten) platform::CopyGuarded(hostRecord->Data, msg.data(), 4);
+        return rc;
+    }
 
+    int32_t Write(j2534::PASSTHRU_MSG* hostRecord, TxMessage& msg, TxPlan& plan) {
+        bool skip = false;
+        int32_t rc = TakeRecord(hostRecord, msg, &skip);
+        if (rc != j2534::STATUS_NOERROR || skip) return rc;
+        if (ch.link.transport == ChannelTransport::NativeDoip) return WriteDoip(msg);
+
+        const bool iso = j2534::IsIso15765Protocol(ch.protocolId);
+        if (iso && msg.canIdInData && !g_canIdInDataLogged.exchange(true))
+            WriteLogLine("[Compat] CAN_ID_IN_DATA detected on ISO15765 channel (no profile switch)");
+        if (session.DasProfile && !session.PcmflashProfile) InjectDasWakeup(ch, session, moduleOpen);
+        if (origin == Origin::Host && iso && IsApplicationFlowControl(msg)) SwitchOffAutoFlowControl(channelId);
+
+        rc = Translate(hostRecord, msg, plan);
+        if (rc != j2534::STATUS_NOERROR) return rc;
+        return plan.softwareIsoTp ? WriteSoftwareIsoTp(msg) : WriteToLink(plan);
+    }
+
+    int32_t WriteSoftwareIsoTp(const TxMessage& msg) {
+        std::string failure;
+        const int32_t rc =
+            SwIsoTpSendOnChannel(ch, mode, IsPcmflashCompatActive(session), msg.data(), msg.length,
+                                 msg.canIdInData, timeout != 0 ? timeout : 1000, &failure);
+        if (rc != j2534::STATUS_NOERROR) {
+            if (!failure.empty()) SetLastErrorText(failure);
+            return rc;
+        }
+        ++sent;
+        return j2534::STATUS_NOERROR;
+    }
+
+    int32_t WriteToLink(const TxPlan& plan) {
         if (LogActive())
             LogPrintf("Dpdu_Send: bytes=%lu data=%s", static_cast<unsigned long>(plan.length),
                       FormatHexBytes(plan.bytes, plan.length).c_str());
-        std::string error;
-        if (!Dpdu_Send(ch.linkHandle, plan.bytes, plan.length, timeout, &error)) {
-            if (!error.empty()) SetLastErrorText(error);
+        const DpduResult result = Dpdu_Send(ch.link.handle, plan.bytes, plan.length, timeout, mode);
+        if (!result.ok()) {
+            if (!result.text.empty()) SetLastErrorText(result.text);
             return FailWithCount();
         }
         ++sent;
@@ -116,27 +146,53 @@ struct Writer {
 
     // The data go to the gateway as they stand; the copy's reference keeps the client alive.
     int32_t WriteDoip(const TxMessage& msg) {
-        if (!ch.doip) {
+        if (!ch.link.doip) {
             SetLastErrorText("NativeDoIP channel not initialized");
             return FailWithCount();
         }
         std::string error;
-        if (!DoipSendDiagnostic(ch.doip.get(), msg.data(), msg.length, &error)) {
+        if (!DoipSendDiagnostic(ch.link.doip.get(), msg.data(), msg.length, &error)) {
             if (!error.empty()) SetLastErrorText(error);
             return FailWithCount();
         }
-        ++ch.doipTxCount;
+        ++ch.tx.doipTxCount;
         ++sent;
         return j2534::STATUS_NOERROR;
     }
 
-    // A transport failure: the host still learns how many messages went out before it.
     int32_t FailWithCount() {
         reportCount = true;
         return j2534::ERR_FAILED;
     }
-    bool reportCount = false;
 };
+
+// Under the lock: the device open, the VCI not lost, the channel and the session copied.
+int32_t TakeSnapshot(Writer& w) {
+    std::unique_lock<std::mutex> lock(g_deviceLock);
+    int32_t rc = CheckDeviceOpen(0, "PassThruWriteMsgs");
+    if (rc != j2534::STATUS_NOERROR) return rc;
+    if (Dpdu_IsCommLost()) {
+        SetLastErrorText("VCI communication lost");
+        lock.unlock();
+        HandleCommLost("PassThruWriteMsgs");
+        return j2534::ERR_FAILED;
+    }
+    w.moduleOpen = g_device.moduleConnected;
+    const ChannelContext* live = FindChannel(w.channelId);
+    if (!live) return j2534::ERR_INVALID_CHANNEL_ID;
+    w.ch = *live;
+    w.session = g_device.session;
+    return j2534::STATUS_NOERROR;
+}
+
+// NoEcu mode sends nothing on a channel without a link, nor for VW/ODIS hosts.
+bool SuppressedByNoEcu(const Writer& w, uint32_t count) {
+    if (!w.session.NoEcuMode || w.ch.link.transport == ChannelTransport::NativeDoip) return false;
+    const char* why = !w.ch.link.OnVci() ? "no link" : w.session.Oem == OemKind::VwOdis ? "VW/ODIS" : nullptr;
+    if (!why) return false;
+    LogPrintf("NoEcuMode: DPDU TX suppressed (%s) count=%lu", why, static_cast<unsigned long>(count));
+    return true;
+}
 
 int32_t WriteMessages(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t Timeout,
                       Origin origin) {
@@ -147,42 +203,26 @@ int32_t WriteMessages(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* p
         SetLastErrorText("PassThruWriteMsgs: pMsg pointer too small (ABI mismatch)");
         return j2534::ERR_NULL_PARAMETER;
     }
-    Writer w{ChannelID, Timeout, origin, {}, false};
-    {
-        std::unique_lock<std::mutex> lock(g_deviceLock);
-        int32_t rc = CheckDeviceOpen(0, "PassThruWriteMsgs");
-        if (rc != j2534::STATUS_NOERROR) return rc;
-        if (Dpdu_IsCommLost()) {
-            SetLastErrorText("VCI communication lost");
-            lock.unlock();
-            HandleCommLost("PassThruWriteMsgs");
-            return j2534::ERR_FAILED;
-        }
-        w.moduleOpen = g_device.moduleConnected;
-        const ChannelContext* live = FindChannel(ChannelID);
-        if (!live) return j2534::ERR_INVALID_CHANNEL_ID;
-        w.ch = *live;
-    }
+    Writer w{ChannelID, Timeout, origin, {}, {}};
+    int32_t rc = TakeSnapshot(w);
+    if (rc != j2534::STATUS_NOERROR) return rc;
     uint32_t count = 0;
     if (!platform::CopyGuarded(&count, pNumMsgs, sizeof count)) {
         SetLastErrorText("Invalid message count pointer");
         return j2534::ERR_INVALID_MSG;
     }
-    if (g_config.Bench.NoEcuMode && w.ch.kind == 0) {
-        const char* why = w.ch.linkHandle == 0 ? "no link" : g_oemKind == OemKind::VwOdis ? "VW/ODIS" : nullptr;
-        if (why) {
-            WriteCount(pNumMsgs, count);
-            LogPrintf("NoEcuMode: DPDU TX suppressed (%s) count=%lu", why, static_cast<unsigned long>(count));
-            return j2534::STATUS_NOERROR;
-        }
+    if (SuppressedByNoEcu(w, count)) {
+        WriteCount(pNumMsgs, count);
+        return j2534::STATUS_NOERROR;
     }
     LogPrintf("WriteMsgs COUNT: %lu", static_cast<unsigned long>(count));
     if (count == 0) return j2534::ERR_NULL_PARAMETER;
 
+    w.rules = Iso15765RulesFor(g_config, w.session);
+    w.mode = DpduSendModeFor(w.session);
     TxMessage msg;
     TxPlan plan;
     const ChannelState before = w.ch;
-    int32_t rc = j2534::STATUS_NOERROR;
     for (uint32_t i = 0; i < count && rc == j2534::STATUS_NOERROR; ++i) rc = w.Write(pMsg + i, msg, plan);
     WriteBackChannelState(before, w.ch);
     if (rc == j2534::STATUS_NOERROR) {

@@ -32,8 +32,8 @@ void ApplyBenchSettings(DriverConfig& cfg, std::vector<std::string>& lines) {
     }
 }
 
-bool VbattFromSettings() {
-    return g_config.Bench.NoEcuMode || g_config.Bench.BenchEnabled || g_config.BatteryConfig.AlwaysOverride;
+bool VbattFromSettings(bool noEcuMode) {
+    return noEcuMode || g_config.Bench.BenchEnabled || g_config.BatteryConfig.AlwaysOverride;
 }
 
 bool VbattPlausible(uint32_t milliVolts) {

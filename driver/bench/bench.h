@@ -34,9 +34,9 @@ uint32_t IgnitionConfigValue();
 uint32_t IgnitionState();
 
 // ---- Battery -----------------------------------------------------------------------------
-// READ_VBATT answers from FallbackVbatt without asking the VCI (NoEcu mode, bench mode or
-// [BatteryConfig] AlwaysOverride).
-bool VbattFromSettings();
+// READ_VBATT answers from FallbackVbatt without asking the VCI (NoEcu mode of the session, bench
+// mode or [BatteryConfig] AlwaysOverride).
+bool VbattFromSettings(bool noEcuMode);
 // Whether a reading lies within [MinValid, MaxValid].
 bool VbattPlausible(uint32_t milliVolts);
 // The value reported when the VCI gives none or an implausible one: lastVbatt when plausible,

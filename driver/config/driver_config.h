@@ -1,9 +1,9 @@
-// The process-wide configuration record, read once from the INI file next to the library.
-// Fields are named after their primary INI key, grouped by section; defaults are those that
-// apply when the INI says nothing.
+// The process-wide configuration record, read once from the INI file next to the library and
+// never written after that. Fields are named after their primary INI key, grouped by section;
+// defaults are those that apply when the INI says nothing. What the host profile rules decide
+// later for a session starts from here and lives in SessionProfile.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -11,24 +11,20 @@
 
 #include "driver/config/backend_type.h"
 
-// A setting that a later writer changes while other threads read it without a lock. Copies (the
-// loader fills a record and then publishes it) take its value.
-class SharedFlag {
-public:
-    SharedFlag(bool value = false) : value_(value) {}
-    SharedFlag(const SharedFlag& other) : value_(other.value_.load()) {}
-    SharedFlag& operator=(const SharedFlag& other) {
-        value_ = other.value_.load();
-        return *this;
-    }
-    SharedFlag& operator=(bool value) {
-        value_ = value;
-        return *this;
-    }
-    operator bool() const { return value_.load(); }
-
-private:
-    std::atomic<bool> value_;
+// The [PCMflash] switches; the PCMflash profile sets some of them for a session.
+struct PcmflashSwitches {
+    bool PCMflashEnabled = false;
+    bool ForceRawCan = false;
+    bool ForceIsoTp = false;
+    bool ExclusiveDevice = false;
+    bool UseKwpOnCan = false;
+    bool FallbackToIso15765 = true;
+    bool AllowKLine = false;
+    bool UseSendRecvIso15765 = false;
+    bool UseSendRecvIso15765FD = false;
+    bool TryIso15765ComParams = true;
+    bool InstallIso15765ResponseFilters = false;
+    bool ForceUnloadOnClose = false;
 };
 
 struct DriverConfig {
@@ -67,19 +63,7 @@ struct DriverConfig {
         uint32_t InjectDelayMs = 25;
     } DAS;
 
-    struct PCMflash {
-        bool PCMflashEnabled = false;
-        bool ForceRawCan = false;
-        bool ForceIsoTp = false;
-        bool ExclusiveDevice = false;
-        bool UseKwpOnCan = false;
-        bool FallbackToIso15765 = true;
-        bool AllowKLine = false;
-        bool UseSendRecvIso15765 = false;
-        bool UseSendRecvIso15765FD = false;
-        bool TryIso15765ComParams = true;
-        bool InstallIso15765ResponseFilters = false;
-        bool ForceUnloadOnClose = false;
+    struct PCMflash : PcmflashSwitches {
         std::string PcmflashPath;
     } PCMflash;
 
@@ -111,7 +95,7 @@ struct DriverConfig {
 
     struct Bench {
         bool BenchEnabled = false;
-        SharedFlag NoEcuMode = false;  // cleared by PassThruOpen for PCMflash hosts
+        bool NoEcuMode = false;
         uint32_t NoEcuTimeoutMs = 200;
     } Bench;
 
@@ -239,7 +223,6 @@ struct DriverConfig {
     bool OdisProfile = false;
     bool PiwisProfile = false;
     bool PcmflashProfile = false;
-    bool PcmflashHostDetected = false;
 
     bool UdsApduOnly = true;
     bool UdsApduOnlyExplicit = false;

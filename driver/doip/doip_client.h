@@ -80,8 +80,10 @@ bool DoipDiscover(const DoipConfig& config, std::string* address, std::string* e
 // connection: part of a message may have gone out.
 bool DoipSendDiagnostic(DoipClient* client, const uint8_t* data, uint32_t length, std::string* error);
 // Takes the oldest received user data, waiting up to timeoutMs. After the connection has
-// ended the queue is still drained, then "connection closed" is reported.
-bool DoipReceive(DoipClient* client, uint32_t timeoutMs, std::vector<uint8_t>* data, std::string* error);
+// ended the queue is still drained, then Closed ("connection closed") is reported. Every
+// outcome but Message sets *error.
+enum class DoipRx { Message, TimedOut, Closed, NotConnected };
+DoipRx DoipReceive(DoipClient* client, uint32_t timeoutMs, std::vector<uint8_t>* data, std::string* error);
 
 // Ends the connection now: waiting readers wake, later sends fail, the receive thread stops.
 // The client stays valid (for threads still holding it) until DoipClose.

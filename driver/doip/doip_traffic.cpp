@@ -126,8 +126,11 @@ bool DoipSendDiagnostic(DoipClient* c, const uint8_t* data, uint32_t length, std
     return true;
 }
 
-bool DoipReceive(DoipClient* c, uint32_t timeoutMs, std::vector<uint8_t>* data, std::string* error) {
-    if (!c) return Fail(c, "channel not initialized", error);
+DoipRx DoipReceive(DoipClient* c, uint32_t timeoutMs, std::vector<uint8_t>* data, std::string* error) {
+    if (!c) {
+        Fail(c, "channel not initialized", error);
+        return DoipRx::NotConnected;
+    }
     std::unique_lock<std::mutex> lock(c->queueLock);
     c->queueSignal.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                             [c] { return !c->receiveQueue.empty() || !c->running.load(); });
@@ -137,7 +140,9 @@ bool DoipReceive(DoipClient* c, uint32_t timeoutMs, std::vector<uint8_t>* data, 
         c->receiveQueue.pop_front();
         lock.unlock();
         if (error) error->clear();
-        return true;
+        return DoipRx::Message;
     }
-    return Fail(c, c->running.load() ? "timeout" : "connection closed", error);
+    const bool running = c->running.load();
+    Fail(c, running ? "timeout" : "connection closed", error);
+    return running ? DoipRx::TimedOut : DoipRx::Closed;
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "driver/config/backend_type.h"
+#include "driver/dpdu/dpdu_backend.h"
 
 struct DpduLink {
     uint32_t hMod = 0;
@@ -29,6 +30,7 @@ struct DpduBackend {
     std::atomic<bool> initialised{false};
     std::atomic<int32_t> useCount{0};
     std::atomic<bool> commLost{false};
+    std::atomic<bool> keepToolkitLoaded{false};
     std::atomic<uint32_t> nextModuleId{0};
     std::mutex tableLock;
     std::map<uint32_t, uint32_t> moduleTable;  // module id -> hMod

@@ -172,14 +172,11 @@ void StopDiscovery(uint32_t hMod) {
     }
 }
 
-bool Dpdu_RunDoipPreSteps(uint32_t moduleId, std::string* error) {
-    auto fail = [&](const char* text) {
-        if (error) *error = text;
-        return false;
-    };
-    if (moduleId == 0) return fail("Dpdu_RunDoipPreSteps: invalid module handle");
+DpduResult Dpdu_RunDoipPreSteps(uint32_t moduleId) {
+    if (moduleId == 0) return DpduFailure(DpduStatus::Failed, "Dpdu_RunDoipPreSteps: invalid module handle");
     uint32_t callerHMod = 0;
-    if (!LookupModule(moduleId, &callerHMod)) return fail("Dpdu_RunDoipPreSteps: unknown module handle");
+    if (!LookupModule(moduleId, &callerHMod))
+        return DpduFailure(DpduStatus::Failed, "Dpdu_RunDoipPreSteps: unknown module handle");
     const auto& d = g_config.DoIP;
     uint32_t hMod = callerHMod;
     bool onEntity = false;
@@ -197,13 +194,12 @@ bool Dpdu_RunDoipPreSteps(uint32_t moduleId, std::string* error) {
     }
     if (!switched && !(!d.SwitchFirst && d.AllowEthSwitchFailure)) {
         WriteLogLine("Dpdu_RunDoipPreSteps: DoIP pre-steps failed (ETH switch)");
-        return fail("DoIP pre-steps failed (ETH switch)");
+        return DpduFailure(DpduStatus::Failed, "DoIP pre-steps failed (ETH switch)");
     }
     if (switched && d.SwitchSettleMs != 0) DpduSleepMs(d.SwitchSettleMs);
     if (!VehicleIdRequest(hMod))
         LogPrintf("Dpdu_RunDoipPreSteps: VEHICLE_ID_REQUEST failed on hMod=%u (continuing)", hMod);
     if (onEntity && callerHMod != hMod && !VehicleIdRequest(callerHMod))
         LogPrintf("Dpdu_RunDoipPreSteps: VEHICLE_ID_REQUEST failed on hMod=%u (continuing)", callerHMod);
-    if (error) error->clear();
-    return true;
+    return {};
 }

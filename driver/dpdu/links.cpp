@@ -233,21 +233,15 @@ bool ApplyRawMode(uint32_t hMod, uint32_t hCLL) {
 
 }  // namespace
 
-bool Dpdu_OpenLink(uint32_t moduleId, const std::string& logicalLinkName, uint32_t protocolId, uint32_t* linkId,
-                   std::string* error) {
+DpduResult Dpdu_OpenLink(uint32_t moduleId, const std::string& logicalLinkName, uint32_t protocolId,
+                         uint32_t* linkId) {
     std::string err;
     uint32_t hMod = 0;
-    if (!LookupModule(moduleId, &hMod)) {
-        if (error) *error = "Dpdu_OpenLink: invalid module handle";
-        return false;
-    }
+    if (!LookupModule(moduleId, &hMod)) return DpduFailure(DpduStatus::Failed, "Dpdu_OpenLink: invalid module handle");
     LogPrintf("Dpdu_OpenLink: module=%u (hMod=%u), logicalLinkName='%s'", moduleId, hMod, logicalLinkName.c_str());
     LinkKind kind = ClassifyLinkName(logicalLinkName);
     uint32_t mappedId = 0;
-    if (!MapResourceId(kind, logicalLinkName, &mappedId, &err)) {
-        if (error) *error = err;
-        return false;
-    }
+    if (!MapResourceId(kind, logicalLinkName, &mappedId, &err)) return DpduFailure(DpduStatus::Failed, err);
     LogPrintf("Dpdu_OpenLink: using resourceId=%u", mappedId);
     DpduLink link;
     link.iso15765 = kind.iso15765;
@@ -257,10 +251,8 @@ bool Dpdu_OpenLink(uint32_t moduleId, const std::string& logicalLinkName, uint32
     uint32_t code = PDU_STATUS_NOERROR;
     if (kind.doip) {
         // The link may live on the DoIP entity module rather than on the one asked for.
-        if (!CreateDoipLink(&hMod, mappedId, link.flagData, &link.hCLL, &usedId, &err)) {
-            if (error) *error = err;
-            return false;
-        }
+        if (!CreateDoipLink(&hMod, mappedId, link.flagData, &link.hCLL, &usedId, &err))
+            return DpduFailure(DpduStatus::Failed, err);
     } else {
         Template tmpl;
         BuildTemplate(kind, &tmpl);
@@ -270,8 +262,7 @@ bool Dpdu_OpenLink(uint32_t moduleId, const std::string& logicalLinkName, uint32
         if (code != PDU_STATUS_NOERROR) {
             err = "PDUCreateComLogicalLink failed with error " + PduCodeText(code);
             WriteLogLine(err);
-            if (error) *error = err;
-            return false;
+            return DpduFailure(DpduStatus::Failed, err, code);
         }
         link.hCLL = ctx.hCLL;
     }
@@ -279,16 +270,14 @@ bool Dpdu_OpenLink(uint32_t moduleId, const std::string& logicalLinkName, uint32
     link.resourceId = usedId;
     if (kind.canFd && !kind.doip && !ApplyCanFdComParams(hMod, link.hCLL, usedId, &err)) {
         CallPDUDestroyComLogicalLink(hMod, link.hCLL);
-        if (error) *error = err;
-        return false;
+        return DpduFailure(DpduStatus::NotSupported, err);
     }
     code = CallPDUConnect(hMod, link.hCLL);
     if (code != PDU_STATUS_NOERROR) {
         err = "PDUConnect (link) failed with error " + PduCodeText(code);
         WriteLogLine(err);
         CallPDUDestroyComLogicalLink(hMod, link.hCLL);
-        if (error) *error = err;
-        return false;
+        return DpduFailure(DpduStatus::Failed, err, code);
     }
     if (kind.can && !kind.doip) link.rawMode = ApplyRawMode(hMod, link.hCLL);
     uint32_t id;
@@ -304,8 +293,7 @@ bool Dpdu_OpenLink(uint32_t moduleId, const std::string& logicalLinkName, uint32
     if (g_config.Logging.ExposeResourceId)
         LogPrintf("OpenLink: logicalLink='%s' resourceId=0x%X", logicalLinkName.c_str(), usedId);
     if (linkId) *linkId = id;
-    if (error) error->clear();
-    return true;
+    return {};
 }
 
 void ForgetVendorKnowledge() {
@@ -316,22 +304,18 @@ void ForgetVendorKnowledge() {
     ForgetDoipKnowledge();
 }
 
-bool Dpdu_CloseLink(uint32_t linkId, std::string* error) {
+DpduResult Dpdu_CloseLink(uint32_t linkId) {
     DpduLink link;
     {
         std::lock_guard<std::mutex> lock(g_dpdu.tableLock);
         auto it = g_dpdu.links.find(linkId);
-        if (it == g_dpdu.links.end()) {
-            if (error) *error = "Dpdu_CloseLink: invalid link handle";
-            return false;
-        }
+        if (it == g_dpdu.links.end()) return DpduFailure(DpduStatus::Failed, "Dpdu_CloseLink: invalid link handle");
         link = it->second;
         g_dpdu.links.erase(it);
     }
     LogPrintf("Dpdu_CloseLink: link=%u (hMod=%u, hCLL=%u)", linkId, link.hMod, link.hCLL);
     DestroyVendorLink(link.hMod, link.hCLL);
-    if (error) error->clear();
-    return true;
+    return {};
 }
 
 bool Dpdu_GetLinkRawMode(uint32_t linkId, bool* rawMode) {

@@ -7,7 +7,7 @@
 
 #include "common/protocols.h"
 #include "driver/config/driver_config.h"
-#include "driver/config/host_profile.h"
+#include "driver/config/session_profile.h"
 #include "driver/log/log.h"
 #include "driver/dpdu/api_table.h"
 #include "driver/dpdu/backend_state.h"
@@ -38,14 +38,9 @@ uint32_t BigEndian32(const uint8_t* p) {
 // Length of an ISO-TP single frame announced by this PCI byte, 0 when it is none.
 uint32_t SingleFrameLength(uint8_t pci) { return (pci >> 4) == 0 ? (pci & 0x0Fu) : 0; }
 
-bool ProfileWantsSendRecv() {
-    return g_config.DasProfile || g_config.XentryProfile ||
-           (g_config.OdisProfile && g_config.Odis.UseSendRecvIso15765) ||
-           (IsPcmflashCompatActive() && g_config.PCMflash.UseSendRecvIso15765);
-}
-
 // The bytes as the backend wants them on this link.
-std::vector<uint8_t> AdjustForBackend(const DpduLink& link, const uint8_t* data, uint32_t length) {
+std::vector<uint8_t> AdjustForBackend(const DpduLink& link, const DpduSendMode& mode, const uint8_t* data,
+                                      uint32_t length) {
     std::vector<uint8_t> out(data, data + length);
     const BackendType type = CurrentBackendType();
     if (!link.rawMode && out.size() >= 5) {
@@ -53,7 +48,7 @@ std::vector<uint8_t> AdjustForBackend(const DpduLink& link, const uint8_t* data,
         if (link.payloadOnly) {
             out.erase(out.begin(), out.begin() + 4);
             LogPrintf("Dpdu_Send: rawMode=0 -> payload-only (id=0x%X)", canId);
-            if (link.iso15765 && g_config.UdsApduOnly && out.size() >= 2) {
+            if (link.iso15765 && mode.udsApduOnly && out.size() >= 2) {
                 const uint32_t len = SingleFrameLength(out[0]);
                 if (len != 0 && len + 1 <= out.size()) {
                     out = std::vector<uint8_t>(out.begin() + 1, out.begin() + 1 + len);
@@ -72,8 +67,8 @@ std::vector<uint8_t> AdjustForBackend(const DpduLink& link, const uint8_t* data,
         }
     }
     const bool apduOnlyBackend =
-        type == BackendType::TRX4820 || (type == BackendType::Orvex && g_config.XentryProfile);
-    if (!link.rawMode && !link.payloadOnly && link.iso15765 && g_config.UdsApduOnly && apduOnlyBackend &&
+        type == BackendType::TRX4820 || (type == BackendType::Orvex && mode.xentryProfile);
+    if (!link.rawMode && !link.payloadOnly && link.iso15765 && mode.udsApduOnly && apduOnlyBackend &&
         out.size() >= 6) {
         const uint32_t len = SingleFrameLength(out[4]);
         if (len != 0 && len + 5 <= out.size()) {
@@ -100,27 +95,29 @@ void CountNoResponse(const DpduLink& link) {
 
 }  // namespace
 
-bool Dpdu_Send(uint32_t linkId, const uint8_t* data, uint32_t length, uint32_t timeoutMs, std::string* error) {
-    if (g_dpdu.commLost.load()) {
-        if (error) *error = "Dpdu_Send: comm lost";
-        return false;
-    }
+DpduSendMode DpduSendModeFor(const SessionProfile& s) {
+    DpduSendMode mode;
+    mode.sendRecv = s.WriteUsesSendRecv;
+    mode.iso15765SendRecv = s.DasProfile || s.XentryProfile || (s.OdisProfile && g_config.Odis.UseSendRecvIso15765) ||
+                            (IsPcmflashCompatActive(s) && s.PCMflash.UseSendRecvIso15765);
+    mode.udsApduOnly = s.UdsApduOnly;
+    mode.xentryProfile = s.XentryProfile;
+    return mode;
+}
+
+DpduResult Dpdu_Send(uint32_t linkId, const uint8_t* data, uint32_t length, uint32_t timeoutMs,
+                     const DpduSendMode& mode) {
+    if (g_dpdu.commLost.load()) return DpduFailure(DpduStatus::CommLost, "Dpdu_Send: comm lost");
     DpduLink link;
-    if (!LookupLink(linkId, &link)) {
-        if (error) *error = "Dpdu_Send: invalid link handle";
-        return false;
-    }
-    if (!data || length == 0) {
-        if (error) *error = "Dpdu_Send: no data";
-        return false;
-    }
+    if (!LookupLink(linkId, &link)) return DpduFailure(DpduStatus::Failed, "Dpdu_Send: invalid link handle");
+    if (!data || length == 0) return DpduFailure(DpduStatus::Failed, "Dpdu_Send: no data");
     // Raw-mode links take the bytes as they are; only the others may need them adjusted.
     std::vector<uint8_t> adjusted;
-    if (!link.rawMode) adjusted = AdjustForBackend(link, data, length);
+    if (!link.rawMode) adjusted = AdjustForBackend(link, mode, data, length);
     const uint8_t* bytes = link.rawMode ? data : adjusted.data();
     const uint32_t size = link.rawMode ? length : static_cast<uint32_t>(adjusted.size());
-    const bool sendRecvWanted = g_config.J2534.WriteUsesSendRecv;
-    const bool useSendRecv = sendRecvWanted && (!link.iso15765 || ProfileWantsSendRecv());
+    const bool sendRecvWanted = mode.sendRecv;
+    const bool useSendRecv = sendRecvWanted && (!link.iso15765 || mode.iso15765SendRecv);
     if (link.iso15765 && sendRecvWanted)
         WriteLogLine(useSendRecv ? "Dpdu_Send: ISO15765 -> using SENDRECV (profile)"
                                  : "Dpdu_Send: ISO15765 -> forcing send-only (no SENDRECV wait)");
@@ -140,12 +137,10 @@ bool Dpdu_Send(uint32_t linkId, const uint8_t* data, uint32_t length, uint32_t t
         const std::string text = "PDUStartComPrimitive(SENDRECV-sendonly) failed with error " + PduCodeText(code) +
                                  " | tx[0.." + std::to_string(shown) + "]=" + FormatHexBytes(bytes, shown);
         WriteLogLine(text);
-        if (error) *error = text;
-        if (MeansCommLost(code)) {
-            MarkCommLost("StartComPrimitive", code);
-            Dpdu_Shutdown();
-        }
-        return false;
+        if (!MeansCommLost(code)) return DpduFailure(DpduStatus::Failed, text, code);
+        MarkCommLost("StartComPrimitive", code);
+        Dpdu_Shutdown();
+        return DpduFailure(DpduStatus::CommLost, text, code);
     }
     {
         std::lock_guard<std::mutex> lock(g_dpdu.tableLock);
@@ -156,17 +151,13 @@ bool Dpdu_Send(uint32_t linkId, const uint8_t* data, uint32_t length, uint32_t t
         }
     }
     LogPrintf("Dpdu_Send: link=%u bytes=%u hCoP=%u", linkId, size, hCoP);
-    if (error) error->clear();
-    return true;
+    return {};
 }
 
-bool Dpdu_Receive(uint32_t linkId, std::vector<uint8_t>* out, uint32_t timeoutMs, std::string* error) {
+DpduResult Dpdu_Receive(uint32_t linkId, std::vector<uint8_t>* out, uint32_t timeoutMs) {
     if (out) out->clear();
     DpduLink link;
-    if (!LookupLink(linkId, &link)) {
-        if (error) *error = "Dpdu_Receive: invalid link handle";
-        return false;
-    }
+    if (!LookupLink(linkId, &link)) return DpduFailure(DpduStatus::Failed, "Dpdu_Receive: invalid link handle");
     const bool trx = CurrentBackendType() == BackendType::TRX4820;
     bool sawNoResponse = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs ? timeoutMs : 1);
@@ -176,9 +167,8 @@ bool Dpdu_Receive(uint32_t linkId, std::vector<uint8_t>* out, uint32_t timeoutMs
         if (MeansCommLost(code)) {
             ReleaseItem(item);
             MarkCommLost("GetEventItem", code);
-            if (error) *error = "Dpdu_Receive: comm lost";
             Dpdu_Shutdown();
-            return false;
+            return DpduFailure(DpduStatus::CommLost, "Dpdu_Receive: comm lost", code);
         }
         if (code != PDU_STATUS_NOERROR || !item) {
             ReleaseItem(item);
@@ -195,8 +185,7 @@ bool Dpdu_Receive(uint32_t linkId, std::vector<uint8_t>* out, uint32_t timeoutMs
             if (result && result->NumDataBytes > 0 && result->pDataBytes) {
                 if (out) out->assign(result->pDataBytes, result->pDataBytes + result->NumDataBytes);
                 ReleaseItem(item);
-                if (error) error->clear();
-                return true;
+                return {};
             }
         } else if (item->ItemType == PDU_IT_ERROR && item->pData) {
             const PDU_ERROR_DATA* e = static_cast<const PDU_ERROR_DATA*>(item->pData);
@@ -211,39 +200,28 @@ bool Dpdu_Receive(uint32_t linkId, std::vector<uint8_t>* out, uint32_t timeoutMs
         }
         ReleaseItem(item);
     }
-    if (error) *error = sawNoResponse ? "Dpdu_Receive: no response (0x105/0x208)" : "";
-    return false;
+    return DpduFailure(DpduStatus::Timeout, sawNoResponse ? "Dpdu_Receive: no response (0x105/0x208)" : "");
 }
 
-bool Dpdu_ReadVBatt(uint32_t moduleId, uint32_t* milliVolts, std::string* error) {
+DpduResult Dpdu_ReadVBatt(uint32_t moduleId, uint32_t* milliVolts) {
     if (milliVolts) *milliVolts = 0;
     uint32_t hMod = 0;
-    if (!LookupModule(moduleId, &hMod)) {
-        if (error) *error = "Dpdu_ReadVBatt: invalid module handle";
-        return false;
-    }
+    if (!LookupModule(moduleId, &hMod)) return DpduFailure(DpduStatus::Failed, "Dpdu_ReadVBatt: invalid module handle");
     uint32_t id = PDU_ID_UNDEF;
     uint32_t exceptionCode = 0;
     uint32_t code = GuardedGetObjectId(PDU_OBJT_IO_CTRL, "PDU_IOCTL_READ_VBATT", &id, &exceptionCode);
     if (code == PDU_STATUS_NOERROR && (id == PDU_HANDLE_UNDEF || id == PDU_ID_UNDEF)) code = PDU_ERR_ID_NOT_SUPPORTED;
-    if (code != PDU_STATUS_NOERROR) {
-        if (error) *error = "Dpdu_ReadVBatt: PDUGetObjectId failed: " + PduCodeText(code);
-        return false;
-    }
+    if (code != PDU_STATUS_NOERROR)
+        return DpduFailure(DpduStatus::Failed, "Dpdu_ReadVBatt: PDUGetObjectId failed: " + PduCodeText(code), code);
     PDU_DATA_ITEM* output = nullptr;
     code = GuardedIoCtl(hMod, id, nullptr, &output);
     if (code != PDU_STATUS_NOERROR || !output) {
         ReleaseItem(output);
-        if (error) *error = "Dpdu_ReadVBatt: PDUIoCtl failed: " + PduCodeText(code);
-        return false;
+        return DpduFailure(DpduStatus::Failed, "Dpdu_ReadVBatt: PDUIoCtl failed: " + PduCodeText(code), code);
     }
     const bool usable = output->ItemType == PDU_IT_IO_UNUM32 && output->pData;
     if (usable && milliVolts) *milliVolts = *static_cast<const uint32_t*>(output->pData);
     ReleaseItem(output);
-    if (!usable) {
-        if (error) *error = "Dpdu_ReadVBatt: unexpected output item type";
-        return false;
-    }
-    if (error) error->clear();
-    return true;
+    if (!usable) return DpduFailure(DpduStatus::Failed, "Dpdu_ReadVBatt: unexpected output item type");
+    return {};
 }

@@ -16,14 +16,10 @@ namespace {
 
 constexpr uint32_t kLockDeviceRetryPauseMs = 1200;
 
-void Fail(std::string* error, const std::string& text) {
-    if (error) *error = text;
-}
-
-// Fails with text and writes it to the log, after prefix.
-void FailLogged(std::string* error, const std::string& text, const char* prefix = "") {
-    Fail(error, text);
+// A failure whose text also goes to the log, after prefix.
+DpduResult FailLogged(DpduStatus status, const std::string& text, const char* prefix = "", uint32_t code = 0) {
     WriteLogLine(prefix + text);
+    return DpduFailure(status, text, code);
 }
 
 std::string BackendDisplayName() {
@@ -75,8 +71,8 @@ int Attempts(uint32_t configured) { return configured > 0x7FFFFFFFu ? 0x7FFFFFFF
 
 std::string Text(const char* s) { return s ? s : ""; }
 
-// Picks the module to connect; false with *error when none qualifies.
-bool SelectModule(const PDU_MODULE_ITEM* list, const PDU_MODULE_DATA** chosen, std::string* error) {
+// Picks the module to connect; a failure when none qualifies.
+DpduResult SelectModule(const PDU_MODULE_ITEM* list, const PDU_MODULE_DATA** chosen) {
     const std::string& deviceName = g_config.DeviceFilter.DeviceName;
     const std::string& vendorName = g_config.DeviceFilter.VendorName;
     const std::string& serial = g_config.DeviceFilter.SerialNumber;
@@ -95,16 +91,15 @@ bool SelectModule(const PDU_MODULE_ITEM* list, const PDU_MODULE_DATA** chosen, s
         const bool available = m.ModuleStatus == PDU_MODST_READY || m.ModuleStatus == PDU_MODST_AVAIL;
         if (filtersSet) {
             if (!ModuleMatchesFilters(vendor, info, deviceName, vendorName, serial)) continue;
-            if (m.ModuleStatus == PDU_MODST_NOT_AVAIL) {
-                FailLogged(error, "Matching module is NOT_AVAIL (likely already in use by another process).",
-                           "Dpdu_OpenModule: ");
-                return false;
-            }
+            if (m.ModuleStatus == PDU_MODST_NOT_AVAIL)
+                return FailLogged(DpduStatus::Failed,
+                                  "Matching module is NOT_AVAIL (likely already in use by another process).",
+                                  "Dpdu_OpenModule: ");
             if (!available) continue;
             LogPrintf("Dpdu_OpenModule: selected module index %u (hMod=%u) Vendor='%s' Info='%s'", i, m.hMod,
                       vendor.c_str(), info.c_str());
             *chosen = &m;
-            return true;
+            return {};
         }
         if (!available) continue;
         ModuleScore s = ScoreModule(vendor, info);
@@ -118,21 +113,17 @@ bool SelectModule(const PDU_MODULE_ITEM* list, const PDU_MODULE_DATA** chosen, s
             bestIndex = i;
         }
     }
-    if (filtersSet) {
-        FailLogged(error, "No module matches the configured filters (DeviceName/VendorName/SerialNumber).");
-        return false;
-    }
-    if (!best) {
-        FailLogged(error, "No suitable module found in PDU module list.");
-        return false;
-    }
+    if (filtersSet)
+        return FailLogged(DpduStatus::Failed,
+                          "No module matches the configured filters (DeviceName/VendorName/SerialNumber).");
+    if (!best) return FailLogged(DpduStatus::Failed, "No suitable module found in PDU module list.");
     LogPrintf("Dpdu_OpenModule: selected best module index %u (hMod=%u) score=%d Vendor='%s' Info='%s'", bestIndex,
               best->hMod, bestScore, Text(best->pVendorModuleName).c_str(), Text(best->pVendorAdditionalInfo).c_str());
     *chosen = best;
-    return true;
+    return {};
 }
 
-bool ConnectModule(uint32_t hMod, std::string* error) {
+DpduResult ConnectModule(uint32_t hMod) {
     uint32_t code = CallPDUModuleConnect(hMod);
     if (code != PDU_STATUS_NOERROR) {
         LogPrintf("Dpdu_OpenModule: ModuleConnect attempt 1 failed: %s", PduCodeText(code).c_str());
@@ -147,50 +138,44 @@ bool ConnectModule(uint32_t hMod, std::string* error) {
         }
     }
     if (code != PDU_STATUS_NOERROR) {
-        FailLogged(error, "PDUModuleConnect failed with error " + PduCodeText(code));
-        return false;
+        // Another application holding the VCI answers PDU_ERR_FCT_FAILED.
+        const DpduStatus status = code == PDU_ERR_FCT_FAILED ? DpduStatus::DeviceBusy : DpduStatus::Failed;
+        return FailLogged(status, "PDUModuleConnect failed with error " + PduCodeText(code), "", code);
     }
     LogPrintf("Dpdu_OpenModule: ModuleConnect OK (PASS), hMod=%u", hMod);
     WriteLogLine("ModuleConnect OK");
     WriteLogLine("ModuleConnect OK (VCI)");
     WriteLogLine("ModuleConnect OK (VCI): PASS");
     WriteLogLine("ModuleConnect OK: PASS");
-    return true;
+    return {};
 }
 
 }  // namespace
 
-bool Dpdu_Init(std::string* error) {
+DpduResult Dpdu_Init() {
     g_dpduApi.closing = false;
     if (g_dpdu.initialised.load()) {
         ++g_dpdu.useCount;
-        if (error) error->clear();
-        return true;
+        return {};
     }
     WriteLogLine("Dpdu_Init: starting D-PDU initialisation");
     g_dpdu.commLost = false;
     if (!g_config.BackendTypeSet) {
-        const std::string text = "Backend type not specified in INI (expected [Backend] Type=Orvex / TRX4820 / TVN)";
-        Fail(error, text);
-        WriteLogLine("Dpdu_Init: ERROR: " + text);
-        return false;
+        return FailLogged(DpduStatus::Failed,
+                          "Backend type not specified in INI (expected [Backend] Type=Orvex / TRX4820 / TVN)",
+                          "Dpdu_Init: ERROR: ");
     }
     const std::string name = BackendDisplayName();
     WriteLogLine("Backend: " + name + " (DpduDll='" + g_config.DpduSettings.DllName + "')");
     WriteLogLine("Backend : " + name);
     if (g_config.DpduSettings.DllName.empty()) {
-        const std::string text = "DpduSettings.DllName not specified in INI";
-        Fail(error, text);
-        WriteLogLine("Dpdu_Init: ERROR: " + text);
-        return false;
+        return FailLogged(DpduStatus::Failed, "DpduSettings.DllName not specified in INI", "Dpdu_Init: ERROR: ");
     }
     std::vector<std::string> tried;
     if (!LoadVendorLibrary(VendorLibraryCandidates(), &tried)) {
         const std::string list = Join(tried, "; ");
-        Fail(error, "Failed to load ORVEX3 D-PDU DLL. Tried: " + list);
         WriteLogLine("Dpdu_Init loaded backend: FAIL (tried: " + list + ")");
-        WriteLogLine("Failed to load ORVEX3 D-PDU DLL. Tried: " + list);
-        return false;
+        return FailLogged(DpduStatus::Failed, "Failed to load ORVEX3 D-PDU DLL. Tried: " + list);
     }
     struct Option {
         const char* value;
@@ -210,26 +195,21 @@ bool Dpdu_Init(std::string* error) {
             g_dpdu.useCount = 1;
             LogPrintf("Dpdu_Init: D-PDU initialised PASS using option %s", option.label);
             WriteLogLine("PDUConstruct OK: PASS");
-            if (error) error->clear();
-            return true;
+            return {};
         }
     }
     WriteLogLine("PDUConstruct PASS: FAIL");
     const std::string text = "PDUConstruct failed with error " + PduCodeText(code) +
                              ". ORVEX3/MVCI runtime or VCI may not be initialised.";
-    Fail(error, text);
     WriteLogLine(text);
     UnloadVendorLibrary();
-    return false;
+    return DpduFailure(DpduStatus::Failed, text, code);
 }
 
-bool Dpdu_OpenModule(uint32_t* moduleId, std::string* error) {
+DpduResult Dpdu_OpenModule(uint32_t* moduleId) {
     std::lock_guard<std::mutex> openLock(g_dpdu.moduleOpenLock);
     WriteLogLine("Dpdu_OpenModule");
-    if (!g_dpdu.initialised.load()) {
-        Fail(error, "Dpdu_OpenModule called before Dpdu_Init");
-        return false;
-    }
+    if (!g_dpdu.initialised.load()) return DpduFailure(DpduStatus::Failed, "Dpdu_OpenModule called before Dpdu_Init");
     const auto& s = g_config.DpduSettings;
     PDU_MODULE_ITEM* list = nullptr;
     uint32_t lastCode = PDU_ERR_FCT_FAILED;
@@ -241,41 +221,38 @@ bool Dpdu_OpenModule(uint32_t* moduleId, std::string* error) {
     if (!found) {
         WriteLogLine("Dpdu_OpenModule: no modules after retries; attempting D-PDU reinit");
         Dpdu_Shutdown(true);
-        std::string initError;
-        if (Dpdu_Init(&initError)) {
+        const DpduResult init = Dpdu_Init();
+        if (init.ok()) {
             uint32_t reinitCounter = 0;
             found = ProbeModules(Attempts(s.ModuleProbeReinitAttempts), s.ModuleProbeReinitDelayMs, "reinit",
                                  &reinitCounter, &list, &lastCode);
         } else {
-            WriteLogLine("Dpdu_OpenModule: reinit failed: " + initError);
+            WriteLogLine("Dpdu_OpenModule: reinit failed: " + init.text);
         }
     }
-    if (!found) {
-        FailLogged(error, "PDUGetModuleIds failed or no modules available (error " + PduCodeText(lastCode) + ")");
-        return false;
-    }
+    if (!found)
+        return FailLogged(DpduStatus::NoModule,
+                          "PDUGetModuleIds failed or no modules available (error " + PduCodeText(lastCode) + ")", "",
+                          lastCode);
     const PDU_MODULE_DATA* chosen = nullptr;
-    bool ok = SelectModule(list, &chosen, error);
+    DpduResult result = SelectModule(list, &chosen);
     uint32_t hMod = chosen ? chosen->hMod : 0;
     ReleaseItem(list);
-    if (!ok || !ConnectModule(hMod, error)) return false;
+    if (result.ok()) result = ConnectModule(hMod);
+    if (!result.ok()) return result;
     const uint32_t id = ++g_dpdu.nextModuleId;
     {
         std::lock_guard<std::mutex> lock(g_dpdu.tableLock);
         g_dpdu.moduleTable[id] = hMod;
     }
     if (moduleId) *moduleId = id;
-    if (error) error->clear();
-    return true;
+    return {};
 }
 
-bool Dpdu_CloseModule(uint32_t moduleId, std::string* error) {
+DpduResult Dpdu_CloseModule(uint32_t moduleId) {
     g_dpduApi.closing = true;
     uint32_t hMod = 0;
-    if (!LookupModule(moduleId, &hMod)) {
-        Fail(error, "Dpdu_CloseModule: invalid module handle");
-        return false;
-    }
+    if (!LookupModule(moduleId, &hMod)) return DpduFailure(DpduStatus::Failed, "Dpdu_CloseModule: invalid module handle");
     LogPrintf("Dpdu_CloseModule: module=%u hMod=%u", moduleId, hMod);
     EthSwitchOff(hMod);
     std::vector<uint32_t> handles;
@@ -297,8 +274,7 @@ bool Dpdu_CloseModule(uint32_t moduleId, std::string* error) {
         std::lock_guard<std::mutex> lock(g_dpdu.tableLock);
         g_dpdu.moduleTable.erase(moduleId);
     }
-    if (error) error->clear();
-    return true;
+    return {};
 }
 
 void Dpdu_Shutdown(bool forceUnload) {
@@ -321,7 +297,7 @@ void Dpdu_Shutdown(bool forceUnload) {
         CallPDUModuleDisconnect(entry.second);
         DpduSleepMs(250);
     }
-    if (g_config.KeepToolkitLoaded && !forceUnload) {
+    if (g_dpdu.keepToolkitLoaded.load() && !forceUnload) {
         g_dpdu.useCount = 0;
         DpduSleepMs(250);
         WriteLogLine("Dpdu_Shutdown: completed (kept toolkit loaded)");
@@ -333,6 +309,8 @@ void Dpdu_Shutdown(bool forceUnload) {
     DpduSleepMs(150);
     WriteLogLine("Dpdu_Shutdown: completed");
 }
+
+void Dpdu_SetKeepToolkitLoaded(bool keep) { g_dpdu.keepToolkitLoaded = keep; }
 
 void MarkCommLost(const char* place, uint32_t code) {
     if (g_dpdu.commLost.exchange(true)) return;

@@ -8,7 +8,6 @@
 #include "common/big_endian.h"
 #include "common/j2534.h"
 #include "common/protocols.h"
-#include "driver/config/host_profile.h"
 #include "driver/log/log.h"
 #include "driver/iso15765/iso15765.h"
 #include "platform/platform.h"
@@ -54,10 +53,9 @@ struct Sender {
                 return Fail(std::string("ISO15765: SW-ISO-TP no flow control from the ECU within 1000 ms (rx=") + rx + ")");
             std::string error;
             const uint32_t left = static_cast<uint32_t>((deadline - now + 999) / 1000);
-            if (!io.receive(io.context, left, &frame, &error)) {
-                if (!error.empty()) return Fail("ISO15765: SW-ISO-TP flow control wait failed: " + error);
-                continue;
-            }
+            const IsoTpFrameIn in = io.receive(io.context, left, &frame, &error);
+            if (in == IsoTpFrameIn::Failed) return Fail("ISO15765: SW-ISO-TP flow control wait failed: " + error);
+            if (in == IsoTpFrameIn::Nothing) continue;
             if (frame.size() < 4 + 3) continue;
             if (ReadBigEndian32(frame.data()) != rxId || j2534::IsoTpTypeOf(frame[4]) != j2534::IsoTpFrameType::FlowControl)
                 continue;  // not its flow control
@@ -92,38 +90,28 @@ void SleepUntil(uint64_t deadlineUs) {
     if (deadlineUs > now) platform::SleepPreciseUs(static_cast<uint32_t>(deadlineUs - now));
 }
 
-// PCMflash writes a CAN id behind the PCI of ready single and first frames; the ECU must not see it.
+// PCMflash writes a CAN id behind the PCI of ready single and first frames; the ECU must not see
+// it. What is left beyond the frame's PCI becomes padding.
 void StripPcmflashFrame(uint8_t f[8]) {
-    if (!IsPcmflashCompatActive()) return;
-    const uint8_t type = f[0] >> 4;
-    if (type > 1 || f[2] != 0 || f[3] != 0 || (f[4] == 0 && f[5] == 0)) return;
-    uint8_t out[8] = {};
-    if (type == 0) {
-        const unsigned oldLen = f[0] & 0x0F;
-        if (oldLen <= 3) return;
-        const unsigned newLen = oldLen - 4;
-        out[0] = static_cast<uint8_t>(newLen);
-        std::memcpy(out + 1, f + 5, std::min(newLen, 3u));
-        LogPrintf("ISO15765: PCMflash SW-ISO-TP stripped embedded CAN-ID in SF (len %u->%u)", oldLen, newLen);
-    } else {
-        unsigned total = (unsigned(f[0] & 0x0F) << 8) | f[1];
-        if (total <= 3) return;
-        total -= 4;
-        out[0] = static_cast<uint8_t>(0x10 | ((total >> 8) & 0x0F));
-        out[1] = static_cast<uint8_t>(total & 0xFF);
-        out[2] = f[6];
-        out[3] = f[7];
-        LogPrintf("ISO15765: PCMflash SW-ISO-TP stripped embedded CAN-ID in FF (total->%u)", total);
+    uint32_t length = 8;
+    const PcmflashStrip strip = StripPcmflashCanId(f, &length, 8);
+    uint32_t keep = 8;
+    if (strip.kind == PcmflashStrip::Kind::SingleFrame) {
+        keep = 1 + std::min(strip.after, 3u);
+        LogPrintf("ISO15765: PCMflash SW-ISO-TP stripped embedded CAN-ID in SF (len %u->%u)", strip.before, strip.after);
+    } else if (strip.kind == PcmflashStrip::Kind::FirstFrame) {
+        keep = 4;
+        LogPrintf("ISO15765: PCMflash SW-ISO-TP stripped embedded CAN-ID in FF (total->%u)", strip.after);
     }
-    std::memcpy(f, out, 8);
+    std::memset(f + keep, 0, 8 - keep);
 }
 
 }  // namespace
 
-int32_t SwIsoTpSend(const IsoTpFrameIo& io, const ChannelState& ch, const uint8_t* data, uint32_t len,
-                    bool canIdInData, uint32_t timeoutMs, uint32_t rxId, std::string* failure) {
+int32_t SwIsoTpSend(const IsoTpFrameIo& io, uint32_t txId, const uint8_t* data, uint32_t len, bool canIdInData,
+                    uint32_t timeoutMs, uint32_t rxId, bool pcmflashStrip, std::string* failure) {
     if (failure) failure->clear();
-    Sender s{io, ch.swIsoTpTxId != 0 ? ch.swIsoTpTxId : DasFirstTxId(), rxId, timeoutMs, failure};
+    Sender s{io, txId, rxId, timeoutMs, failure};
     if (canIdInData && len > 3) {
         s.txId = ReadBigEndian32(data);
         data += 4;
@@ -132,7 +120,7 @@ int32_t SwIsoTpSend(const IsoTpFrameIo& io, const ChannelState& ch, const uint8_
     uint8_t frame[8] = {};
     if (len == 8 && (data[0] >> 4) <= 3) {
         std::memcpy(frame, data, 8);
-        StripPcmflashFrame(frame);
+        if (pcmflashStrip) StripPcmflashFrame(frame);
         WriteLogLine("ISO15765: SW-ISO-TP forwarding framed payload (PCI present)");
         return s.SendFrame(frame) ? j2534::STATUS_NOERROR : j2534::ERR_FAILED;
     }
@@ -189,7 +177,7 @@ int32_t SwIsoTpSend(const IsoTpFrameIo& io, const ChannelState& ch, const uint8_
     return j2534::STATUS_NOERROR;
 }
 
-IsoTpRxAction SwIsoTpOnFrame(ChannelContext& ch, const uint8_t* f, size_t len, std::vector<uint8_t>* message) {
+IsoTpRxAction SwIsoTpOnFrame(IsoTpReassembly& st, const uint8_t* f, size_t len, std::vector<uint8_t>* message) {
     if (len == 0) return IsoTpRxAction::None;
     switch (j2534::IsoTpTypeOf(f[0])) {
     case j2534::IsoTpFrameType::Single: {
@@ -207,33 +195,33 @@ IsoTpRxAction SwIsoTpOnFrame(ChannelContext& ch, const uint8_t* f, size_t len, s
             total = ReadBigEndian32(f + 2);
             first = 6;
         }
-        ch.rxAssembling = false;
-        ch.rxBuffer.clear();
+        st.assembling = false;
+        st.buffer.clear();
         if (total < 8) return IsoTpRxAction::None;  // a single frame's length: not a valid first frame
         if (total > kMaxIsoTpPayload) {
             LogPrintf("ISO15765: SW-ISO-TP FF total=%lu exceeds %lu bytes; answering overflow",
                       static_cast<unsigned long>(total), static_cast<unsigned long>(kMaxIsoTpPayload));
             return IsoTpRxAction::SendOverflow;
         }
-        ch.rxTotalLen = total;
-        ch.rxAssembling = true;
-        ch.rxNextSn = 1;
-        ch.rxBuffer.assign(f + first, f + std::min(len, first + total));
+        st.totalLength = total;
+        st.assembling = true;
+        st.nextSn = 1;
+        st.buffer.assign(f + first, f + std::min(len, first + total));
         return IsoTpRxAction::SendFlowControl;
     }
     case j2534::IsoTpFrameType::Consecutive: {
-        if (!ch.rxAssembling) return IsoTpRxAction::None;
-        if ((f[0] & 0x0F) != ch.rxNextSn) {
-            ch.rxAssembling = false;
-            ch.rxBuffer.clear();
+        if (!st.assembling) return IsoTpRxAction::None;
+        if ((f[0] & 0x0F) != st.nextSn) {
+            st.assembling = false;
+            st.buffer.clear();
             return IsoTpRxAction::None;
         }
-        ch.rxNextSn = static_cast<uint8_t>((ch.rxNextSn + 1) & 0x0F);
-        ch.rxBuffer.insert(ch.rxBuffer.end(), f + 1, f + len);
-        if (ch.rxBuffer.size() < ch.rxTotalLen) return IsoTpRxAction::None;
-        message->assign(ch.rxBuffer.begin(), ch.rxBuffer.begin() + ch.rxTotalLen);
-        ch.rxAssembling = false;
-        ch.rxBuffer.clear();
+        st.nextSn = static_cast<uint8_t>((st.nextSn + 1) & 0x0F);
+        st.buffer.insert(st.buffer.end(), f + 1, f + len);
+        if (st.buffer.size() < st.totalLength) return IsoTpRxAction::None;
+        message->assign(st.buffer.begin(), st.buffer.begin() + st.totalLength);
+        st.assembling = false;
+        st.buffer.clear();
         return IsoTpRxAction::Complete;
     }
     default:
@@ -241,18 +229,10 @@ IsoTpRxAction SwIsoTpOnFrame(ChannelContext& ch, const uint8_t* f, size_t len, s
     }
 }
 
-void SwIsoTpIds(const ChannelState& copy, const ChannelState& live, uint32_t* txId, uint32_t* rxId) {
-    *txId = copy.swIsoTpTxId != 0 ? copy.swIsoTpTxId : DasFirstTxId();
-    *rxId = copy.swIsoTpRxId != 0 ? copy.swIsoTpRxId : DasFirstRxId();
-    if (live.swIsoTpTxId != 0) *txId = live.swIsoTpTxId;
-    if (live.swIsoTpRxId != 0) *rxId = live.swIsoTpRxId;
-    if (live.expectedRxId != 0) *rxId = live.expectedRxId;
-}
-
-void SwIsoTpFlowControlFrame(const ChannelState& ch, uint32_t txId, uint8_t wire[12]) {
+void SwIsoTpFlowControlFrame(uint32_t txId, uint8_t blockSize, uint8_t stMin, uint8_t wire[12]) {
     std::memset(wire, 0, 12);
     WriteBigEndian32(wire, txId);
     wire[4] = j2534::kIsoTpFlowControlCts;
-    wire[5] = ch.isoBs;
-    wire[6] = ch.isoStMin;
+    wire[5] = blockSize;
+    wire[6] = stMin;
 }

@@ -9,14 +9,15 @@
 #include <vector>
 
 #include "common/j2534.h"
-#include "driver/api/channel.h"
 
 // How software ISO-TP reaches the raw CAN link: a wire frame out (4-byte CAN id, big-endian,
 // then the 8 data bytes) and a frame in within a time (4-byte CAN id, then the data). The
-// driver sends and polls the channel's D-PDU link; tests put a simulated ECU here.
+// driver sends and polls the channel's link of the VCI; tests put a simulated ECU here.
+// *error explains a failed send or a Failed receive.
+enum class IsoTpFrameIn { Frame, Nothing, Failed };
 struct IsoTpFrameIo {
     bool (*send)(void* context, const uint8_t* frame, uint32_t length, uint32_t timeoutMs, std::string* error);
-    bool (*receive)(void* context, uint32_t timeoutMs, std::vector<uint8_t>* frame, std::string* error);
+    IsoTpFrameIn (*receive)(void* context, uint32_t timeoutMs, std::vector<uint8_t>* frame, std::string* error);
     void* context;
 };
 
@@ -26,11 +27,23 @@ constexpr uint32_t kIsoTpFlowControlWaitMs = 1000;
 constexpr unsigned kIsoTpMaxWaitFrames = 20;
 
 // Sends one message. data and length are the message after the header rules; with
-// canIdInData its first 4 bytes name the CAN id. rxId is the ECU's response id, from which its
-// flow control comes. STATUS_NOERROR, or ERR_FAILED with *failure naming the cause when the
-// ECU's flow control ends the message (empty when a frame could not be sent).
-int32_t SwIsoTpSend(const IsoTpFrameIo& io, const ChannelState& channel, const uint8_t* data, uint32_t length,
-                    bool canIdInData, uint32_t timeoutMs, uint32_t rxId, std::string* failure);
+// canIdInData its first 4 bytes name the CAN id, else it goes to txId. rxId is the ECU's
+// response id, from which its flow control comes. pcmflashStrip: frames lose the CAN id that
+// PCMflash embeds. STATUS_NOERROR, or ERR_FAILED with *failure naming the cause when the ECU's
+// flow control ends the message (empty when a frame could not be sent).
+int32_t SwIsoTpSend(const IsoTpFrameIo& io, uint32_t txId, const uint8_t* data, uint32_t length, bool canIdInData,
+                    uint32_t timeoutMs, uint32_t rxId, bool pcmflashStrip, std::string* failure);
+
+// The software ISO-TP state of one channel: the message being reassembled, and the flow control
+// that a reader hands over to a sender of the same channel waiting for it.
+struct IsoTpReassembly {
+    bool assembling = false;
+    uint8_t nextSn = 0;
+    uint32_t totalLength = 0;
+    std::vector<uint8_t> buffer;
+    bool senderAwaitsFlowControl = false;
+    std::vector<uint8_t> handedOverFlowControl;  // a whole frame, CAN id first
+};
 
 // What one received frame (after its CAN id) asks of the receiver.
 enum class IsoTpRxAction {
@@ -40,26 +53,10 @@ enum class IsoTpRxAction {
     Complete,         // *message holds the whole payload
 };
 
-// Feeds a frame into the channel's reassembly state (the live record, under the device lock).
-IsoTpRxAction SwIsoTpOnFrame(ChannelContext& channel, const uint8_t* frame, size_t length,
+// Feeds a frame (after its CAN id) into a channel's reassembly.
+IsoTpRxAction SwIsoTpOnFrame(IsoTpReassembly& state, const uint8_t* frame, size_t length,
                              std::vector<uint8_t>* message);
 
-// The transmit and receive CAN ids of a software ISO-TP channel; live is the channel's record
-// now (under the device lock), whose configured and learned ids win over the copy's.
-void SwIsoTpIds(const ChannelState& copy, const ChannelState& live, uint32_t* txId, uint32_t* rxId);
-
-// The flow control frame this channel answers first frames with (30 BS STmin, zero padded).
-void SwIsoTpFlowControlFrame(const ChannelState& channel, uint32_t txId, uint8_t wire[12]);
-
-// ---- On a channel's D-PDU link ----------------------------------------------------------------
-
-// Sends one message on the channel's link (see SwIsoTpSend). While it waits for the ECU's flow
-// control, a reader of the same channel on another thread hands such frames over to it.
-int32_t SwIsoTpSendOnChannel(const ChannelState& copy, const uint8_t* data, uint32_t length, bool canIdInData,
-                             uint32_t timeoutMs, std::string* failure);
-// Receives one message for PassThruReadMsgs into *msg (ProtocolID, Timestamp, DataSize, Data),
-// collecting frames over as many calls as it takes. Returns STATUS_NOERROR with *count 1, or
-// ERR_BUFFER_EMPTY (Timeout 0) / ERR_TIMEOUT with *count 0, or ERR_INVALID_CHANNEL_ID when the
-// channel went away meanwhile.
-int32_t SwIsoTpReceiveOnChannel(const ChannelState& copy, j2534::PASSTHRU_MSG* msg, uint32_t* count,
-                                uint32_t timeoutMs);
+// The flow control frame a channel answers first frames with (30 BS STmin, zero padded), CAN id
+// first.
+void SwIsoTpFlowControlFrame(uint32_t txId, uint8_t blockSize, uint8_t stMin, uint8_t wire[12]);

@@ -50,7 +50,7 @@ void FuzzStream(const uint8_t* data, size_t size) {
     RunDoipReceiveLoop(c);
     std::vector<uint8_t> out;
     std::string error;
-    while (DoipReceive(c, 0, &out, &error)) {
+    while (DoipReceive(c, 0, &out, &error) == DoipRx::Message) {
     }
     delete c;  // the socket is shared by every run
 }

@@ -140,11 +140,10 @@ TEST(Battery, FallbackAndWhenTheVciIsNotAsked) {
     g_config.BatteryConfig.DefaultMilliVolts = 5000;
     EXPECT_EQ(FallbackVbatt(0), 9000u);
 
-    EXPECT_FALSE(VbattFromSettings());
-    g_config.Bench.NoEcuMode = true;
-    EXPECT_TRUE(VbattFromSettings());
+    EXPECT_FALSE(VbattFromSettings(false));
+    EXPECT_TRUE(VbattFromSettings(true));  // the session's NoEcu mode
     g_config = DriverConfig();
     g_config.BatteryConfig.AlwaysOverride = true;
-    EXPECT_TRUE(VbattFromSettings());
+    EXPECT_TRUE(VbattFromSettings(false));
     g_config = saved;
 }

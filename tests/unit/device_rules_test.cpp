@@ -1,29 +1,10 @@
-// Device rules that need no VCI: the LockDevice text test and the comm-lost back-off window.
+// Device rules that need no VCI: the comm-lost back-off window.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdint>
 
 #include "driver/api/device.h"
-
-TEST(LockDeviceFailure, RecognisesTheBusyTexts) {
-    EXPECT_TRUE(IsLockDeviceFailure("PDUModuleConnect failed: PDU_ERR_FCT_FAILED"));
-    EXPECT_TRUE(IsLockDeviceFailure("error 0x01"));
-    EXPECT_TRUE(IsLockDeviceFailure("MIVRA LockDevice failed"));
-    EXPECT_TRUE(IsLockDeviceFailure("Device thread locking timed out"));
-    // The backend's own text for a connect answered with error 1, twice.
-    EXPECT_TRUE(IsLockDeviceFailure("PDUModuleConnect failed with error 0x1"));
-    EXPECT_TRUE(IsLockDeviceFailure("PDUModuleConnect failed with error 0x1 (busy)"));
-}
-
-TEST(LockDeviceFailure, OtherFailuresAreNotLockFailures) {
-    EXPECT_FALSE(IsLockDeviceFailure(""));
-    EXPECT_FALSE(IsLockDeviceFailure("lockdevice"));  // case matters
-    EXPECT_FALSE(IsLockDeviceFailure("PDUModuleConnect failed with error 0x10"));
-    EXPECT_FALSE(IsLockDeviceFailure("PDUModuleConnect failed with error 0x1a"));
-    EXPECT_FALSE(IsLockDeviceFailure("PDUGetModuleIds failed or no modules available (error 0x1)"));
-    EXPECT_FALSE(IsLockDeviceFailure("Matching module is NOT_AVAIL (likely already in use by another process)."));
-}
 
 TEST(CommLostWindow, FirstLossWaitsTheWholeWindow) {
     std::atomic<uint32_t> next{0};

@@ -65,7 +65,7 @@ protected:
         EXPECT_TRUE(DoipSendDiagnostic(client_, request.data(), static_cast<uint32_t>(request.size()), &error))
             << error;
         std::vector<uint8_t> answer;
-        EXPECT_TRUE(DoipReceive(client_, timeoutMs, &answer, &error)) << error;
+        EXPECT_EQ(DoipReceive(client_, timeoutMs, &answer, &error), DoipRx::Message) << error;
         return answer;
     }
 

@@ -50,11 +50,11 @@ TEST_F(DoipTest, DiagnosticMessagesShorterThanTheirAddressesAreDropped) {
     ASSERT_TRUE(g.Send(0x8001, FromEngine({0xAA})));
     std::vector<uint8_t> data = {0xFF};
     std::string error;
-    ASSERT_TRUE(DoipReceive(client_, 2000, &data, &error)) << error;
+    ASSERT_EQ(DoipReceive(client_, 2000, &data, &error), DoipRx::Message) << error;
     EXPECT_TRUE(data.empty());
-    ASSERT_TRUE(DoipReceive(client_, 2000, &data, &error)) << error;
+    ASSERT_EQ(DoipReceive(client_, 2000, &data, &error), DoipRx::Message) << error;
     EXPECT_EQ(data, Bytes({0xAA}));
-    EXPECT_FALSE(DoipReceive(client_, 0, &data, &error));
+    EXPECT_NE(DoipReceive(client_, 0, &data, &error), DoipRx::Message);
     EXPECT_EQ(error, "NativeDoIP: timeout");
 }
 
@@ -71,7 +71,7 @@ TEST_F(DoipTest, OtherMessagesAreLoggedAndActivationAnswersCount) {
     ASSERT_TRUE(g.Send(0x8001, FromEngine({0x01})));
     std::vector<uint8_t> data;
     std::string error;
-    ASSERT_TRUE(DoipReceive(client_, 2000, &data, &error)) << error;
+    ASSERT_EQ(DoipReceive(client_, 2000, &data, &error), DoipRx::Message) << error;
     const std::string log = Log();
     EXPECT_NE(log.find("NativeDoIP: rx payloadType=0x1234 len=2\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find("NativeDoIP: rx routing activation response payload=0e 80 10 10 10 00 00 00 00\r\n"),
@@ -113,11 +113,11 @@ TEST_F(DoipTest, QueuedDataOutlivesTheConnection) {
     g.CloseConnection();
     std::vector<uint8_t> data;
     std::string error;
-    ASSERT_TRUE(DoipReceive(client_, 2000, &data, &error));
+    ASSERT_EQ(DoipReceive(client_, 2000, &data, &error), DoipRx::Message);
     EXPECT_EQ(data, Bytes({0x01}));
-    ASSERT_TRUE(DoipReceive(client_, 2000, &data, &error));
+    ASSERT_EQ(DoipReceive(client_, 2000, &data, &error), DoipRx::Message);
     EXPECT_EQ(data, Bytes({0x02}));
-    EXPECT_FALSE(DoipReceive(client_, 2000, &data, &error));
+    EXPECT_NE(DoipReceive(client_, 2000, &data, &error), DoipRx::Message);
     EXPECT_EQ(error, "NativeDoIP: connection closed");
     const uint8_t request[] = {0x3E, 0x00};
     EXPECT_FALSE(DoipSendDiagnostic(client_, request, 2, &error));
@@ -139,7 +139,7 @@ TEST_F(DoipTest, GatewayMisbehavingOnDiagnosticTraffic) {
         std::string error;
         ASSERT_TRUE(DoipSendDiagnostic(client_, request, sizeof request, &error));
         std::vector<uint8_t> data;
-        EXPECT_FALSE(DoipReceive(client_, how == Misbehaviour::Silent ? 200 : 5000, &data, &error));
+        EXPECT_NE(DoipReceive(client_, how == Misbehaviour::Silent ? 200 : 5000, &data, &error), DoipRx::Message);
         EXPECT_EQ(error, how == Misbehaviour::Silent ? "NativeDoIP: timeout" : "NativeDoIP: connection closed")
             << static_cast<int>(how);
         DoipClose(client_);
@@ -165,7 +165,7 @@ TEST_F(DoipTest, SendsToAGatewayThatStopsReadingEnd) {
     EXPECT_EQ(error, "NativeDoIP: TCP send failed");
     // What came before stays readable; then the end is reported.
     std::vector<uint8_t> data;
-    for (int i = 0; i < 10 && DoipReceive(client_, 2000, &data, &error); ++i) {
+    for (int i = 0; i < 10 && DoipReceive(client_, 2000, &data, &error) == DoipRx::Message; ++i) {
     }
     EXPECT_EQ(error, "NativeDoIP: connection closed");
 }
@@ -187,7 +187,7 @@ TEST_F(DoipTest, HostSideArgumentsAreChecked) {
     const uint8_t request[] = {0x3E, 0x00};
     EXPECT_FALSE(DoipSendDiagnostic(nullptr, request, 2, &error));
     EXPECT_EQ(error, "NativeDoIP: channel not initialized");
-    EXPECT_FALSE(DoipReceive(nullptr, 0, &data, &error));
+    EXPECT_NE(DoipReceive(nullptr, 0, &data, &error), DoipRx::Message);
     EXPECT_EQ(error, "NativeDoIP: channel not initialized");
     ASSERT_TRUE(Connect(ClientConfig()));
     EXPECT_FALSE(DoipSendDiagnostic(client_, request, 0, &error));
@@ -226,7 +226,7 @@ TEST_F(DoipTest, ReceiveQueueDropsTheOldestBeyondItsBound) {
     }
     std::vector<uint8_t> data;
     std::string error;
-    ASSERT_TRUE(DoipReceive(client_, 0, &data, &error));
+    ASSERT_EQ(DoipReceive(client_, 0, &data, &error), DoipRx::Message);
     EXPECT_EQ(data, Bytes({0x00, 11}));  // messages 0 to 10 were dropped
     EXPECT_EQ(CountOf(Log(), "NativeDoIP: receive queue full (4096 messages or 16777216 bytes); dropping the "
                              "oldest messages\r\n"),

@@ -34,7 +34,7 @@ protected:
         return id;
     }
     bool OpenDoipLink(uint32_t moduleId, uint32_t* linkId, std::string* error) {
-        return Dpdu_OpenLink(moduleId, "DoIP", 14, linkId, error);
+        return Ok(Dpdu_OpenLink(moduleId, "DoIP", 14, linkId), error);
     }
 };
 
@@ -43,7 +43,7 @@ protected:
 TEST_F(DpduDoipTest, PreStepsToggleSettleAndIdentify) {
     uint32_t moduleId = Open("");
     std::string error = "old";
-    ASSERT_TRUE(Dpdu_RunDoipPreSteps(moduleId, &error));
+    ASSERT_TRUE(Ok(Dpdu_RunDoipPreSteps(moduleId), &error));
     EXPECT_EQ(error, "");
     auto calls = IoCtls(Trace());
     ASSERT_EQ(calls.size(), 3u);
@@ -64,7 +64,7 @@ TEST_F(DpduDoipTest, PreStepsToggleSettleAndIdentify) {
 TEST_F(DpduDoipTest, FailedSwitchIsRetriedThenFails) {
     uint32_t moduleId = Open("[Ioctls]\nFail=PDU_IOCTL_SET_ETH_SWITCH_STATE\n");
     std::string error;
-    EXPECT_FALSE(Dpdu_RunDoipPreSteps(moduleId, &error));
+    EXPECT_FALSE(Ok(Dpdu_RunDoipPreSteps(moduleId), &error));
     EXPECT_EQ(error, "DoIP pre-steps failed (ETH switch)");
     EXPECT_EQ(RecordedPauses(), (std::vector<uint32_t>{5000, 250, 5000}));
     EXPECT_EQ(CountOf(Trace(), "PDU_IOCTL_SET_ETH_SWITCH_STATE in="), 4u);
@@ -76,14 +76,14 @@ TEST_F(DpduDoipTest, FailedSwitchIsRetriedThenFails) {
     g_config.DoIP.EthSwitchToggle = false;
     g_config.DoIP.SwitchRetries = 0;
     RecordedPauses().clear();
-    EXPECT_FALSE(Dpdu_RunDoipPreSteps(moduleId, &error));
+    EXPECT_FALSE(Ok(Dpdu_RunDoipPreSteps(moduleId), &error));
     EXPECT_EQ(CountOf(Trace(), "PDU_IOCTL_SET_ETH_SWITCH_STATE in="), 5u);
     EXPECT_TRUE(RecordedPauses().empty());
 
     // Going on without the switch takes both settings.
     g_config.DoIP.SwitchFirst = false;
     g_config.DoIP.AllowEthSwitchFailure = true;
-    EXPECT_TRUE(Dpdu_RunDoipPreSteps(moduleId, &error));
+    EXPECT_TRUE(Ok(Dpdu_RunDoipPreSteps(moduleId), &error));
     EXPECT_EQ(CountOf(Trace(), "PDU_IOCTL_VEHICLE_ID_REQUEST in="), 1u);
     EXPECT_TRUE(RecordedPauses().empty());  // no settle time without a switch
 }
@@ -91,7 +91,7 @@ TEST_F(DpduDoipTest, FailedSwitchIsRetriedThenFails) {
 TEST_F(DpduDoipTest, SecondSwitchAttemptSucceeds) {
     uint32_t moduleId = Open("[Faults]\nError=PDUIoCtl@1=0x01\n");
     std::string error;
-    EXPECT_TRUE(Dpdu_RunDoipPreSteps(moduleId, &error));
+    EXPECT_TRUE(Ok(Dpdu_RunDoipPreSteps(moduleId), &error));
     EXPECT_EQ(RecordedPauses(), (std::vector<uint32_t>{5000, 250, 5000, 400}));
     EXPECT_EQ(CountOf(Trace(), "PDU_IOCTL_VEHICLE_ID_REQUEST in="), 1u);
 }
@@ -101,13 +101,13 @@ TEST_F(DpduDoipTest, SkipsCountAsSuccess) {
     std::string error;
     g_config.DoIP.SkipEthSwitchIoctl = true;
     g_config.DoIP.TargetIp = "127.0.0.1";
-    ASSERT_TRUE(Dpdu_RunDoipPreSteps(moduleId, &error));
+    ASSERT_TRUE(Ok(Dpdu_RunDoipPreSteps(moduleId), &error));
     g_config.DoIP.TargetIp.clear();
     g_config.DoIP.Discovery = false;
-    ASSERT_TRUE(Dpdu_RunDoipPreSteps(moduleId, &error));
+    ASSERT_TRUE(Ok(Dpdu_RunDoipPreSteps(moduleId), &error));
     g_config.DoIP.Discovery = true;
     g_config.DoIP.SkipVehicleIdRequest = true;
-    ASSERT_TRUE(Dpdu_RunDoipPreSteps(moduleId, &error));
+    ASSERT_TRUE(Ok(Dpdu_RunDoipPreSteps(moduleId), &error));
     EXPECT_TRUE(IoCtls(Trace()).empty());
     const std::string log = Log();
     EXPECT_EQ(CountOf(log, "Dpdu_OpenLink: Skipping ETH_SWITCH_STATE IOCTL (SkipEthSwitchIoctl=1)\r\n"), 3u);
@@ -122,12 +122,12 @@ TEST_F(DpduDoipTest, SkipsCountAsSuccess) {
 TEST_F(DpduDoipTest, VehicleIdFailureOnlyLogsAndBadModulesAreRefused) {
     uint32_t moduleId = Open("[Ioctls]\nFail=PDU_IOCTL_VEHICLE_ID_REQUEST\n");
     std::string error;
-    EXPECT_TRUE(Dpdu_RunDoipPreSteps(moduleId, &error));
+    EXPECT_TRUE(Ok(Dpdu_RunDoipPreSteps(moduleId), &error));
     EXPECT_NE(Log().find("Dpdu_RunDoipPreSteps: VEHICLE_ID_REQUEST failed on hMod=1 (continuing)\r\n"),
               std::string::npos);
-    EXPECT_FALSE(Dpdu_RunDoipPreSteps(0, &error));
+    EXPECT_FALSE(Ok(Dpdu_RunDoipPreSteps(0), &error));
     EXPECT_EQ(error, "Dpdu_RunDoipPreSteps: invalid module handle");
-    EXPECT_FALSE(Dpdu_RunDoipPreSteps(moduleId + 7, &error));
+    EXPECT_FALSE(Ok(Dpdu_RunDoipPreSteps(moduleId + 7), &error));
     EXPECT_EQ(error, "Dpdu_RunDoipPreSteps: unknown module handle");
 }
 
@@ -136,9 +136,9 @@ TEST_F(DpduDoipTest, VehicleIdFailureOnlyLogsAndBadModulesAreRefused) {
 TEST_F(DpduDoipTest, EntityModuleAfterVehicleIdentification) {
     uint32_t moduleId = Open(kEntityScenario);
     std::string error;
-    ASSERT_TRUE(Dpdu_RunDoipPreSteps(moduleId, &error));
+    ASSERT_TRUE(Ok(Dpdu_RunDoipPreSteps(moduleId), &error));
     EXPECT_EQ(CountOf(Trace(), "PDUIoCtl hMod=1 "), 3u);
-    ASSERT_TRUE(Dpdu_RunDoipPreSteps(moduleId, &error));
+    ASSERT_TRUE(Ok(Dpdu_RunDoipPreSteps(moduleId), &error));
     const std::string log = Log();
     EXPECT_NE(log.find("Dpdu_OpenLink: DoIP entity module connected, hMod=2 Vendor='DOIP_ENTITY' Info=''\r\n"),
               std::string::npos) << log;
@@ -147,7 +147,7 @@ TEST_F(DpduDoipTest, EntityModuleAfterVehicleIdentification) {
     EXPECT_EQ(CountOf(trace, "PDUIoCtl hMod=2 "), 3u);  // off, on, identification
     EXPECT_EQ(CountOf(trace, "PDUIoCtl hMod=1 "), 4u);  // and one more identification
     EXPECT_EQ(CountOf(trace, "PDUModuleConnect hMod=2"), 1u);
-    ASSERT_TRUE(Dpdu_RunDoipPreSteps(moduleId, &error));
+    ASSERT_TRUE(Ok(Dpdu_RunDoipPreSteps(moduleId), &error));
     EXPECT_EQ(CountOf(Trace(), "PDUModuleConnect hMod=2"), 1u);  // remembered, not connected again
 }
 
@@ -174,9 +174,9 @@ TEST_F(DpduDoipTest, DoipLinkUsesTheResourceTheModuleExposes) {
 
     // The UDS request reaches the ECU behind the DoIP link.
     const uint8_t request[] = {0x22, 0xF1, 0x90};
-    ASSERT_TRUE(Dpdu_Send(linkId, request, sizeof request, 1000, &error)) << error;
+    ASSERT_TRUE(Ok(Dpdu_Send(linkId, request, sizeof request, 1000, SendMode()), &error)) << error;
     std::vector<uint8_t> answer;
-    ASSERT_TRUE(Dpdu_Receive(linkId, &answer, 1000, &error)) << error;
+    ASSERT_TRUE(Ok(Dpdu_Receive(linkId, &answer, 1000), &error)) << error;
     ASSERT_GE(answer.size(), 3u);
     EXPECT_EQ(answer[0], 0x62);
 
@@ -199,7 +199,7 @@ TEST_F(DpduDoipTest, DoipLinkOnTheEntityModule) {
     uint32_t second = 0;
     ASSERT_TRUE(OpenDoipLink(moduleId, &second, &error)) << error;
     EXPECT_NE(Log().find("Dpdu_OpenLink: using DoIP entity module hMod=2\r\n"), std::string::npos);
-    ASSERT_TRUE(Dpdu_CloseLink(linkId, &error));
+    ASSERT_TRUE(Ok(Dpdu_CloseLink(linkId), &error));
     EXPECT_NE(Trace().find("PDUDestroyComLogicalLink hMod=2 hCLL=1"), std::string::npos);
 }
 

@@ -22,6 +22,12 @@ inline std::vector<uint32_t>& RecordedPauses() {
 }
 inline void RecordPause(uint32_t ms) { RecordedPauses().push_back(ms); }
 
+// A backend call as the tests read it: true on success, and its text in *error.
+inline bool Ok(const DpduResult& result, std::string* error) {
+    if (error) *error = result.text;
+    return result.ok();
+}
+
 inline size_t CountOf(const std::string& text, const std::string& part) {
     size_t n = 0;
     for (size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + part.size())) ++n;
@@ -40,17 +46,15 @@ protected:
         g_config.Backend = BackendType::Orvex;
         g_config.DeviceDisplayName.clear();
         g_config.DeviceFilter = {};
-        g_config.KeepToolkitLoaded = false;
+        Dpdu_SetKeepToolkitLoaded(false);
         g_config.DpduSettings.ModuleProbeQuickAttempts = 2;
         g_config.DpduSettings.ModuleProbeSlowAttempts = 2;
         g_config.DpduSettings.ModuleProbeReinitAttempts = 2;
-        g_config.DasProfile = g_config.XentryProfile = g_config.OdisProfile = false;
-        g_config.PcmflashProfile = g_config.PcmflashHostDetected = false;
-        g_config.PCMflash.PCMflashEnabled = false;
+        session_ = SessionProfile{};
     }
 
     void TearDown() override {
-        g_config.KeepToolkitLoaded = false;
+        Dpdu_SetKeepToolkitLoaded(false);
         for (int i = 0; i < 8 && Dpdu_IsInitialised(); ++i) Dpdu_Shutdown();
         g_config = saved_;
         g_dpduSleep = &platform::SleepMs;
@@ -76,12 +80,12 @@ protected:
     // Init and module open; 0 (with a test failure) when either fails.
     uint32_t InitAndOpenModule() {
         std::string error;
-        if (!Dpdu_Init(&error)) {
+        if (!Ok(Dpdu_Init(), &error)) {
             ADD_FAILURE() << "Dpdu_Init: " << error;
             return 0;
         }
         uint32_t moduleId = 0;
-        if (!Dpdu_OpenModule(&moduleId, &error)) {
+        if (!Ok(Dpdu_OpenModule(&moduleId), &error)) {
             ADD_FAILURE() << "Dpdu_OpenModule: " << error;
             return 0;
         }
@@ -91,11 +95,19 @@ protected:
     uint32_t OpenLink(uint32_t moduleId, const std::string& name, uint32_t protocolId = 6) {
         std::string error;
         uint32_t linkId = 0;
-        if (!Dpdu_OpenLink(moduleId, name, protocolId, &linkId, &error)) ADD_FAILURE() << "Dpdu_OpenLink: " << error;
+        if (!Ok(Dpdu_OpenLink(moduleId, name, protocolId, &linkId), &error)) ADD_FAILURE() << "Dpdu_OpenLink: " << error;
         return linkId;
     }
 
+    // How the sends of the test's session go.
+    DpduSendMode SendMode() const { return DpduSendModeFor(session_); }
+    bool Send(uint32_t linkId, const std::vector<uint8_t>& bytes, uint32_t timeoutMs = 100,
+              std::string* error = nullptr) {
+        return Ok(Dpdu_Send(linkId, bytes.data(), static_cast<uint32_t>(bytes.size()), timeoutMs, SendMode()), error);
+    }
+
     DriverConfig saved_;
+    SessionProfile session_;
     ScopedLog log_;
     std::string dir_;
     std::string dllName_;

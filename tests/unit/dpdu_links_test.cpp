@@ -83,13 +83,13 @@ TEST_F(DpduTest, LinkOpensOnTheMappedIdWithRawMode) {
     EXPECT_NE(log.find("OpenLink: logicalLink='CAN' resourceId=0x300C0003"), std::string::npos);
     EXPECT_EQ(CountOf(log, "Dpdu_OpenLink: CP_RawMode enabled (1)"), 2u);
     std::string error;
-    ASSERT_TRUE(Dpdu_CloseLink(first, &error));
-    EXPECT_FALSE(Dpdu_CloseLink(first, &error));
+    ASSERT_TRUE(Ok(Dpdu_CloseLink(first), &error));
+    EXPECT_FALSE(Ok(Dpdu_CloseLink(first), &error));
     EXPECT_EQ(error, "Dpdu_CloseLink: invalid link handle");
     const std::string trace = Trace();
     EXPECT_NE(trace.find("PDUDisconnect hMod=1 hCLL=1 -> 0x0"), std::string::npos);
     EXPECT_NE(trace.find("PDUDestroyComLogicalLink hMod=1 hCLL=1 -> 0x0"), std::string::npos);
-    EXPECT_FALSE(Dpdu_OpenLink(42, "CAN", 5, &first, &error));
+    EXPECT_FALSE(Ok(Dpdu_OpenLink(42, "CAN", 5, &first), &error));
     EXPECT_EQ(error, "Dpdu_OpenLink: invalid module handle");
 }
 
@@ -121,7 +121,7 @@ TEST_F(DpduTest, FallbackLadderAlternateRawIdThenRidUndefThenDiscovery) {
     moduleId = InitAndOpenModule();
     std::string error;
     uint32_t linkId = 0;
-    EXPECT_FALSE(Dpdu_OpenLink(moduleId, "ISO15765", 6, &linkId, &error));
+    EXPECT_FALSE(Ok(Dpdu_OpenLink(moduleId, "ISO15765", 6, &linkId), &error));
     EXPECT_EQ(error, "PDUCreateComLogicalLink failed with error 0x50");
     EXPECT_NE(Log().find("Dpdu_OpenLink: PDUGetResourceIds failed or returned empty list, err=0x0"), std::string::npos);
     EXPECT_EQ(CountOf(Trace(), "PDUCreateComLogicalLink"), 2u);
@@ -190,9 +190,9 @@ TEST_F(DpduTest, CanFdTxMaxLenRejectionAndBaudRejection) {
     moduleId = InitAndOpenModule();
     std::string error;
     uint32_t linkId = 0;
-    EXPECT_FALSE(Dpdu_OpenLink(moduleId, "CANFD", 9, &linkId, &error));
+    EXPECT_FALSE(Ok(Dpdu_OpenLink(moduleId, "CANFD", 9, &linkId), &error));
     EXPECT_EQ(error, "Dpdu_OpenLink: CAN-FD not supported (backend rejected FD baudrate)");
-    EXPECT_FALSE(Dpdu_OpenLink(moduleId, "CANFD", 9, &linkId, &error));
+    EXPECT_FALSE(Ok(Dpdu_OpenLink(moduleId, "CANFD", 9, &linkId), &error));
     EXPECT_EQ(error, "Dpdu_OpenLink: CAN-FD not supported (cached)");
     // Both created links were destroyed again.
     EXPECT_EQ(CountOf(Trace(), "PDUDestroyComLogicalLink"), 2u);
@@ -217,7 +217,7 @@ TEST_F(DpduTest, ConnectFailureDestroysTheLink) {
     uint32_t moduleId = InitAndOpenModule();
     std::string error;
     uint32_t linkId = 0;
-    EXPECT_FALSE(Dpdu_OpenLink(moduleId, "ISO15765", 6, &linkId, &error));
+    EXPECT_FALSE(Ok(Dpdu_OpenLink(moduleId, "ISO15765", 6, &linkId), &error));
     EXPECT_EQ(error, "PDUConnect (link) failed with error 0x41");
     EXPECT_NE(Trace().find("PDUDestroyComLogicalLink hMod=1 hCLL=1 -> 0x0"), std::string::npos);
 }

@@ -33,7 +33,7 @@ TEST_F(DpduTest, CandidatePathsWithAbsoluteNameRepeatTheSamePath) {
     g_config.DpduSettings.DllName = abs;
     g_config.DpduLibraryPath = abs;
     std::string error;
-    EXPECT_FALSE(Dpdu_Init(&error));
+    EXPECT_FALSE(Ok(Dpdu_Init(), &error));
     EXPECT_EQ(error, "Failed to load ORVEX3 D-PDU DLL. Tried: " + c[0] + "; " + c[1] + "; " + c[2] + "; " + c[3]);
     const std::string log = Log();
     EXPECT_EQ(CountOf(log, "Dpdu_Init: Load failed for '" + abs + "'"), 3u);
@@ -44,7 +44,7 @@ TEST_F(DpduTest, CandidatePathsWithAbsoluteNameRepeatTheSamePath) {
 TEST_F(DpduTest, LibraryWithoutDestructIsRejectedAndTheNextCandidateLoads) {
     UseScenario("dpdu_no_destruct", "", "VciSimNoDestruct");
     std::string error;
-    ASSERT_TRUE(Dpdu_Init(&error)) << error;
+    ASSERT_TRUE(Ok(Dpdu_Init(), &error)) << error;
     const std::string log = Log();
     const std::string first = g_config.DpduLibraryPath;
     EXPECT_NE(log.find("Dpdu_Init: trying D-PDU DLL '" + first + "'"), std::string::npos);
@@ -59,11 +59,11 @@ TEST_F(DpduTest, ConfigurationErrorsComeBeforeAnyLoad) {
     UseScenario("dpdu_config_errors", "");
     std::string error;
     g_config.BackendTypeSet = false;
-    EXPECT_FALSE(Dpdu_Init(&error));
+    EXPECT_FALSE(Ok(Dpdu_Init(), &error));
     EXPECT_EQ(error, "Backend type not specified in INI (expected [Backend] Type=Orvex / TRX4820 / TVN)");
     g_config.BackendTypeSet = true;
     g_config.DpduSettings.DllName.clear();
-    EXPECT_FALSE(Dpdu_Init(&error));
+    EXPECT_FALSE(Ok(Dpdu_Init(), &error));
     EXPECT_EQ(error, "DpduSettings.DllName not specified in INI");
     const std::string log = Log();
     EXPECT_NE(log.find("Dpdu_Init: ERROR: DpduSettings.DllName not specified in INI"), std::string::npos);
@@ -78,7 +78,7 @@ TEST_F(DpduTest, UnboundCallsFailWithOneAndOwnedItemsNeverReachTheVendor) {
     EXPECT_EQ(GuardedIoCtl(1, 134, nullptr, &item), 1u);  // not bound
     UseScenario("dpdu_owned_items", "");
     std::string error;
-    ASSERT_TRUE(Dpdu_Init(&error));
+    ASSERT_TRUE(Ok(Dpdu_Init(), &error));
     EXPECT_EQ(GuardedIoCtl(1, 134, nullptr, nullptr), 0x50u);
     ASSERT_EQ(GuardedIoCtl(1, 134, nullptr, &item), 0u);
     ASSERT_NE(item, nullptr);
@@ -97,7 +97,7 @@ TEST_F(DpduTest, UnboundCallsFailWithOneAndOwnedItemsNeverReachTheVendor) {
 TEST_F(DpduTest, ConstructOptionsAreTriedInOrderUntilOneIsAccepted) {
     UseScenario("dpdu_construct_third", "ConstructOptions=Connection=Direct\n");
     std::string error;
-    ASSERT_TRUE(Dpdu_Init(&error)) << error;
+    ASSERT_TRUE(Ok(Dpdu_Init(), &error)) << error;
     const std::string log = Log();
     size_t a = log.find("Dpdu_Init: calling PDUConstruct with option 'default (nullptr)'");
     size_t b = log.find("Dpdu_Init: calling PDUConstruct with option 'empty string'");
@@ -115,7 +115,7 @@ TEST_F(DpduTest, ConstructOptionsAreTriedInOrderUntilOneIsAccepted) {
 TEST_F(DpduTest, AllConstructOptionsFailing) {
     UseScenario("dpdu_construct_none", "ConstructOptions=Other\nConstructError=0x20\n");
     std::string error;
-    EXPECT_FALSE(Dpdu_Init(&error));
+    EXPECT_FALSE(Ok(Dpdu_Init(), &error));
     EXPECT_EQ(error, "PDUConstruct failed with error 0x20. ORVEX3/MVCI runtime or VCI may not be initialised.");
     EXPECT_NE(Log().find("PDUConstruct PASS: FAIL"), std::string::npos);
     EXPECT_EQ(CountOf(Trace(), "PDUConstruct"), 4u);
@@ -126,8 +126,8 @@ TEST_F(DpduTest, AllConstructOptionsFailing) {
 TEST_F(DpduTest, SecondInitOnlyCountsAUser) {
     UseScenario("dpdu_use_count", "");
     std::string error;
-    ASSERT_TRUE(Dpdu_Init(&error));
-    ASSERT_TRUE(Dpdu_Init(&error));
+    ASSERT_TRUE(Ok(Dpdu_Init(), &error));
+    ASSERT_TRUE(Ok(Dpdu_Init(), &error));
     EXPECT_EQ(CountOf(Trace(), "PDUConstruct"), 1u);
     Dpdu_Shutdown();
     EXPECT_TRUE(Dpdu_IsInitialised());
@@ -137,27 +137,30 @@ TEST_F(DpduTest, SecondInitOnlyCountsAUser) {
     EXPECT_FALSE(Dpdu_IsInitialised());
     EXPECT_NE(Log().find("Dpdu_Shutdown: completed"), std::string::npos);
     Dpdu_Shutdown();  // one too many: harmless
-    ASSERT_TRUE(Dpdu_Init(&error));
+    ASSERT_TRUE(Ok(Dpdu_Init(), &error));
     EXPECT_FALSE(Dpdu_IsClosing());
 }
 
 TEST_F(DpduTest, KeepToolkitLoadedKeepsTheApiConstructed) {
     UseScenario("dpdu_keep_loaded", "");
-    g_config.KeepToolkitLoaded = true;
+    Dpdu_SetKeepToolkitLoaded(true);
     ASSERT_NE(InitAndOpenModule(), 0u);
     Dpdu_Shutdown();
     EXPECT_TRUE(Dpdu_IsInitialised());
     EXPECT_NE(Log().find("Dpdu_Shutdown: completed (kept toolkit loaded)"), std::string::npos);
     EXPECT_EQ(CountOf(Trace(), "PDUDestruct"), 0u);
     std::string error;
-    ASSERT_TRUE(Dpdu_Init(&error));
+    ASSERT_TRUE(Ok(Dpdu_Init(), &error));
     EXPECT_EQ(CountOf(Trace(), "PDUConstruct"), 1u);
 
     // A forced shutdown (comm lost, LockDevice) unloads all the same, setting untouched.
     Dpdu_Shutdown(true);
     EXPECT_FALSE(Dpdu_IsInitialised());
-    EXPECT_TRUE(g_config.KeepToolkitLoaded);
     EXPECT_EQ(CountOf(Trace(), "PDUDestruct"), 1u);
+    ASSERT_TRUE(Ok(Dpdu_Init(), &error));
+    Dpdu_Shutdown();
+    EXPECT_TRUE(Dpdu_IsInitialised());
+    EXPECT_EQ(CountOf(Log(), "Dpdu_Shutdown: completed (kept toolkit loaded)"), 2u);
 }
 
 // ---- module selection ---------------------------------------------------------------------------
@@ -195,9 +198,9 @@ TEST_F(DpduTest, FilterMatchingNotAvailableModuleFirstFailsTheOpen) {
                 "[Module2]\nName=ORVEX3 free\nInfo=y\n");
     g_config.DeviceFilter.DeviceName = "orvex3";
     std::string error;
-    ASSERT_TRUE(Dpdu_Init(&error));
+    ASSERT_TRUE(Ok(Dpdu_Init(), &error));
     uint32_t moduleId = 0;
-    EXPECT_FALSE(Dpdu_OpenModule(&moduleId, &error));
+    EXPECT_FALSE(Ok(Dpdu_OpenModule(&moduleId), &error));
     EXPECT_EQ(error, "Matching module is NOT_AVAIL (likely already in use by another process).");
     EXPECT_EQ(CountOf(Trace(), "PDUModuleConnect"), 0u);
 }
@@ -213,9 +216,9 @@ TEST_F(DpduTest, FilterSkipsOtherModulesAndReportsNoMatch) {
     Dpdu_Shutdown();
     g_config.DeviceFilter.SerialNumber = "zz";
     std::string error;
-    ASSERT_TRUE(Dpdu_Init(&error));
+    ASSERT_TRUE(Ok(Dpdu_Init(), &error));
     uint32_t moduleId = 0;
-    EXPECT_FALSE(Dpdu_OpenModule(&moduleId, &error));
+    EXPECT_FALSE(Ok(Dpdu_OpenModule(&moduleId), &error));
     EXPECT_EQ(error, "No module matches the configured filters (DeviceName/VendorName/SerialNumber).");
 }
 
@@ -225,10 +228,10 @@ TEST_F(DpduTest, ProbeAttemptsAreNumberedAcrossPhasesAndReinitStartsAgain) {
     g_config.DpduSettings.ModuleProbeReinitAttempts = 8;
     UseScenario("dpdu_probe_numbering", "[Faults]\nError=" + ErrorsAt("PDUGetModuleIds", 1, 16, "0x32") + "\n");
     std::string error;
-    ASSERT_TRUE(Dpdu_Init(&error));
+    ASSERT_TRUE(Ok(Dpdu_Init(), &error));
     uint32_t moduleId = 0;
     // The reinit loads the library again, whose call counter restarts: its attempts fail too.
-    EXPECT_FALSE(Dpdu_OpenModule(&moduleId, &error));
+    EXPECT_FALSE(Ok(Dpdu_OpenModule(&moduleId), &error));
     EXPECT_EQ(error, "PDUGetModuleIds failed or no modules available (error 0x32)");
     const std::string log = Log();
     for (int i = 1; i <= 6; ++i)
@@ -248,13 +251,14 @@ TEST_F(DpduTest, ProbeAttemptsAreNumberedAcrossPhasesAndReinitStartsAgain) {
 
 TEST_F(DpduTest, ReinitFindsTheModuleAfterTheFirstPhasesFail) {
     UseScenario("dpdu_probe_reinit", "[Faults]\nError=" + ErrorsAt("PDUGetModuleIds", 1, 4, "0x1") + "\n");
-    g_config.KeepToolkitLoaded = true;  // forced off for the reinit's shutdown only
+    Dpdu_SetKeepToolkitLoaded(true);  // forced off for the reinit's shutdown only
     g_config.DpduSettings.ModuleProbeReinitAttempts = 5;  // the reloaded library fails its first four
     ASSERT_NE(InitAndOpenModule(), 0u);
     EXPECT_NE(Log().find("PDUGetModuleIds attempt 4 (reinit) returned 0x1"), std::string::npos);
-    EXPECT_TRUE(g_config.KeepToolkitLoaded);
     EXPECT_EQ(CountOf(Trace(), "PDUDestruct"), 1u);
     EXPECT_NE(Log().find("ModuleConnect OK: PASS"), std::string::npos);
+    Dpdu_Shutdown();
+    EXPECT_NE(Log().find("Dpdu_Shutdown: completed (kept toolkit loaded)"), std::string::npos);
 }
 
 TEST_F(DpduTest, LockDeviceCodeCostsExactlyOnePauseAndOneRetry) {
@@ -271,20 +275,38 @@ TEST_F(DpduTest, LockDeviceCodeCostsExactlyOnePauseAndOneRetry) {
 TEST_F(DpduTest, LockDeviceTwiceAndOtherConnectErrors) {
     UseScenario("dpdu_lock_twice", "[Module1]\nName=ORVEX3\nInfo=x\nConnectResults=0x1,0x1\n");
     std::string error;
-    ASSERT_TRUE(Dpdu_Init(&error));
+    ASSERT_TRUE(Ok(Dpdu_Init(), &error));
     uint32_t moduleId = 0;
-    EXPECT_FALSE(Dpdu_OpenModule(&moduleId, &error));
-    EXPECT_EQ(error, "PDUModuleConnect failed with error 0x1");
+    DpduResult busy = Dpdu_OpenModule(&moduleId);
+    EXPECT_EQ(busy.status, DpduStatus::DeviceBusy);
+    EXPECT_EQ(busy.code, 1u);
+    EXPECT_EQ(busy.text, "PDUModuleConnect failed with error 0x1");
     EXPECT_NE(Log().find("Dpdu_OpenModule: ModuleConnect retry failed: 0x1"), std::string::npos);
     Dpdu_Shutdown();
 
     UseScenario("dpdu_connect_other", "[Module1]\nName=ORVEX3\nInfo=x\nConnectResults=0xa3\n");
     RecordedPauses().clear();
-    ASSERT_TRUE(Dpdu_Init(&error));
-    EXPECT_FALSE(Dpdu_OpenModule(&moduleId, &error));
-    EXPECT_EQ(error, "PDUModuleConnect failed with error 0xa3");
+    ASSERT_TRUE(Ok(Dpdu_Init(), &error));
+    DpduResult other = Dpdu_OpenModule(&moduleId);
+    EXPECT_EQ(other.status, DpduStatus::Failed);
+    EXPECT_EQ(other.text, "PDUModuleConnect failed with error 0xa3");
     EXPECT_TRUE(RecordedPauses().empty());
     EXPECT_EQ(CountOf(Trace(), "PDUModuleConnect"), 1u);
+    Dpdu_Shutdown();
+
+    // Codes that only begin like the busy one are other errors; no module at all is its own.
+    for (const char* code : {"0x10", "0x1a"}) {
+        UseScenario(std::string("dpdu_connect_") + code, std::string("[Module1]\nName=ORVEX3\nInfo=x\nConnectResults=") +
+                                                             code + "\n");
+        ASSERT_TRUE(Ok(Dpdu_Init(), &error));
+        EXPECT_EQ(Dpdu_OpenModule(&moduleId).status, DpduStatus::Failed) << code;
+        Dpdu_Shutdown();
+    }
+    UseScenario("dpdu_connect_none", "[Faults]\nError=" + ErrorsAt("PDUGetModuleIds", 1, 16, "0x1") + "\n");
+    ASSERT_TRUE(Ok(Dpdu_Init(), &error));
+    DpduResult none = Dpdu_OpenModule(&moduleId);
+    EXPECT_EQ(none.status, DpduStatus::NoModule);
+    EXPECT_EQ(none.text.rfind("PDUGetModuleIds failed or no modules available", 0), 0u);
 }
 
 TEST_F(DpduTest, ModuleIdsCountUpAndCloseForgetsThem) {
@@ -293,11 +315,11 @@ TEST_F(DpduTest, ModuleIdsCountUpAndCloseForgetsThem) {
     ASSERT_NE(first, 0u);
     std::string error;
     uint32_t second = 0;
-    ASSERT_TRUE(Dpdu_OpenModule(&second, &error));
+    ASSERT_TRUE(Ok(Dpdu_OpenModule(&second), &error));
     EXPECT_EQ(second, first + 1);
-    ASSERT_TRUE(Dpdu_CloseModule(first, &error));
+    ASSERT_TRUE(Ok(Dpdu_CloseModule(first), &error));
     EXPECT_TRUE(Dpdu_IsClosing());
-    EXPECT_FALSE(Dpdu_CloseModule(first, &error));
+    EXPECT_FALSE(Ok(Dpdu_CloseModule(first), &error));
     EXPECT_EQ(error, "Dpdu_CloseModule: invalid module handle");
     EXPECT_NE(Log().find("Dpdu_CloseModule: module=" + std::to_string(first) + " hMod=1"), std::string::npos);
     EXPECT_EQ(RecordedPauses().back(), 200u);
@@ -306,7 +328,7 @@ TEST_F(DpduTest, ModuleIdsCountUpAndCloseForgetsThem) {
 TEST_F(DpduTest, CommLostIsMarkedOncePerInitialisation) {
     UseScenario("dpdu_comm_lost_mark", "");
     std::string error;
-    ASSERT_TRUE(Dpdu_Init(&error));
+    ASSERT_TRUE(Ok(Dpdu_Init(), &error));
     MarkCommLost("Here", 0xFFFFFFFFu);
     MarkCommLost("Again", 0x11);
     EXPECT_TRUE(Dpdu_IsCommLost());
@@ -314,7 +336,7 @@ TEST_F(DpduTest, CommLostIsMarkedOncePerInitialisation) {
     EXPECT_NE(log.find("Dpdu: COMM LOST at Here: err=0xffffffff (-1)"), std::string::npos);
     EXPECT_EQ(log.find("Again"), std::string::npos);
     Dpdu_Shutdown();
-    ASSERT_TRUE(Dpdu_Init(&error));
+    ASSERT_TRUE(Ok(Dpdu_Init(), &error));
     EXPECT_FALSE(Dpdu_IsCommLost());
     MarkCommLost(nullptr, 0x11);
     EXPECT_NE(Log().find("Dpdu: COMM LOST at : err=0x11 (17)"), std::string::npos);
@@ -349,13 +371,13 @@ TEST_F(DpduTest, EthernetLineStaysAloneWhenNeverSwitchedOnOrSkipped) {
     uint32_t moduleId = InitAndOpenModule();
     g_ethSwitchOn = false;
     std::string error;
-    ASSERT_TRUE(Dpdu_CloseModule(moduleId, &error));
+    ASSERT_TRUE(Ok(Dpdu_CloseModule(moduleId), &error));
     EXPECT_EQ(Log().find("SET_ETH_SWITCH_STATE"), std::string::npos);
     moduleId = 0;
-    ASSERT_TRUE(Dpdu_OpenModule(&moduleId, &error));
+    ASSERT_TRUE(Ok(Dpdu_OpenModule(&moduleId), &error));
     g_ethSwitchOn = true;
     g_ethSwitchIoctlId = 0;
-    ASSERT_TRUE(Dpdu_CloseModule(moduleId, &error));
+    ASSERT_TRUE(Ok(Dpdu_CloseModule(moduleId), &error));
     EXPECT_NE(Log().find("Dpdu_OpenLink: PDUGetObjectId failed for PDU_IOCTL_SET_ETH_SWITCH_STATE: 0x0"),
               std::string::npos);
     EXPECT_TRUE(g_ethSwitchOn.load());  // nothing was sent
@@ -370,9 +392,9 @@ TEST_F(DpduTest, WithoutFiltersUnavailableModulesArePassedOver) {
                 "[Module1]\nName=ORVEX3\nInfo=SerialNumber=1\nStatus=not_ready\n"
                 "[Module2]\nName=Other\nInfo=x\nStatus=not_avail\n");
     std::string error;
-    ASSERT_TRUE(Dpdu_Init(&error));
+    ASSERT_TRUE(Ok(Dpdu_Init(), &error));
     uint32_t moduleId = 0;
-    EXPECT_FALSE(Dpdu_OpenModule(&moduleId, &error));
+    EXPECT_FALSE(Ok(Dpdu_OpenModule(&moduleId), &error));
     EXPECT_EQ(error, "No suitable module found in PDU module list.");
     const std::string log = Log();
     EXPECT_NE(log.find("PDU Module[1]: hMod=2 Vendor='Other' Info='x' Status=32866"), std::string::npos);

@@ -24,13 +24,6 @@ std::string SentData(const std::string& trace, size_t nth = 0) {
     return trace.substr(d + 6, e - d - 6);
 }
 
-bool Send(uint32_t linkId, const std::vector<uint8_t>& bytes, uint32_t timeoutMs = 100, std::string* error = nullptr) {
-    std::string e;
-    bool ok = Dpdu_Send(linkId, bytes.data(), static_cast<uint32_t>(bytes.size()), timeoutMs, &e);
-    if (error) *error = e;
-    return ok;
-}
-
 }  // namespace
 
 // ---- ComParams ---------------------------------------------------------------------------------
@@ -103,7 +96,7 @@ TEST_F(DpduTest, Trx4820SkipsIsoTpComParams) {
 TEST_F(DpduTest, Trx4820KeepsTheIdButStripsTheSingleFramePci) {
     UseScenario("dpdu_send_trx", "");
     g_config.Backend = BackendType::TRX4820;
-    g_config.UdsApduOnly = true;
+    session_.UdsApduOnly = true;
     uint32_t linkId = OpenLink(InitAndOpenModule(), "ISO15765", 6);
     ASSERT_TRUE(Dpdu_SetIso15765Ids(linkId, 0, 0) == false);
     // Raw mode is on for CAN links here; the conversion needs a link without it.
@@ -122,8 +115,8 @@ TEST_F(DpduTest, Trx4820KeepsTheIdButStripsTheSingleFramePci) {
     // An empty link queue on this backend also drains the module's own queue.
     std::vector<uint8_t> data;
     std::string error;
-    EXPECT_TRUE(Dpdu_Receive(linkId, &data, 200, &error));
-    EXPECT_FALSE(Dpdu_Receive(linkId, &data, 5, &error));
+    EXPECT_TRUE(Ok(Dpdu_Receive(linkId, &data, 200), &error));
+    EXPECT_FALSE(Ok(Dpdu_Receive(linkId, &data, 5), &error));
     EXPECT_NE(Trace().find("PDUGetEventItem hMod=1 hCLL=UNDEF"), std::string::npos);
 }
 
@@ -145,8 +138,8 @@ TEST_F(DpduTest, TvnStripsStandardIdsOnlyAndShortMessagesStayWhole) {
 
 TEST_F(DpduTest, OrvexWithXentryProfileSendsTheApduOnlyAndWaitsForTheAnswer) {
     UseScenario("dpdu_send_xentry", "[ObjectIds]\nUnknown=CP_RawMode\n");
-    g_config.XentryProfile = true;
-    g_config.UdsApduOnly = true;
+    session_.XentryProfile = true;
+    session_.UdsApduOnly = true;
     uint32_t linkId = OpenLink(InitAndOpenModule(), "ISO15765");
     ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x02, 0x3E, 0x00, 0xAA}));
     EXPECT_EQ(SentData(Trace()), "00 00 07 E0 3E 00");
@@ -159,18 +152,18 @@ TEST_F(DpduTest, ReceiveCyclesFollowTheProfiles) {
     UseScenario("dpdu_send_profiles", "");
     uint32_t linkId = OpenLink(InitAndOpenModule(), "ISO15765");
     const std::vector<uint8_t> frame = {0x00, 0x00, 0x07, 0xE0, 0x3E, 0x00};
-    g_config.J2534.WriteUsesSendRecv = true;
-    g_config.OdisProfile = true;
+    session_.WriteUsesSendRecv = true;
+    session_.OdisProfile = true;
     g_config.Odis.UseSendRecvIso15765 = false;
     ASSERT_TRUE(Send(linkId, frame));
     g_config.Odis.UseSendRecvIso15765 = true;
     ASSERT_TRUE(Send(linkId, frame));
-    g_config.OdisProfile = false;
-    g_config.PcmflashProfile = true;
-    g_config.PCMflash.PCMflashEnabled = true;
-    g_config.PCMflash.UseSendRecvIso15765 = true;
+    session_.OdisProfile = false;
+    session_.PcmflashProfile = true;
+    session_.PCMflash.PCMflashEnabled = true;
+    session_.PCMflash.UseSendRecvIso15765 = true;
     ASSERT_TRUE(Send(linkId, frame));
-    g_config.J2534.WriteUsesSendRecv = false;
+    session_.WriteUsesSendRecv = false;
     ASSERT_TRUE(Send(linkId, frame));
     const std::string trace = Trace();
     std::vector<std::string> cycles;
@@ -187,7 +180,7 @@ TEST_F(DpduTest, SendRefusalsAndTheFailedStartText) {
     std::string error;
     EXPECT_FALSE(Send(99, {1, 2, 3, 4, 5}, 10, &error));
     EXPECT_EQ(error, "Dpdu_Send: invalid link handle");
-    EXPECT_FALSE(Dpdu_Send(linkId, nullptr, 0, 10, &error));
+    EXPECT_FALSE(Ok(Dpdu_Send(linkId, nullptr, 0, 10, SendMode()), &error));
     EXPECT_EQ(error, "Dpdu_Send: no data");
     std::vector<uint8_t> big(40);
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i);
@@ -207,16 +200,16 @@ TEST_F(DpduTest, ReceiveReturnsTheEcuAnswer) {
     ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x3E, 0x00}));
     std::vector<uint8_t> data;
     std::string error = "x";
-    ASSERT_TRUE(Dpdu_Receive(linkId, &data, 500, &error));
+    ASSERT_TRUE(Ok(Dpdu_Receive(linkId, &data, 500), &error));
     EXPECT_EQ(error, "");
     ASSERT_GE(data.size(), 2u);
     EXPECT_EQ(data[data.size() - 2], 0x7E);
     EXPECT_EQ(data.back(), 0x00);
     // Nothing more: a zero timeout still polls once and ends quietly.
-    EXPECT_FALSE(Dpdu_Receive(linkId, &data, 0, &error));
+    EXPECT_FALSE(Ok(Dpdu_Receive(linkId, &data, 0), &error));
     EXPECT_TRUE(data.empty());
     EXPECT_EQ(error, "");
-    EXPECT_FALSE(Dpdu_Receive(99, &data, 0, &error));
+    EXPECT_FALSE(Ok(Dpdu_Receive(99, &data, 0), &error));
     EXPECT_EQ(error, "Dpdu_Receive: invalid link handle");
 }
 
@@ -226,7 +219,7 @@ TEST_F(DpduTest, NoResponseEventsAreCountedAndReported) {
     ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE5, 0x3E, 0x00}, 5));  // nobody answers 0x7E5
     std::vector<uint8_t> data;
     std::string error;
-    EXPECT_FALSE(Dpdu_Receive(linkId, &data, 300, &error));
+    EXPECT_FALSE(Ok(Dpdu_Receive(linkId, &data, 300), &error));
     EXPECT_EQ(error, "Dpdu_Receive: no response (0x105/0x208)");
     EXPECT_NE(Log().find("Dpdu_Receive: no-response events (0x105/0x208) count_last_sec="), std::string::npos);
     EXPECT_NE(Log().find("resourceId=0x300C0001 logicalLink='ISO15765'"), std::string::npos);
@@ -246,7 +239,7 @@ TEST_F(DpduTest, LostVciOnSendAndReceiveShutsTheBackendDown) {
     UseScenario("dpdu_lost_receive", "[Faults]\nError=PDUGetEventItem@2=0xa3\n");
     linkId = OpenLink(InitAndOpenModule(), "CAN");
     std::vector<uint8_t> data;
-    EXPECT_FALSE(Dpdu_Receive(linkId, &data, 200, &error));
+    EXPECT_FALSE(Ok(Dpdu_Receive(linkId, &data, 200), &error));
     EXPECT_EQ(error, "Dpdu_Receive: comm lost");
     EXPECT_NE(Log().find("Dpdu: COMM LOST at GetEventItem: err=0xa3 (163)"), std::string::npos);
     EXPECT_FALSE(Dpdu_IsInitialised());
@@ -257,9 +250,9 @@ TEST_F(DpduTest, BatteryVoltageAndIgnitionSense) {
     uint32_t moduleId = InitAndOpenModule();
     uint32_t mv = 0;
     std::string error;
-    ASSERT_TRUE(Dpdu_ReadVBatt(moduleId, &mv, &error)) << error;
+    ASSERT_TRUE(Ok(Dpdu_ReadVBatt(moduleId, &mv), &error)) << error;
     EXPECT_EQ(mv, 13100u);
-    EXPECT_FALSE(Dpdu_ReadVBatt(moduleId + 5, &mv, &error));
+    EXPECT_FALSE(Ok(Dpdu_ReadVBatt(moduleId + 5, &mv), &error));
     EXPECT_EQ(error, "Dpdu_ReadVBatt: invalid module handle");
     EXPECT_EQ(mv, 0u);  // no stale reading is left behind
     // Ignition sense (command 16): the VCI's answer, replaced by the override when it is on.
@@ -296,11 +289,11 @@ TEST_F(DpduTest, CrashInObjectIdLookupBecomes0x50) {
     uint32_t moduleId = InitAndOpenModule();
     uint32_t mv = 0;
     std::string error;
-    EXPECT_FALSE(Dpdu_ReadVBatt(moduleId, &mv, &error));
+    EXPECT_FALSE(Ok(Dpdu_ReadVBatt(moduleId, &mv), &error));
     EXPECT_EQ(error, "Dpdu_ReadVBatt: PDUGetObjectId failed: 0x50");
     EXPECT_NE(Log().find("PDUGetObjectId exception=0x"), std::string::npos);
     EXPECT_NE(Log().find(" objType=32803 name=PDU_IOCTL_READ_VBATT"), std::string::npos);
-    ASSERT_TRUE(Dpdu_ReadVBatt(moduleId, &mv, &error)) << error;  // the library still works
+    ASSERT_TRUE(Ok(Dpdu_ReadVBatt(moduleId, &mv), &error)) << error;  // the library still works
 }
 
 TEST_F(DpduTest, CrashInIoCtlBecomes0x50) {
@@ -308,11 +301,11 @@ TEST_F(DpduTest, CrashInIoCtlBecomes0x50) {
     uint32_t moduleId = InitAndOpenModule();
     uint32_t mv = 0;
     std::string error;
-    EXPECT_FALSE(Dpdu_ReadVBatt(moduleId, &mv, &error));
+    EXPECT_FALSE(Ok(Dpdu_ReadVBatt(moduleId, &mv), &error));
     EXPECT_EQ(error, "Dpdu_ReadVBatt: PDUIoCtl failed: 0x50");
     EXPECT_NE(Log().find("PDUIoCtl exception=0x"), std::string::npos);
     EXPECT_NE(Log().find(" hMod=1 hCLL=4294967295 cmdId=6 pInput="), std::string::npos);
-    ASSERT_TRUE(Dpdu_ReadVBatt(moduleId, &mv, &error)) << error;
+    ASSERT_TRUE(Ok(Dpdu_ReadVBatt(moduleId, &mv), &error)) << error;
 }
 
 TEST_F(DpduTest, CrashInLinkCreationBecomes0x50AndTheLadderGoesOn) {
@@ -363,7 +356,7 @@ TEST_F(DpduTest, CrashesInTrafficCallsBecome0x50AndTrafficGoesOn) {
     EXPECT_EQ(error.rfind("PDUStartComPrimitive(SENDRECV-sendonly) failed with error 0x50", 0), 0u) << error;
     ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x02, 0x3E, 0x00}));
     std::vector<uint8_t> data;
-    ASSERT_TRUE(Dpdu_Receive(linkId, &data, 500, &error)) << error;  // the poll after the crash finds it
+    ASSERT_TRUE(Ok(Dpdu_Receive(linkId, &data, 500), &error)) << error;  // the poll after the crash finds it
     EXPECT_EQ(data.size(), 12u);
     const std::string log = Log();
     EXPECT_NE(log.find("PDUStartComPrimitive exception=0x"), std::string::npos);
@@ -380,7 +373,7 @@ TEST_F(DpduTest, CrashesInStartUpAndTearDownCallsBecome0x50) {
     EXPECT_NE(Log().find("Dpdu_Init: PDUConstruct returned 0x50"), std::string::npos);
     EXPECT_NE(Log().find("PDUGetModuleIds attempt 1 (quick) returned 0x50, modules=0"), std::string::npos);
     std::string error;
-    ASSERT_TRUE(Dpdu_CloseModule(moduleId, &error));
+    ASSERT_TRUE(Ok(Dpdu_CloseModule(moduleId), &error));
     Dpdu_Shutdown();
     EXPECT_FALSE(Dpdu_IsInitialised());
     const std::string log = Log();
@@ -396,7 +389,7 @@ TEST_F(DpduTest, ShutdownWhileAnotherThreadPollsTheLink) {
     std::thread reader([&] {
         std::vector<uint8_t> data;
         std::string error;
-        while (!done.load()) Dpdu_Receive(linkId, &data, 5, &error);
+        while (!done.load()) Ok(Dpdu_Receive(linkId, &data, 5), &error);
     });
     platform::SleepMs(20);
     Dpdu_Shutdown();
@@ -406,7 +399,7 @@ TEST_F(DpduTest, ShutdownWhileAnotherThreadPollsTheLink) {
     EXPECT_FALSE(Dpdu_IsInitialised());
     std::vector<uint8_t> data;
     std::string error;
-    EXPECT_FALSE(Dpdu_Receive(linkId, &data, 0, &error));
+    EXPECT_FALSE(Ok(Dpdu_Receive(linkId, &data, 0), &error));
     EXPECT_EQ(error, "Dpdu_Receive: invalid link handle");
 }
 
@@ -420,12 +413,12 @@ TEST_F(DpduTest, FullSessionLeavesNoItemBehindAndFreesNoneTwice) {
     ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x3E, 0x00}));
     std::vector<uint8_t> data;
     std::string error;
-    EXPECT_TRUE(Dpdu_Receive(linkId, &data, 500, &error));
-    EXPECT_FALSE(Dpdu_Receive(linkId, &data, 20, &error));
+    EXPECT_TRUE(Ok(Dpdu_Receive(linkId, &data, 500), &error));
+    EXPECT_FALSE(Ok(Dpdu_Receive(linkId, &data, 20), &error));
     uint32_t mv = 0;
-    EXPECT_TRUE(Dpdu_ReadVBatt(moduleId, &mv, &error));
-    ASSERT_TRUE(Dpdu_CloseLink(linkId, &error));
-    ASSERT_TRUE(Dpdu_CloseModule(moduleId, &error));
+    EXPECT_TRUE(Ok(Dpdu_ReadVBatt(moduleId, &mv), &error));
+    ASSERT_TRUE(Ok(Dpdu_CloseLink(linkId), &error));
+    ASSERT_TRUE(Ok(Dpdu_CloseModule(moduleId), &error));
     Dpdu_Shutdown();
     const std::string trace = Trace();
     EXPECT_NE(trace.find("PDUDestruct -> 0x0 liveItems=0"), std::string::npos);

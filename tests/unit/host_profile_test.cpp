@@ -3,6 +3,7 @@
 
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
+#include "driver/iso15765/iso15765.h"
 #include "driver/log/log.h"
 #include "tests/support/scoped_log.h"
 #include "tests/support/temp_dir.h"
@@ -14,7 +15,6 @@ class HostProfile : public ::testing::Test {
 protected:
     void SetUp() override {
         saved_ = g_config;
-        savedOem_ = g_oemKind;
         logPath_ = JoinPath(MakeScenarioDir("profile"), "profile.log");
         Reset();
     }
@@ -22,12 +22,10 @@ protected:
         g_config = DriverConfig{};
         g_config.BackendVariant = "Orvex";
         log_.To(logPath_);
-        g_oemKind = OemKind::Generic;
+        s = SessionProfile{};
     }
-    void TearDown() override {
-        g_config = saved_;
-        g_oemKind = savedOem_;
-    }
+    void TearDown() override { g_config = saved_; }
+    Iso15765Rules Rules() const { return Iso15765RulesFor(g_config, s); }
     std::string Log() const { return ReadFileText(logPath_); }
     size_t Count(const std::string& line) const {
         const std::string text = Log(), needle = line + "\r\n";
@@ -38,7 +36,7 @@ protected:
     std::string logPath_;
     DriverConfig saved_;
     ScopedLog log_;
-    OemKind savedOem_ = OemKind::Generic;
+    SessionProfile s;
 };
 
 }  // namespace
@@ -67,10 +65,10 @@ TEST(HostPathMatch, NonMatches) {
 }
 
 TEST_F(HostProfile, XentryHostDetectedFromPath) {
-    DetectHostProfileFor("C:\\Tools\\XENTRY\\PassThruWrapper32.exe", false);
-    EXPECT_TRUE(g_config.XentryProfile);
-    EXPECT_TRUE(g_config.ProfileExplicit);
-    EXPECT_EQ(g_oemKind, OemKind::MbXentry);
+    DetectHostProfile(g_config, "C:\\Tools\\XENTRY\\PassThruWrapper32.exe", false, s);
+    EXPECT_TRUE(s.XentryProfile);
+    EXPECT_TRUE(s.ProfileExplicit);
+    EXPECT_EQ(s.Oem, OemKind::MbXentry);
     const std::string log = Log();
     size_t detected = log.find("Profile auto-detected from path: XENTRY\r\n");
     size_t overridden = log.find("OEM overridden by Profile: XENTRY\r\n");
@@ -78,163 +76,163 @@ TEST_F(HostProfile, XentryHostDetectedFromPath) {
     ASSERT_NE(overridden, std::string::npos);
     EXPECT_LT(detected, overridden);
     // Detection runs once; later calls only repeat the OEM override.
-    DetectHostProfileFor("C:\\Tools\\XENTRY\\PassThruWrapper32.exe", false);
+    DetectHostProfile(g_config, "C:\\Tools\\XENTRY\\PassThruWrapper32.exe", false, s);
     EXPECT_EQ(Count("Profile auto-detected from path: XENTRY"), 1u);
     EXPECT_EQ(Count("OEM overridden by Profile: XENTRY"), 2u);
 }
 
 TEST_F(HostProfile, IniProfileBeatsDetectionAndDasDropsUdsApduOnly) {
-    g_config.ProfileExplicit = true;
-    g_config.DasProfile = true;
-    DetectHostProfileFor("C:\\Tools\\XENTRY\\PassThruWrapper32.exe", false);
-    EXPECT_FALSE(g_config.XentryProfile);
-    EXPECT_EQ(g_oemKind, OemKind::MbXentry);
-    EXPECT_FALSE(g_config.UdsApduOnly);
+    s.ProfileExplicit = true;
+    s.DasProfile = true;
+    DetectHostProfile(g_config, "C:\\Tools\\XENTRY\\PassThruWrapper32.exe", false, s);
+    EXPECT_FALSE(s.XentryProfile);
+    EXPECT_EQ(s.Oem, OemKind::MbXentry);
+    EXPECT_FALSE(s.UdsApduOnly);
     EXPECT_EQ(Count("OEM overridden by Profile: DAS"), 1u);
     EXPECT_EQ(Count("DAS profile: ISO15765 UdsApduOnly disabled (keep ISO-TP PCI)"), 1u);
     EXPECT_EQ(Count("Profile auto-detected from path: XENTRY"), 0u);
 
     // UdsApduOnly set by the INI beats the DAS rule.
-    g_config.UdsApduOnly = true;
-    g_config.UdsApduOnlyExplicit = true;
-    DetectHostProfileFor("C:\\x\\host.exe", false);
-    EXPECT_TRUE(g_config.UdsApduOnly);
+    s.UdsApduOnly = true;
+    s.UdsApduOnlyExplicit = true;
+    DetectHostProfile(g_config, "C:\\x\\host.exe", false, s);
+    EXPECT_TRUE(s.UdsApduOnly);
 }
 
 TEST_F(HostProfile, DetectionPrecedence) {
     g_config.DAS.DasPath = "C:\\Tools";
-    DetectHostProfileFor("C:\\Tools\\XENTRY\\PassThruWrapper32.exe", false);
-    EXPECT_TRUE(g_config.XentryProfile);  // XENTRY beats DAS
-    EXPECT_FALSE(g_config.DasProfile);
+    DetectHostProfile(g_config, "C:\\Tools\\XENTRY\\PassThruWrapper32.exe", false, s);
+    EXPECT_TRUE(s.XentryProfile);  // XENTRY beats DAS
+    EXPECT_FALSE(s.DasProfile);
 
     Reset();
     g_config.Odis.OdisPath = "host";
     g_config.PCMflash.PcmflashPath = "host";
     g_config.Piwis.PiwisPath = "host";
-    DetectHostProfileFor("C:\\x\\host.exe", false);
-    EXPECT_TRUE(g_config.OdisProfile);
-    EXPECT_FALSE(g_config.PcmflashProfile);
-    EXPECT_EQ(g_oemKind, OemKind::VwOdis);
+    DetectHostProfile(g_config, "C:\\x\\host.exe", false, s);
+    EXPECT_TRUE(s.OdisProfile);
+    EXPECT_FALSE(s.PcmflashProfile);
+    EXPECT_EQ(s.Oem, OemKind::VwOdis);
 
     Reset();
     g_config.PCMflash.PcmflashPath = "host";
     g_config.Piwis.PiwisPath = "host";
-    DetectHostProfileFor("C:\\x\\host.exe", false);
-    EXPECT_TRUE(g_config.PcmflashProfile);
-    EXPECT_TRUE(g_config.PCMflash.PCMflashEnabled);
-    EXPECT_FALSE(g_config.PiwisProfile);
-    EXPECT_TRUE(IsPcmflashCompatActive());
+    DetectHostProfile(g_config, "C:\\x\\host.exe", false, s);
+    EXPECT_TRUE(s.PcmflashProfile);
+    EXPECT_TRUE(s.PCMflash.PCMflashEnabled);
+    EXPECT_FALSE(s.PiwisProfile);
+    EXPECT_TRUE(IsPcmflashCompatActive(s));
     EXPECT_EQ(Count("Profile auto-detected from path: PCMFLASH"), 1u);
 
     Reset();
     g_config.Piwis.PiwisPath = "C:\\PIWIS";
-    DetectHostProfileFor("C:\\PIWIS\\piwis.exe", false);
-    EXPECT_TRUE(g_config.PiwisProfile);
-    EXPECT_EQ(g_oemKind, OemKind::Piwis);
+    DetectHostProfile(g_config, "C:\\PIWIS\\piwis.exe", false, s);
+    EXPECT_TRUE(s.PiwisProfile);
+    EXPECT_EQ(s.Oem, OemKind::Piwis);
     EXPECT_EQ(Count("OEM overridden by Profile: PIWIS"), 1u);
 }
 
 TEST_F(HostProfile, ForcePhysicalDasStillLetsDetectionRun) {
-    g_config.DasProfile = true;  // [DAS] ForcePhysical=1
-    DetectHostProfileFor("C:\\O\\PduProtocolLayer.J2534.exe", false);
-    EXPECT_TRUE(g_config.OdisProfile);
-    EXPECT_EQ(g_oemKind, OemKind::MbXentry);  // the DAS flag still names the family
+    s.DasProfile = true;  // [DAS] ForcePhysical=1
+    DetectHostProfile(g_config, "C:\\O\\PduProtocolLayer.J2534.exe", false, s);
+    EXPECT_TRUE(s.OdisProfile);
+    EXPECT_EQ(s.Oem, OemKind::MbXentry);  // the DAS flag still names the family
     EXPECT_EQ(Count("OEM overridden by Profile: DAS"), 1u);
 }
 
 TEST_F(HostProfile, OemKindFromVariantWithoutProfile) {
     g_config.BackendVariant = "TRX4820";
-    DetectHostProfileFor("C:\\x\\generic.exe", false);
-    EXPECT_EQ(g_oemKind, OemKind::VwOdis);
-    EXPECT_STREQ(OemKindName(g_oemKind), "VW/ODIS");
+    DetectHostProfile(g_config, "C:\\x\\generic.exe", false, s);
+    EXPECT_EQ(s.Oem, OemKind::VwOdis);
+    EXPECT_STREQ(OemKindName(s.Oem), "VW/ODIS");
     g_config.BackendVariant = "TVN";
-    DetectHostProfileFor("C:\\x\\generic.exe", false);
-    EXPECT_EQ(g_oemKind, OemKind::MbXentry);
+    DetectHostProfile(g_config, "C:\\x\\generic.exe", false, s);
+    EXPECT_EQ(s.Oem, OemKind::MbXentry);
     g_config.BackendVariant = "Orvex";
-    DetectHostProfileFor("", false);
-    EXPECT_EQ(g_oemKind, OemKind::Piwis);
+    DetectHostProfile(g_config, "", false, s);
+    EXPECT_EQ(s.Oem, OemKind::Piwis);
     g_config.BackendVariant.clear();
-    g_oemKind = OemKind::Unset;
-    DetectHostProfileFor("C:\\x\\generic.exe", false);
-    EXPECT_EQ(g_oemKind, OemKind::Generic);
-    EXPECT_FALSE(g_config.ProfileExplicit);
+    s.Oem = OemKind::Unset;
+    DetectHostProfile(g_config, "C:\\x\\generic.exe", false, s);
+    EXPECT_EQ(s.Oem, OemKind::Generic);
+    EXPECT_FALSE(s.ProfileExplicit);
 }
 
 TEST_F(HostProfile, PcmflashHostWithoutPcmflashEnabled) {
-    DetectHostProfileFor("D:\\PCMFlash\\PCMFlash.exe", true);
-    EXPECT_TRUE(g_config.PcmflashHostDetected);
+    DetectHostProfile(g_config, "D:\\PCMFlash\\PCMFlash.exe", true, s);
+    EXPECT_TRUE(s.PcmflashHostDetected);
     EXPECT_EQ(Count("[Compat] Detected host process: PCMflash"), 1u);
-    EXPECT_FALSE(IsPcmflashCompatActive());  // PCMflashEnabled=0
+    EXPECT_FALSE(IsPcmflashCompatActive(s));  // PCMflashEnabled=0
 
     // The path test alone suffices for the open rules.
-    g_config.KeepToolkitLoaded = true;
-    g_config.Bench.NoEcuMode = true;
-    ApplyOpenProfileRulesFor(true);
-    EXPECT_FALSE(g_config.KeepToolkitLoaded);
-    EXPECT_FALSE(g_config.Bench.NoEcuMode);
+    s.KeepToolkitLoaded = true;
+    s.NoEcuMode = true;
+    ApplyOpenProfileRules(g_config, true, s);
+    EXPECT_FALSE(s.KeepToolkitLoaded);
+    EXPECT_FALSE(s.NoEcuMode);
     EXPECT_EQ(Count("PCMflash: forcing KeepLoaded=0 to avoid stale toolkit lock"), 1u);
     EXPECT_EQ(Count("PCMflash: disabling NoEcuMode to allow real TX/RX"), 1u);
-    ApplyOpenProfileRulesFor(true);  // nothing left to change: no new lines
+    ApplyOpenProfileRules(g_config, true, s);  // nothing left to change: no new lines
     EXPECT_EQ(Count("PCMflash: forcing KeepLoaded=0 to avoid stale toolkit lock"), 1u);
     EXPECT_EQ(Count("PCMflash: disabling NoEcuMode to allow real TX/RX"), 1u);
 }
 
 TEST_F(HostProfile, PcmflashCompatRulesNeedForceUnloadForRetention) {
-    g_config.PCMflash.PCMflashEnabled = true;
-    g_config.PcmflashProfile = true;
-    g_config.KeepToolkitLoaded = true;
-    g_config.J2534.WriteUsesSendRecv = false;
-    g_config.PCMflash.UseSendRecvIso15765FD = true;
-    ApplyOpenProfileRulesFor(false);
-    EXPECT_TRUE(g_config.KeepToolkitLoaded);  // ForceUnloadOnClose off, not a PCMflash path
-    EXPECT_TRUE(g_config.J2534.WriteUsesSendRecv);
-    g_config.PCMflash.ForceUnloadOnClose = true;
-    ApplyOpenProfileRulesFor(false);
-    EXPECT_FALSE(g_config.KeepToolkitLoaded);
+    s.PCMflash.PCMflashEnabled = true;
+    s.PcmflashProfile = true;
+    s.KeepToolkitLoaded = true;
+    s.WriteUsesSendRecv = false;
+    s.PCMflash.UseSendRecvIso15765FD = true;
+    ApplyOpenProfileRules(g_config, false, s);
+    EXPECT_TRUE(s.KeepToolkitLoaded);  // ForceUnloadOnClose off, not a PCMflash path
+    EXPECT_TRUE(s.WriteUsesSendRecv);
+    s.PCMflash.ForceUnloadOnClose = true;
+    ApplyOpenProfileRules(g_config, false, s);
+    EXPECT_FALSE(s.KeepToolkitLoaded);
 }
 
 TEST_F(HostProfile, XentryOpenRulesLogOnlyOnChange) {
-    g_config.XentryProfile = true;
-    g_config.J2534.WriteUsesSendRecv = false;
-    g_config.KeepToolkitLoaded = true;
-    ApplyOpenProfileRulesFor(false);
-    EXPECT_TRUE(g_config.J2534.WriteUsesSendRecv);
-    EXPECT_FALSE(g_config.KeepToolkitLoaded);
-    EXPECT_EQ(g_oemKind, OemKind::Generic);  // not explicit: no OEM change
-    ApplyOpenProfileRulesFor(false);
+    s.XentryProfile = true;
+    s.WriteUsesSendRecv = false;
+    s.KeepToolkitLoaded = true;
+    ApplyOpenProfileRules(g_config, false, s);
+    EXPECT_TRUE(s.WriteUsesSendRecv);
+    EXPECT_FALSE(s.KeepToolkitLoaded);
+    EXPECT_EQ(s.Oem, OemKind::Generic);  // not explicit: no OEM change
+    ApplyOpenProfileRules(g_config, false, s);
     EXPECT_EQ(Count("XENTRY: forcing WriteUsesSendRecv=1 for ISO15765"), 1u);
     EXPECT_EQ(Count("XENTRY: forcing KeepLoaded=0 to avoid stale toolkit lock"), 1u);
     EXPECT_EQ(Count("OEM detection overridden by Profile Mode: XENTRY"), 0u);
 
-    g_config.ProfileExplicit = true;
-    ApplyOpenProfileRulesFor(false);
-    EXPECT_EQ(g_oemKind, OemKind::MbXentry);
+    s.ProfileExplicit = true;
+    ApplyOpenProfileRules(g_config, false, s);
+    EXPECT_EQ(s.Oem, OemKind::MbXentry);
     EXPECT_EQ(Count("OEM detection overridden by Profile Mode: XENTRY"), 1u);
 
     // Rules switched off in [Xentry] leave the settings alone.
     g_config.Xentry.UseSendRecvIso15765 = false;
     g_config.Xentry.ForceUnloadOnClose = false;
-    g_config.J2534.WriteUsesSendRecv = false;
-    g_config.KeepToolkitLoaded = true;
-    ApplyOpenProfileRulesFor(false);
-    EXPECT_FALSE(g_config.J2534.WriteUsesSendRecv);
-    EXPECT_TRUE(g_config.KeepToolkitLoaded);
+    s.WriteUsesSendRecv = false;
+    s.KeepToolkitLoaded = true;
+    ApplyOpenProfileRules(g_config, false, s);
+    EXPECT_FALSE(s.WriteUsesSendRecv);
+    EXPECT_TRUE(s.KeepToolkitLoaded);
 }
 
 TEST_F(HostProfile, XentryIdCorrection) {
     uint32_t tx = 0x123, rx = 0x100;
-    FixXentryIso15765Ids(tx, rx);  // not the XENTRY profile: untouched
+    FixXentryIso15765Ids(Rules(), tx, rx);  // not the XENTRY profile: untouched
     EXPECT_EQ(tx, 0x123u);
     EXPECT_EQ(rx, 0x100u);
 
-    g_config.XentryProfile = true;
+    s.XentryProfile = true;
     for (uint32_t keep : {0x7DFu, 0x7E0u, 0x600u, 0x18DA10F1u}) {
         uint32_t t = keep, r = 0x7E8;
-        FixXentryIso15765Ids(t, r);
+        FixXentryIso15765Ids(Rules(), t, r);
         EXPECT_EQ(t, keep);
         EXPECT_EQ(r, 0x7E8u);
     }
-    FixXentryIso15765Ids(tx, rx);
+    FixXentryIso15765Ids(Rules(), tx, rx);
     EXPECT_EQ(tx, 0x7E0u);
     EXPECT_EQ(rx, 0x7E8u);
     EXPECT_EQ(Count("XENTRY: suspicious ISO15765 TX ID 0x123; using default 0x7E0"), 1u);
@@ -242,7 +240,7 @@ TEST_F(HostProfile, XentryIdCorrection) {
     g_config.DasIdPairs = {{0x7E1, 0x7E9}, {0x7E2, 0x7EA}};
     tx = 0x5FF;
     rx = 0;
-    FixXentryIso15765Ids(tx, rx);
+    FixXentryIso15765Ids(Rules(), tx, rx);
     EXPECT_EQ(tx, 0x7E1u);
     EXPECT_EQ(rx, 0x7E9u);
     EXPECT_EQ(Count("XENTRY: suspicious ISO15765 TX ID 0x5FF; using default 0x7E1"), 1u);
@@ -257,12 +255,17 @@ TEST_F(HostProfile, FirstDasPair) {
 }
 
 TEST_F(HostProfile, PcmflashProfileSettings) {
+    // The same settings on the configuration as it loads ([Profile] Mode) and on a session.
     ApplyPcmflashProfile(g_config);
-    const auto& p = g_config.PCMflash;
-    EXPECT_TRUE(g_config.PcmflashProfile);
-    EXPECT_TRUE(p.PCMflashEnabled && p.UseSendRecvIso15765 && p.UseSendRecvIso15765FD && p.TryIso15765ComParams &&
-                p.InstallIso15765ResponseFilters && p.ForceUnloadOnClose && p.UseKwpOnCan);
-    EXPECT_FALSE(p.ForceRawCan);
-    EXPECT_FALSE(g_config.UdsApduOnly);
-    EXPECT_TRUE(g_config.UdsApduOnlyExplicit);
+    ApplyPcmflashProfile(s);
+    const PcmflashSwitches* both[] = {&g_config.PCMflash, &s.PCMflash};
+    for (const PcmflashSwitches* p : both) {
+        EXPECT_TRUE(p->PCMflashEnabled && p->UseSendRecvIso15765 && p->UseSendRecvIso15765FD &&
+                    p->TryIso15765ComParams && p->InstallIso15765ResponseFilters && p->ForceUnloadOnClose &&
+                    p->UseKwpOnCan);
+        EXPECT_FALSE(p->ForceRawCan);
+    }
+    EXPECT_TRUE(g_config.PcmflashProfile && s.PcmflashProfile);
+    EXPECT_FALSE(g_config.UdsApduOnly || s.UdsApduOnly);
+    EXPECT_TRUE(g_config.UdsApduOnlyExplicit && s.UdsApduOnlyExplicit);
 }

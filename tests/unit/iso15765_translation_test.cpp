@@ -1,11 +1,12 @@
 // The ISO 15765 transmit translation per profile, and the CAN id put back on received payloads.
-// The channel has no backend link here, so an attempt to set the ids through ComParams fails.
+// There is no VCI here: when the translation asks for the ids to be set, they are refused.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "common/big_endian.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
 #include "driver/iso15765/iso15765.h"
@@ -20,40 +21,38 @@ class Translation : public ::testing::Test {
 protected:
     void SetUp() override {
         savedConfig = g_config;
-        savedOem = g_oemKind;
         log_.To(JoinPath(MakeScenarioDir("translation"), "driver.log"));
-        g_config.DasProfile = g_config.XentryProfile = g_config.OdisProfile = false;
-        g_config.PcmflashProfile = g_config.PcmflashHostDetected = false;
-        g_config.PCMflash.PCMflashEnabled = false;
-        g_config.UdsApduOnly = false;
+        session.UdsApduOnly = false;
         g_config.ISO15765.AssumeCanIdPrefix = true;
         g_config.DasIdPairs.clear();
-        g_oemKind = OemKind::Generic;
-        ch.channelId = 1;
-        ch.protocolId = 6;
+        link.protocolId = 6;
         ch.comParamsEnabled = true;
         ch.isoTpIdsSet = true;  // ids already handed to the VCI at connect
     }
-    void TearDown() override {
-        g_config = savedConfig;
-        g_oemKind = savedOem;
-    }
+    void TearDown() override { g_config = savedConfig; }
 
-    // The bytes the message would go to Dpdu_Send as.
+    // The bytes the message would go to the VCI as.
     Bytes Tx(const Bytes& data, uint32_t txFlags = 0x40, int32_t* rc = nullptr) {
         std::memcpy(ResetTxMessage(&msg, static_cast<uint32_t>(data.size()), txFlags), data.data(), data.size());
-        int32_t code = PrepareIso15765Tx(ch, msg, &plan);
+        const Iso15765Rules rules = Iso15765RulesFor(g_config, session);
+        int32_t code = PrepareIso15765Tx(link, ch, rules, msg, &plan);
+        if (code == 0 && plan.setIds) code = CompleteIso15765Tx(false, ch, rules, msg, &plan);
         if (rc) *rc = code;
         if (code != 0 || plan.softwareIsoTp) return {};
         return Bytes(plan.bytes, plan.bytes + plan.length);
+    }
+    bool Restore(const Bytes& payload, uint8_t* data, uint32_t* size) {
+        return RestoreRxCanId(link, ch, Iso15765RulesFor(g_config, session), payload.data(), payload.size(), data,
+                              size);
     }
     std::string Log() const { return ReadFileText(log_.Path()); }
     bool Logged(const std::string& line) const { return Log().find(line + "\r\n") != std::string::npos; }
 
     DriverConfig savedConfig;
     ScopedLog log_;
-    OemKind savedOem = OemKind::Generic;
-    ChannelState ch;
+    SessionProfile session;
+    Iso15765Link link;
+    Iso15765TxState ch;
     TxMessage msg;
     TxPlan plan;
 };
@@ -66,7 +65,7 @@ TEST_F(Translation, GenericRulesStripTheCanIdAndApplyUdsApduOnly) {
     EXPECT_EQ(Tx(kSession), (Bytes{0x02, 0x10, 0x03}));
     EXPECT_TRUE(Logged("ISO15765: CAN_ID_IN_DATA -> payload-only translation (stripped CAN-ID header)"));
 
-    g_config.UdsApduOnly = true;
+    session.UdsApduOnly = true;
     EXPECT_EQ(Tx(kSession), (Bytes{0x02, 0x10, 0x03}));  // 0x10 is a known service: the PCI stays
     EXPECT_TRUE(Logged("ISO15765: UdsApduOnly enabled but message already contains ISO-TP PCI (SID=0x10). Keeping "
                        "PCI. (ISO15765 payload-only)"));
@@ -106,9 +105,9 @@ TEST_F(Translation, HeaderRulesAndTheIdsTheyLearn) {
 
 TEST_F(Translation, ForcedPrefixWhenTheVciCannotTakeTheIds) {
     ch.comParamsEnabled = false;
-    ch.canIdInDataFallback = true;
+    link.canIdInDataFallback = true;
     ch.isoTpTxId = 0x7E1;
-    g_oemKind = OemKind::VwOdis;  // keeps the full frame, so the prefix is visible
+    session.Oem = OemKind::VwOdis;  // keeps the full frame, so the prefix is visible
     EXPECT_EQ(Tx({0x22, 0xF1, 0x90}, 0), (Bytes{0, 0, 7, 0xE1, 0x22, 0xF1, 0x90}));
     EXPECT_TRUE(Logged("ISO15765: ComParams unavailable; forcing CAN_ID_IN_DATA prefix"));
     EXPECT_TRUE(Logged("ISO15765: VW/ODIS backend -> keeping full frame (no payload-only translation)"));
@@ -126,7 +125,7 @@ TEST_F(Translation, ComParamsAreTriedOnceAndAFailureSwitchesThemOff) {
 }
 
 TEST_F(Translation, XentryReplacesImplausibleTransmitIds) {
-    g_config.XentryProfile = true;
+    session.XentryProfile = true;
     ch.isoTpIdsSet = false;
     Tx({0, 0, 1, 0x23, 0x3E, 0x00});
     EXPECT_TRUE(Logged("XENTRY: suspicious ISO15765 TX ID 0x123; using default 0x7E0"));
@@ -134,7 +133,7 @@ TEST_F(Translation, XentryReplacesImplausibleTransmitIds) {
 }
 
 TEST_F(Translation, DasRules) {
-    g_config.DasProfile = true;
+    session.DasProfile = true;
     // Ids configured and ComParams usable: an APDU of up to 7 bytes becomes a single frame.
     EXPECT_EQ(Tx({0, 0, 7, 0xE0, 0x22, 0xF1, 0x90}), (Bytes{0, 0, 7, 0xE0, 0x03, 0x22, 0xF1, 0x90, 0, 0, 0, 0}));
     EXPECT_TRUE(Logged("ISO15765: DAS legacy synthesized ISO-TP SF (with CAN-ID header) from APDU (ComParams enabled)"));
@@ -154,10 +153,10 @@ TEST_F(Translation, DasRules) {
 }
 
 TEST_F(Translation, DasComParamFailureKeepsFullFramesOnlyForVwOdis) {
-    g_config.DasProfile = true;
+    session.DasProfile = true;
     ch.isoTpIdsSet = false;
     ch.expectedRxId = 0x7E8;
-    g_oemKind = OemKind::VwOdis;
+    session.Oem = OemKind::VwOdis;
     EXPECT_EQ(Tx({0, 0, 7, 0xE0, 0x22, 0xF1, 0x90}), (Bytes{0, 0, 7, 0xE0, 0x22, 0xF1, 0x90}));
     EXPECT_TRUE(Logged("Dpdu_SetIso15765Ids failed (tx=0x7E0, rx=0x7E8); disabling comparams"));
     EXPECT_TRUE(Logged("ISO15765: VW/ODIS comparam failure; keeping full frame (no payload-only fallback)"));
@@ -168,7 +167,7 @@ TEST_F(Translation, DasComParamFailureKeepsFullFramesOnlyForVwOdis) {
 }
 
 TEST_F(Translation, DasRewritesFunctionalRequestsInTheCallersHeader) {
-    g_config.DasProfile = true;
+    session.DasProfile = true;
     g_config.DasIdPairs = {{0x7E2, 0x7EA}};
     Tx({0, 0, 7, 0xDF, 0x02, 0x3E, 0x00});
     EXPECT_TRUE(msg.headerRewritten);
@@ -178,8 +177,8 @@ TEST_F(Translation, DasRewritesFunctionalRequestsInTheCallersHeader) {
 }
 
 TEST_F(Translation, PcmflashStripsAnEmbeddedCanId) {
-    g_config.PCMflash.PCMflashEnabled = true;
-    g_config.PcmflashProfile = true;
+    session.PCMflash.PCMflashEnabled = true;
+    session.PcmflashProfile = true;
     // Single frame: the four bytes after the PCI go, the length nibble follows.
     EXPECT_EQ(Tx({0, 0, 7, 0xE0, 0x06, 0x01, 0x00, 0x00, 0x07, 0x3E, 0x00}), (Bytes{0x02, 0x3E, 0x00}));
     EXPECT_TRUE(Logged("ISO15765: PCMflash stripped embedded CAN-ID in SF (len 6->2)"));
@@ -189,13 +188,13 @@ TEST_F(Translation, PcmflashStripsAnEmbeddedCanId) {
 }
 
 TEST_F(Translation, SoftwareIsoTpChannelsStopAfterTheHeaderRules) {
-    ch.swIsoTp = true;
+    link.softwareIsoTp = true;
     std::memcpy(ResetTxMessage(&msg, 7, 0x40), kSession.data(), 7);
-    ASSERT_EQ(PrepareIso15765Tx(ch, msg, &plan), 0);
+    ASSERT_EQ(PrepareIso15765Tx(link, ch, Iso15765RulesFor(g_config, session), msg, &plan), 0);
     EXPECT_TRUE(plan.softwareIsoTp);
     EXPECT_EQ(ch.expectedRxId, 0x7E8u);
     // ISO 15765 on CAN FD never uses software ISO-TP.
-    ch.protocolId = 9;
+    link.protocolId = 9;
     Tx(kSession);
     EXPECT_FALSE(plan.softwareIsoTp);
 }
@@ -204,36 +203,36 @@ TEST_F(Translation, RestoringTheCanIdOnReceive) {
     uint8_t data[j2534::kMaxDataSize];
     uint32_t size = 0;
     ch.expectedRxId = 0x7E8;
-    ASSERT_TRUE(RestoreRxCanId(ch, {0x62, 0xF1, 0x90, 0x57}, data, &size));
+    ASSERT_TRUE(Restore({0x62, 0xF1, 0x90, 0x57}, data, &size));
     EXPECT_EQ(Bytes(data, data + size), (Bytes{0, 0, 7, 0xE8, 0x62, 0xF1, 0x90, 0x57}));
     // A payload that already carries a header is passed on and teaches the response id.
     ch.expectedRxId = 0;
-    ASSERT_TRUE(RestoreRxCanId(ch, {0, 0, 7, 0xE9, 0x62, 0xF1}, data, &size));
+    ASSERT_TRUE(Restore({0, 0, 7, 0xE9, 0x62, 0xF1}, data, &size));
     EXPECT_EQ(Bytes(data, data + size), (Bytes{0, 0, 7, 0xE9, 0x62, 0xF1}));
     EXPECT_EQ(ch.expectedRxId, 0x7E9u);
     EXPECT_TRUE(Logged("PassThruReadMsgs: backend returned CAN header in non-raw mode; forwarding as-is"));
     // Nothing learnt yet: a zero header.
     ch.expectedRxId = 0;
-    ASSERT_TRUE(RestoreRxCanId(ch, {0x7E}, data, &size));
+    ASSERT_TRUE(Restore({0x7E}, data, &size));
     EXPECT_EQ(Bytes(data, data + size), (Bytes{0, 0, 0, 0, 0x7E}));
     // Raw links and payloads too long for a header are passed as they are.
     const Bytes big(kMaxIsoTpPayload + 1, 0x55);
-    ASSERT_TRUE(RestoreRxCanId(ch, big, data, &size));
+    ASSERT_TRUE(Restore(big, data, &size));
     EXPECT_EQ(size, kMaxIsoTpPayload + 1);
-    ch.dpduRawMode = true;
-    ASSERT_TRUE(RestoreRxCanId(ch, {0x62, 0x01}, data, &size));
+    link.rawMode = true;
+    ASSERT_TRUE(Restore({0x62, 0x01}, data, &size));
     EXPECT_EQ(size, 2u);
 }
 
 TEST_F(Translation, DasDropsResponsesOfUnknownEcus) {
-    g_config.DasProfile = true;
+    session.DasProfile = true;
     g_config.DAS.DropOtherIsoTpRx = true;
     g_config.DasIdPairs = {{0x7E0, 0x7E8}};
     uint8_t data[j2534::kMaxDataSize];
     uint32_t size = 0;
     ch.expectedRxId = 0;  // the first pair's response id stands in
-    ASSERT_TRUE(RestoreRxCanId(ch, {0x7E, 0x00}, data, &size));
+    ASSERT_TRUE(Restore({0x7E, 0x00}, data, &size));
     EXPECT_EQ(ReadBigEndian32(data), 0x7E8u);
     ch.expectedRxId = 0x7EB;
-    EXPECT_FALSE(RestoreRxCanId(ch, {0x7E, 0x00}, data, &size));
+    EXPECT_FALSE(Restore({0x7E, 0x00}, data, &size));
 }

@@ -19,6 +19,7 @@ protected:
         platform::WriteWholeFile(g_config.IniPath, text);
     }
     DriverConfig saved;
+    SessionProfile session;
 };
 }  // namespace
 
@@ -40,43 +41,43 @@ TEST_F(LinkNames, DefaultsPerProtocol) {
 
 TEST_F(LinkNames, WithoutMappingsTheDefaultIsUsed) {
     UseIni("[Other]\nCAN=Foo\n");
-    EXPECT_EQ(LinkNameFor(j2534::CAN, 500000), "CanRawHS");
-    EXPECT_EQ(LinkNameFor(j2534::ISO15765, 500000), "ISO15765HS");
-    EXPECT_EQ(LinkNameFor(13, 500000), "");
+    EXPECT_EQ(LinkNameFor(j2534::CAN, 500000, session), "CanRawHS");
+    EXPECT_EQ(LinkNameFor(j2534::ISO15765, 500000, session), "ISO15765HS");
+    EXPECT_EQ(LinkNameFor(13, 500000, session), "");
 }
 
 TEST_F(LinkNames, ExactBaudBeatsKiloBeatsBareKey) {
     UseIni("[LogicalLinkMappings]\nCAN=BareCan\nCAN_250k=KiloCan\nCAN_250000=ExactCan\nCAN_125k=  Spaced\t \n");
-    EXPECT_EQ(LinkNameFor(j2534::CAN, 250000), "ExactCan");
-    EXPECT_EQ(LinkNameFor(j2534::CAN, 125000), "Spaced");
-    EXPECT_EQ(LinkNameFor(j2534::CAN, 83333), "BareCan");  // not a whole number of k
-    EXPECT_EQ(LinkNameFor(j2534::CAN, 999), "BareCan");
+    EXPECT_EQ(LinkNameFor(j2534::CAN, 250000, session), "ExactCan");
+    EXPECT_EQ(LinkNameFor(j2534::CAN, 125000, session), "Spaced");
+    EXPECT_EQ(LinkNameFor(j2534::CAN, 83333, session), "BareCan");  // not a whole number of k
+    EXPECT_EQ(LinkNameFor(j2534::CAN, 999, session), "BareCan");
 }
 
 TEST_F(LinkNames, EmptyValueFallsThroughToTheNextKey) {
     UseIni("[LogicalLinkMappings]\nCAN_500000=\nCAN_500k=   \nCAN=Bare\n");
-    EXPECT_EQ(LinkNameFor(j2534::CAN, 500000), "Bare");
+    EXPECT_EQ(LinkNameFor(j2534::CAN, 500000, session), "Bare");
 }
 
 TEST_F(LinkNames, Iso15765MustNameAnIsoTpLink) {
     UseIni("[LogicalLinkMappings]\nISO15765_500k=CanRawHS\nISO15765_250k=my_isotp_link\nISO15765_125k=Iso15765LS\n");
-    EXPECT_EQ(LinkNameFor(j2534::ISO15765, 500000), "ISO15765");
-    EXPECT_EQ(LinkNameFor(j2534::ISO15765, 250000), "my_isotp_link");
-    EXPECT_EQ(LinkNameFor(j2534::ISO15765, 125000), "Iso15765LS");
+    EXPECT_EQ(LinkNameFor(j2534::ISO15765, 500000, session), "ISO15765");
+    EXPECT_EQ(LinkNameFor(j2534::ISO15765, 250000, session), "my_isotp_link");
+    EXPECT_EQ(LinkNameFor(j2534::ISO15765, 125000, session), "Iso15765LS");
     // Protocol 8 shares the key but not the check.
     UseIni("[LogicalLinkMappings]\nISO15765=CanRawHS\n");
-    EXPECT_EQ(LinkNameFor(8, 500000), "CanRawHS");
+    EXPECT_EQ(LinkNameFor(8, 500000, session), "CanRawHS");
 }
 
 TEST_F(LinkNames, PcmflashKwpOnCanKeyUnlessDas) {
     UseIni("[LogicalLinkMappings]\nKWP2000CAN=Kwp2000CanHS\nISO15765=ISO15765HS_X\n");
-    g_config.PCMflash.PCMflashEnabled = true;
-    g_config.PcmflashProfile = true;
-    g_config.PCMflash.UseKwpOnCan = true;
+    session.PCMflash.PCMflashEnabled = true;
+    session.PcmflashProfile = true;
+    session.PCMflash.UseKwpOnCan = true;
     // "Kwp2000CanHS" names no ISO-TP link, so the ISO 15765 check replaces it.
-    EXPECT_EQ(LinkNameFor(j2534::ISO15765, 500000), "ISO15765");
+    EXPECT_EQ(LinkNameFor(j2534::ISO15765, 500000, session), "ISO15765");
     UseIni("[LogicalLinkMappings]\nKWP2000CAN=Kwp2000CanISOTP\nISO15765=ISO15765HS_X\n");
-    EXPECT_EQ(LinkNameFor(j2534::ISO15765, 500000), "Kwp2000CanISOTP");
-    g_config.DasProfile = true;
-    EXPECT_EQ(LinkNameFor(j2534::ISO15765, 500000), "ISO15765HS_X");
+    EXPECT_EQ(LinkNameFor(j2534::ISO15765, 500000, session), "Kwp2000CanISOTP");
+    session.DasProfile = true;
+    EXPECT_EQ(LinkNameFor(j2534::ISO15765, 500000, session), "ISO15765HS_X");
 }

@@ -11,6 +11,7 @@
 
 #include "common/big_endian.h"
 #include "driver/config/driver_config.h"
+#include "driver/api/sw_isotp_channel.h"
 #include "driver/iso15765/sw_isotp.h"
 #include "platform/platform.h"
 #include "tests/support/scoped_log.h"
@@ -61,17 +62,17 @@ bool Send(void* c, const uint8_t* frame, uint32_t length, uint32_t, std::string*
     return true;
 }
 
-bool Receive(void* c, uint32_t timeoutMs, std::vector<uint8_t>* frame, std::string*) {
+IsoTpFrameIn Receive(void* c, uint32_t timeoutMs, std::vector<uint8_t>* frame, std::string*) {
     auto* bus = static_cast<ScriptedBus*>(c);
     const uint64_t deadline = bus->nowUs + uint64_t(timeoutMs) * 1000;
     if (bus->incoming.empty() || bus->incoming.front().atUs > deadline) {
         bus->nowUs = deadline;
-        return false;
+        return IsoTpFrameIn::Nothing;
     }
     if (bus->incoming.front().atUs > bus->nowUs) bus->nowUs = bus->incoming.front().atUs;
     *frame = bus->incoming.front().bytes;
     bus->incoming.pop_front();
-    return true;
+    return IsoTpFrameIn::Frame;
 }
 
 class SwIsoTp : public ::testing::Test {
@@ -108,7 +109,7 @@ protected:
 
     int32_t SendMessage(const Bytes& payload, std::string* failure = nullptr) {
         std::string ignored;
-        return SwIsoTpSend(io, channel, payload.data(), static_cast<uint32_t>(payload.size()), false, 1000, 0x7E8,
+        return SwIsoTpSend(io, 0x7E0, payload.data(), static_cast<uint32_t>(payload.size()), false, 1000, 0x7E8, false,
                            failure ? failure : &ignored);
     }
 
@@ -117,7 +118,6 @@ protected:
     ScriptedBus bus;
     platform::TestClock clock{};
     IsoTpFrameIo io{};
-    ChannelState channel;
 };
 
 Bytes Counting(size_t n) {
@@ -141,7 +141,7 @@ TEST_F(SwIsoTp, SingleFramesAndReadyFrames) {
 
     // The CAN id in front of the data names the transmit id.
     const Bytes withId = {0x00, 0x00, 0x07, 0xE1, 0x3E, 0x00};
-    ASSERT_EQ(SwIsoTpSend(io, channel, withId.data(), 6, true, 1000, 0x7E9, nullptr), 0);
+    ASSERT_EQ(SwIsoTpSend(io, 0x7E0, withId.data(), 6, true, 1000, 0x7E9, false, nullptr), 0);
     EXPECT_EQ(ReadBigEndian32(bus.sent[2].bytes.data()), 0x7E1u);
     EXPECT_EQ(bus.SentData()[2], (Bytes{0x02, 0x3E, 0x00, 0, 0, 0, 0, 0}));
 }
@@ -250,7 +250,7 @@ TEST_F(SwIsoTp, LengthsOf4096AndMoreUseThe32BitForm) {
 }
 
 TEST(SwIsoTpReceive, ReassemblyOfFramesFromTheEcu) {
-    ChannelContext ch;
+    IsoTpReassembly ch;
     Bytes message;
     EXPECT_EQ(SwIsoTpOnFrame(ch, Bytes{0x03, 0x62, 0xF1, 0x90, 0xAA}.data(), 5, &message), IsoTpRxAction::Complete);
     EXPECT_EQ(message, (Bytes{0x62, 0xF1, 0x90}));
@@ -266,20 +266,20 @@ TEST(SwIsoTpReceive, ReassemblyOfFramesFromTheEcu) {
     // A wrong sequence number drops the partial message; the next first frame starts afresh.
     SwIsoTpOnFrame(ch, Bytes{0x10, 0x10, 1, 2, 3, 4, 5, 6}.data(), 8, &message);
     EXPECT_EQ(SwIsoTpOnFrame(ch, Bytes{0x23, 7, 8, 9, 10, 11, 12, 13}.data(), 8, &message), IsoTpRxAction::None);
-    EXPECT_FALSE(ch.rxAssembling);
+    EXPECT_FALSE(ch.assembling);
     EXPECT_EQ(SwIsoTpOnFrame(ch, Bytes{0x21, 7, 8, 9, 10, 11, 12, 13}.data(), 8, &message), IsoTpRxAction::None);
     EXPECT_EQ(SwIsoTpOnFrame(ch, ff.data(), 8, &message), IsoTpRxAction::SendFlowControl);
     EXPECT_EQ(SwIsoTpOnFrame(ch, Bytes{0x21, 7, 8, 9, 10}.data(), 5, &message), IsoTpRxAction::Complete);
 }
 
 TEST(SwIsoTpReceive, FirstFramesOfEveryLength) {
-    ChannelContext ch;
+    IsoTpReassembly ch;
     Bytes message;
     // The 32-bit form up to what a J2534 message holds after its CAN id.
     Bytes escape = {0x10, 0x00, 0x00, 0x00, 0x10, 0x1C, 0xEE, 0xEE};  // 4124 bytes
     EXPECT_EQ(SwIsoTpOnFrame(ch, escape.data(), 8, &message), IsoTpRxAction::SendFlowControl);
-    EXPECT_EQ(ch.rxTotalLen, 4124u);
-    EXPECT_EQ(ch.rxBuffer.size(), 2u);
+    EXPECT_EQ(ch.totalLength, 4124u);
+    EXPECT_EQ(ch.buffer.size(), 2u);
     uint8_t sn = 1;
     IsoTpRxAction last = IsoTpRxAction::None;
     for (size_t have = 2; have < 4124; have += 7, sn = (sn + 1) & 0x0F) {
@@ -292,7 +292,7 @@ TEST(SwIsoTpReceive, FirstFramesOfEveryLength) {
     // More than that is refused; lengths of a single frame are no first frame.
     escape[5] = 0x1D;
     EXPECT_EQ(SwIsoTpOnFrame(ch, escape.data(), 8, &message), IsoTpRxAction::SendOverflow);
-    EXPECT_FALSE(ch.rxAssembling);
+    EXPECT_FALSE(ch.assembling);
     EXPECT_EQ(SwIsoTpOnFrame(ch, Bytes{0x10, 0x05, 1, 2, 3, 4, 5, 0}.data(), 8, &message), IsoTpRxAction::None);
     EXPECT_EQ(SwIsoTpOnFrame(ch, Bytes{0x10, 0x00, 0x01}.data(), 3, &message), IsoTpRxAction::None);  // cut short
     EXPECT_EQ(SwIsoTpOnFrame(ch, Bytes{0x10}.data(), 1, &message), IsoTpRxAction::None);
@@ -302,11 +302,8 @@ TEST(SwIsoTpReceive, FirstFramesOfEveryLength) {
 }
 
 TEST(SwIsoTpReceive, FlowControlFrameCarriesTheChannelsSettings) {
-    ChannelState ch;
-    ch.isoBs = 8;
-    ch.isoStMin = 0x14;
     uint8_t wire[12];
-    SwIsoTpFlowControlFrame(ch, 0x7E0, wire);
+    SwIsoTpFlowControlFrame(0x7E0, 8, 0x14, wire);
     EXPECT_EQ(Bytes(wire, wire + 12), (Bytes{0, 0, 7, 0xE0, 0x30, 8, 0x14, 0, 0, 0, 0, 0}));
 
     // Configured ids win over the defaults, and a learnt response id over both.
@@ -315,12 +312,12 @@ TEST(SwIsoTpReceive, FlowControlFrameCarriesTheChannelsSettings) {
     SwIsoTpIds(copy, live, &tx, &rx);
     EXPECT_EQ(tx, 0x7E0u);
     EXPECT_EQ(rx, 0x7E8u);
-    live.swIsoTpTxId = 0x7E1;
-    live.swIsoTpRxId = 0x7E9;
+    live.link.swIsoTpTxId = 0x7E1;
+    live.link.swIsoTpRxId = 0x7E9;
     SwIsoTpIds(copy, live, &tx, &rx);
     EXPECT_EQ(tx, 0x7E1u);
     EXPECT_EQ(rx, 0x7E9u);
-    live.expectedRxId = 0x7EA;
+    live.iso.expectedRxId = 0x7EA;
     SwIsoTpIds(copy, live, &tx, &rx);
     EXPECT_EQ(rx, 0x7EAu);
 }
