@@ -7,76 +7,67 @@
 #include <unordered_set>
 
 #include "driver/bench/bench.h"
+#include "driver/dpdu/backend_state.h"
 #include "driver/config/driver_config.h"
 #include "driver/log/log.h"
 #include "driver/config/module_identity.h"
 #include "platform/platform.h"
 
-DpduApiTable g_dpduApi;
-
 namespace {
-
-// Held shared for the length of every vendor call and exclusively while the library is
-// loaded or unloaded, so a shutdown on one host thread never frees the code another thread
-// is still running.
-std::shared_mutex g_libraryUse;
-
-std::mutex g_ownedLock;
-std::unordered_set<const void*> g_ownedItems;
 
 constexpr uint32_t kIgnitionSenseCmd = 16;
 constexpr uint32_t kSynthesisedZeroCmd = 134;
 
 template <typename Fn>
 void Bind(Fn* slot, const char* name) {
-    *slot = reinterpret_cast<Fn>(platform::GetLibrarySymbol(g_dpduApi.library, name));
+    *slot = reinterpret_cast<Fn>(platform::GetLibrarySymbol(g_backend.api.library, name));
 }
 
 void ClearTable() {
-    g_dpduApi.bound = false;
-    g_dpduApi.PDUConstruct = nullptr;
-    g_dpduApi.PDUDestruct = nullptr;
-    g_dpduApi.PDUModuleConnect = nullptr;
-    g_dpduApi.PDUModuleDisconnect = nullptr;
-    g_dpduApi.PDUIoCtl = nullptr;
-    g_dpduApi.PDUCreateComLogicalLink = nullptr;
-    g_dpduApi.PDUDestroyComLogicalLink = nullptr;
-    g_dpduApi.PDUConnect = nullptr;
-    g_dpduApi.PDUDisconnect = nullptr;
-    g_dpduApi.PDUGetComParam = nullptr;
-    g_dpduApi.PDUSetComParam = nullptr;
-    g_dpduApi.PDUStartComPrimitive = nullptr;
-    g_dpduApi.PDUGetEventItem = nullptr;
-    g_dpduApi.PDUDestroyItem = nullptr;
-    g_dpduApi.PDUGetObjectId = nullptr;
-    g_dpduApi.PDUGetModuleIds = nullptr;
-    g_dpduApi.PDUGetResourceIds = nullptr;
+    g_backend.api.bound = false;
+    g_backend.api.PDUConstruct = nullptr;
+    g_backend.api.PDUDestruct = nullptr;
+    g_backend.api.PDUModuleConnect = nullptr;
+    g_backend.api.PDUModuleDisconnect = nullptr;
+    g_backend.api.PDUIoCtl = nullptr;
+    g_backend.api.PDUCreateComLogicalLink = nullptr;
+    g_backend.api.PDUDestroyComLogicalLink = nullptr;
+    g_backend.api.PDUConnect = nullptr;
+    g_backend.api.PDUDisconnect = nullptr;
+    g_backend.api.PDUGetComParam = nullptr;
+    g_backend.api.PDUSetComParam = nullptr;
+    g_backend.api.PDUStartComPrimitive = nullptr;
+    g_backend.api.PDUGetEventItem = nullptr;
+    g_backend.api.PDUDestroyItem = nullptr;
+    g_backend.api.PDUGetObjectId = nullptr;
+    g_backend.api.PDUGetModuleIds = nullptr;
+    g_backend.api.PDUGetResourceIds = nullptr;
 }
 
 void UnloadLocked() {
     ClearTable();
-    if (g_dpduApi.library) platform::FreeLibraryFile(g_dpduApi.library);
-    g_dpduApi.library = nullptr;
+    if (g_backend.api.library) platform::FreeLibraryFile(g_backend.api.library);
+    g_backend.api.library = nullptr;
 }
 
 void BindAll() {
-    Bind(&g_dpduApi.PDUConstruct, "PDUConstruct");
-    Bind(&g_dpduApi.PDUDestruct, "PDUDestruct");
-    Bind(&g_dpduApi.PDUModuleConnect, "PDUModuleConnect");
-    Bind(&g_dpduApi.PDUModuleDisconnect, "PDUModuleDisconnect");
-    Bind(&g_dpduApi.PDUIoCtl, "PDUIoCtl");
-    Bind(&g_dpduApi.PDUCreateComLogicalLink, "PDUCreateComLogicalLink");
-    Bind(&g_dpduApi.PDUDestroyComLogicalLink, "PDUDestroyComLogicalLink");
-    Bind(&g_dpduApi.PDUConnect, "PDUConnect");
-    Bind(&g_dpduApi.PDUDisconnect, "PDUDisconnect");
-    Bind(&g_dpduApi.PDUGetComParam, "PDUGetComParam");
-    Bind(&g_dpduApi.PDUSetComParam, "PDUSetComParam");
-    Bind(&g_dpduApi.PDUStartComPrimitive, "PDUStartComPrimitive");
-    Bind(&g_dpduApi.PDUGetEventItem, "PDUGetEventItem");
-    Bind(&g_dpduApi.PDUDestroyItem, "PDUDestroyItem");
-    Bind(&g_dpduApi.PDUGetObjectId, "PDUGetObjectId");
-    Bind(&g_dpduApi.PDUGetModuleIds, "PDUGetModuleIds");
-    Bind(&g_dpduApi.PDUGetResourceIds, "PDUGetResourceIds");
+    Bind(&g_backend.api.PDUConstruct, "PDUConstruct");
+    Bind(&g_backend.api.PDUDestruct, "PDUDestruct");
+    Bind(&g_backend.api.PDUModuleConnect, "PDUModuleConnect");
+    Bind(&g_backend.api.PDUModuleDisconnect, "PDUModuleDisconnect");
+    Bind(&g_backend.api.PDUIoCtl, "PDUIoCtl");
+    Bind(&g_backend.api.PDUCreateComLogicalLink, "PDUCreateComLogicalLink");
+    Bind(&g_backend.api.PDUDestroyComLogicalLink, "PDUDestroyComLogicalLink");
+    Bind(&g_backend.api.PDUConnect, "PDUConnect");
+    Bind(&g_backend.api.PDUDisconnect, "PDUDisconnect");
+    Bind(&g_backend.api.PDUGetComParam, "PDUGetComParam");
+    Bind(&g_backend.api.PDUSetComParam, "PDUSetComParam");
+    Bind(&g_backend.api.PDUStartComPrimitive, "PDUStartComPrimitive");
+    Bind(&g_backend.api.PDUGetEventItem, "PDUGetEventItem");
+    Bind(&g_backend.api.PDUDestroyItem, "PDUDestroyItem");
+    Bind(&g_backend.api.PDUGetObjectId, "PDUGetObjectId");
+    Bind(&g_backend.api.PDUGetModuleIds, "PDUGetModuleIds");
+    Bind(&g_backend.api.PDUGetResourceIds, "PDUGetResourceIds");
     // Looked up for completeness only: the driver polls and never calls these.
     static const char* const kUnused[] = {"PDUGetTimestamp",          "PDUGetVersion",
                                           "PDUGetStatus",             "PDUGetLastError",
@@ -84,10 +75,10 @@ void BindAll() {
                                           "PDUUnlockResource",        "PDUCancelComPrimitive",
                                           "PDURegisterEventCallback", "PDUGetConflictingResources",
                                           "PDUGetUniqueRespIdTable",  "PDUSetUniqueRespIdTable"};
-    for (const char* name : kUnused) (void)platform::GetLibrarySymbol(g_dpduApi.library, name);
+    for (const char* name : kUnused) (void)platform::GetLibrarySymbol(g_backend.api.library, name);
 }
 
-bool Usable(const void* entry) { return g_dpduApi.bound && entry; }
+bool Usable(const void* entry) { return g_backend.api.bound && entry; }
 
 std::string Pointer(const void* p) {
     char buf[32];
@@ -164,12 +155,12 @@ bool OrderFitsThisTarget(uint32_t order) {
 uint32_t CreateInOrder(CreateCall call, uint32_t order, bool* crashed) {
     call.order = order;
     uint32_t exceptionCode = 0;
-    std::shared_lock<std::shared_mutex> use(g_libraryUse);
-    if (!Usable(reinterpret_cast<const void*>(g_dpduApi.PDUCreateComLogicalLink))) {
+    std::shared_lock<std::shared_mutex> use(g_backend.libraryUse);
+    if (!Usable(reinterpret_cast<const void*>(g_backend.api.PDUCreateComLogicalLink))) {
         *crashed = false;
         return PDU_ERR_FCT_FAILED;
     }
-    call.fn = g_dpduApi.PDUCreateComLogicalLink;
+    call.fn = g_backend.api.PDUCreateComLogicalLink;
     *crashed = !platform::RunGuarded(&RunCreateCall, &call, &exceptionCode);
     if (*crashed) {
         LogPrintf("PDUCreateComLogicalLink exception=0x%X order=%u rid=%u", exceptionCode, order, call.resourceId);
@@ -204,19 +195,19 @@ std::vector<std::string> VendorLibraryCandidates() {
 }
 
 bool LoadVendorLibrary(const std::vector<std::string>& candidates, std::vector<std::string>* tried) {
-    std::unique_lock<std::shared_mutex> use(g_libraryUse);
+    std::unique_lock<std::shared_mutex> use(g_backend.libraryUse);
     for (const std::string& path : candidates) {
         if (path.empty()) continue;
         if (tried) tried->push_back(path);
         WriteLogLine("Dpdu_Init: trying D-PDU DLL '" + path + "'");
         UnloadLocked();
-        g_dpduApi.library = platform::LoadLibraryFile(path);
-        if (g_dpduApi.library) {
+        g_backend.api.library = platform::LoadLibraryFile(path);
+        if (g_backend.api.library) {
             BindAll();
-            if (g_dpduApi.PDUConstruct && g_dpduApi.PDUDestruct) {
-                g_dpduApi.bound = true;
-                g_dpduApi.loadedPath = path;
-                g_dpduApi.createOrder = 0;  // another library may want another order
+            if (g_backend.api.PDUConstruct && g_backend.api.PDUDestruct) {
+                g_backend.api.bound = true;
+                g_backend.api.loadedPath = path;
+                g_backend.api.createOrder = 0;  // another library may want another order
                 WriteLogLine("Dpdu_Init: successfully loaded '" + path + "'");
                 WriteLogLine("Dpdu_Init loaded backend: PASS");
                 return true;
@@ -229,7 +220,7 @@ bool LoadVendorLibrary(const std::vector<std::string>& candidates, std::vector<s
 }
 
 void UnloadVendorLibrary() {
-    std::unique_lock<std::shared_mutex> use(g_libraryUse);
+    std::unique_lock<std::shared_mutex> use(g_backend.libraryUse);
     UnloadLocked();
 }
 
@@ -270,9 +261,9 @@ constexpr void** kNoOutput = nullptr;
 
 // Not bound or entry point missing: PDU_ERR_FCT_FAILED, no call.
 #define VENDOR_CALL(entry, everyMessage, output, ...)                                         \
-    std::shared_lock<std::shared_mutex> use(g_libraryUse);                                    \
-    if (!Usable(reinterpret_cast<const void*>(g_dpduApi.entry))) return PDU_ERR_FCT_FAILED; \
-    const auto fn = g_dpduApi.entry;                                                          \
+    std::shared_lock<std::shared_mutex> use(g_backend.libraryUse);                                    \
+    if (!Usable(reinterpret_cast<const void*>(g_backend.api.entry))) return PDU_ERR_FCT_FAILED; \
+    const auto fn = g_backend.api.entry;                                                          \
     return GuardedVendorCall(#entry, everyMessage, [&] { return fn(__VA_ARGS__); }, output)
 
 uint32_t CallPDUConstruct(const char* option) {
@@ -311,9 +302,9 @@ uint32_t GuardedGetObjectId(uint32_t objectType, const char* name, uint32_t* id,
     ObjectIdCall call{nullptr, objectType, const_cast<CHAR8*>(name), id, PDU_ERR_FCT_FAILED};
     uint32_t code = 0;
     {
-        std::shared_lock<std::shared_mutex> use(g_libraryUse);
-        if (!Usable(reinterpret_cast<const void*>(g_dpduApi.PDUGetObjectId))) return PDU_ERR_FCT_FAILED;
-        call.fn = g_dpduApi.PDUGetObjectId;
+        std::shared_lock<std::shared_mutex> use(g_backend.libraryUse);
+        if (!Usable(reinterpret_cast<const void*>(g_backend.api.PDUGetObjectId))) return PDU_ERR_FCT_FAILED;
+        call.fn = g_backend.api.PDUGetObjectId;
         if (platform::RunGuarded(&RunObjectIdCall, &call, &code)) return call.result;
     }
     if (exceptionCode) *exceptionCode = code;
@@ -322,7 +313,7 @@ uint32_t GuardedGetObjectId(uint32_t objectType, const char* name, uint32_t* id,
 }
 
 uint32_t GuardedIoCtl(uint32_t hMod, uint32_t commandId, PDU_DATA_ITEM* input, PDU_DATA_ITEM** output) {
-    if (!Usable(reinterpret_cast<const void*>(g_dpduApi.PDUIoCtl))) return PDU_ERR_FCT_FAILED;
+    if (!Usable(reinterpret_cast<const void*>(g_backend.api.PDUIoCtl))) return PDU_ERR_FCT_FAILED;
     if (commandId == kIgnitionSenseCmd && !output) return PDU_STATUS_NOERROR;
     if (commandId == kSynthesisedZeroCmd) {
         if (!output) return PDU_ERR_INVALID_PARAMETERS;
@@ -333,9 +324,9 @@ uint32_t GuardedIoCtl(uint32_t hMod, uint32_t commandId, PDU_DATA_ITEM* input, P
     uint32_t exceptionCode = 0;
     bool crashed;
     {
-        std::shared_lock<std::shared_mutex> use(g_libraryUse);
-        if (!Usable(reinterpret_cast<const void*>(g_dpduApi.PDUIoCtl))) return PDU_ERR_FCT_FAILED;
-        call.fn = g_dpduApi.PDUIoCtl;
+        std::shared_lock<std::shared_mutex> use(g_backend.libraryUse);
+        if (!Usable(reinterpret_cast<const void*>(g_backend.api.PDUIoCtl))) return PDU_ERR_FCT_FAILED;
+        call.fn = g_backend.api.PDUIoCtl;
         crashed = !platform::RunGuarded(&RunIoCtlCall, &call, &exceptionCode);
     }
     const uint32_t result = crashed ? PDU_ERR_INVALID_PARAMETERS : call.result;
@@ -366,9 +357,9 @@ uint32_t GuardedIoCtl(uint32_t hMod, uint32_t commandId, PDU_DATA_ITEM* input, P
 
 uint32_t GuardedCreateCll(uint32_t hMod, PDU_RSC_DATA* resourceData, uint32_t resourceId, uint32_t* hCLL,
                           const uint8_t* flagData, uint32_t flagLength, bool allowOrderProbe) {
-    if (!Usable(reinterpret_cast<const void*>(g_dpduApi.PDUCreateComLogicalLink))) return PDU_ERR_FCT_FAILED;
+    if (!Usable(reinterpret_cast<const void*>(g_backend.api.PDUCreateComLogicalLink))) return PDU_ERR_FCT_FAILED;
     const uint32_t tid = platform::CurrentThreadId();
-    const bool closing = g_dpduApi.closing.load();
+    const bool closing = g_backend.api.closing.load();
     LogPrintf("CreateCLL: call tid=%u closing=%d rid=%u pRsc=%s pFlag=%s", tid, closing ? 1 : 0, resourceId,
               Pointer(resourceData).c_str(), Pointer(flagData).c_str());
     if (closing) {
@@ -386,23 +377,23 @@ uint32_t GuardedCreateCll(uint32_t hMod, PDU_RSC_DATA* resourceData, uint32_t re
     CreateCall call{nullptr, hMod, resourceData, resourceId, hCLL, &flags, 1, PDU_ERR_FCT_FAILED};
     bool crashed = false;
 
-    const uint32_t known = g_dpduApi.createOrder.load();
+    const uint32_t known = g_backend.api.createOrder.load();
     if (known >= 1 && known <= 4 && hCLL) {
         uint32_t result = CreateInOrder(call, known, &crashed);
         if (result == PDU_STATUS_NOERROR) return result;
         if (!crashed || !allowOrderProbe) return result;
-        g_dpduApi.createOrder = 0;
+        g_backend.api.createOrder = 0;
     }
     uint32_t first = CreateInOrder(call, 1, &crashed);
     if (first == PDU_STATUS_NOERROR) {
-        g_dpduApi.createOrder = 1;
+        g_backend.api.createOrder = 1;
         return first;
     }
     if (!(g_config.Backend == BackendType::TVN && allowOrderProbe && crashed && hCLL)) return first;
     for (uint32_t order = 2; order <= 4; ++order) {
         if (!OrderFitsThisTarget(order)) continue;
         if (CreateInOrder(call, order, &crashed) == PDU_STATUS_NOERROR) {
-            g_dpduApi.createOrder = order;
+            g_backend.api.createOrder = order;
             return PDU_STATUS_NOERROR;
         }
     }
@@ -413,22 +404,22 @@ PDU_DATA_ITEM* NewOwnedUnum32Item(uint32_t value) {
     PDU_DATA_ITEM* item = new PDU_DATA_ITEM;
     item->ItemType = PDU_IT_IO_UNUM32;
     item->pData = new uint32_t(value);
-    std::lock_guard<std::mutex> lock(g_ownedLock);
-    g_ownedItems.insert(item);
+    std::lock_guard<std::mutex> lock(g_backend.ownedLock);
+    g_backend.ownedItems.insert(item);
     return item;
 }
 
 bool IsOwnedItem(const void* item) {
-    std::lock_guard<std::mutex> lock(g_ownedLock);
-    return g_ownedItems.count(item) != 0;
+    std::lock_guard<std::mutex> lock(g_backend.ownedLock);
+    return g_backend.ownedItems.count(item) != 0;
 }
 
 uint32_t ReleaseItem(void* item) {
     if (!item) return PDU_STATUS_NOERROR;
     bool owned;
     {
-        std::lock_guard<std::mutex> lock(g_ownedLock);
-        owned = g_ownedItems.erase(item) != 0;
+        std::lock_guard<std::mutex> lock(g_backend.ownedLock);
+        owned = g_backend.ownedItems.erase(item) != 0;
     }
     if (owned) {
         PDU_DATA_ITEM* data = static_cast<PDU_DATA_ITEM*>(item);

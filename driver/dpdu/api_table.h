@@ -36,8 +36,6 @@ struct DpduApiTable {
     std::atomic<bool> closing{false};
 };
 
-extern DpduApiTable g_dpduApi;
-
 // The four candidate paths for the configured DllName/DllPath, empty ones left out.
 std::vector<std::string> VendorLibraryCandidates();
 // Tries the candidates in order; *tried receives every path attempted.

@@ -5,23 +5,22 @@
 #include "driver/dpdu/dpdu_backend.h"
 #include "platform/platform.h"
 
-DpduBackend g_dpdu;
-void (*g_dpduSleep)(uint32_t ms) = &platform::SleepMs;
+DpduBackend g_backend;
 
 BackendType CurrentBackendType() { return g_config.Backend; }
 
 bool LookupModule(uint32_t moduleId, uint32_t* hMod) {
-    std::lock_guard<std::mutex> lock(g_dpdu.tableLock);
-    auto it = g_dpdu.moduleTable.find(moduleId);
-    if (it == g_dpdu.moduleTable.end()) return false;
+    std::lock_guard<std::mutex> lock(g_backend.tableLock);
+    auto it = g_backend.moduleTable.find(moduleId);
+    if (it == g_backend.moduleTable.end()) return false;
     if (hMod) *hMod = it->second;
     return true;
 }
 
 bool LookupLink(uint32_t linkId, DpduLink* copy) {
-    std::lock_guard<std::mutex> lock(g_dpdu.tableLock);
-    auto it = g_dpdu.links.find(linkId);
-    if (it == g_dpdu.links.end()) return false;
+    std::lock_guard<std::mutex> lock(g_backend.tableLock);
+    auto it = g_backend.links.find(linkId);
+    if (it == g_backend.links.end()) return false;
     if (copy) *copy = it->second;
     return true;
 }
@@ -31,7 +30,29 @@ void DestroyVendorLink(uint32_t hMod, uint32_t hCLL) {
     CallPDUDestroyComLogicalLink(hMod, hCLL);
 }
 
-bool Dpdu_IsInitialised() { return g_dpdu.initialised.load(); }
-bool Dpdu_IsCommLost() { return g_dpdu.commLost.load(); }
-bool Dpdu_IsClosing() { return g_dpduApi.closing.load(); }
-void Dpdu_SetClosing(bool raised) { g_dpduApi.closing = raised; }
+void ResetBackendForTests() {
+    VendorKnowledge& k = g_backend.learnt;
+    k.rawModeAttempts = true;
+    k.txMaxLenRejected = false;
+    for (std::atomic<int>& support : k.canFdSupport) support = 0;
+    {
+        std::lock_guard<std::mutex> lock(k.rejectedLock);
+        k.rejectedComParams.clear();
+    }
+    DoipModuleState& d = g_backend.doip;
+    d.doipState = -1;
+    d.doipResourceId = 0;
+    d.entityModuleId = 0;
+    d.ethSwitchIoctlId = 0;
+    d.ethSwitchOn = false;
+    NoResponseCount& n = g_backend.noResponse;
+    n.events = n.atLastLine = n.lastLineTick = 0;
+    n.logged = false;
+    g_backend.api.createOrder = 0;
+    g_backend.keepToolkitLoaded = false;
+}
+
+bool Dpdu_IsInitialised() { return g_backend.initialised.load(); }
+bool Dpdu_IsCommLost() { return g_backend.commLost.load(); }
+bool Dpdu_IsClosing() { return g_backend.api.closing.load(); }
+void Dpdu_SetClosing(bool raised) { g_backend.api.closing = raised; }

@@ -11,18 +11,16 @@
 
 namespace {
 
-std::mutex g_rejectedLock;
-std::unordered_set<uint32_t> g_rejectedIds;
 
 bool IsRejected(uint32_t id) {
-    std::lock_guard<std::mutex> lock(g_rejectedLock);
-    return g_rejectedIds.count(id) != 0;
+    std::lock_guard<std::mutex> lock(g_backend.learnt.rejectedLock);
+    return g_backend.learnt.rejectedComParams.count(id) != 0;
 }
 
 void NoteReadResult(uint32_t id, uint32_t code) {
     if (code != PDU_ERR_INVALID_PARAMETERS && code != PDU_ERR_COMPARAM_NOT_SUPPORTED) return;
-    std::lock_guard<std::mutex> lock(g_rejectedLock);
-    g_rejectedIds.insert(id);
+    std::lock_guard<std::mutex> lock(g_backend.learnt.rejectedLock);
+    g_backend.learnt.rejectedComParams.insert(id);
 }
 
 // Object id lookup and read of the current parameter item; *item is the caller's to release.
@@ -109,11 +107,6 @@ bool SetOrvexIds(uint32_t hMod, uint32_t hCLL, uint32_t tx, uint32_t rx) {
 
 }  // namespace
 
-void ForgetRejectedComParams() {
-    std::lock_guard<std::mutex> lock(g_rejectedLock);
-    g_rejectedIds.clear();
-}
-
 uint32_t SetComParamByName(uint32_t hMod, uint32_t hCLL, const char* name, uint32_t value) {
     PDU_PARAM_ITEM* item = nullptr;
     uint32_t code = ReadComParam(hMod, hCLL, name, &item);
@@ -153,9 +146,9 @@ bool Dpdu_SetIso15765Ids(uint32_t linkId, uint32_t txId, uint32_t rxId) {
     LogPrintf("Dpdu_SetIso15765Ids: tx=0x%X rx=0x%X result=%s,%s", txId, rxId, Ok(txOk, "TX_OK", "TX_FAIL"),
               Ok(rxOk, "RX_OK", "RX_FAIL"));
     if (!txOk || !rxOk) return false;
-    std::lock_guard<std::mutex> lock(g_dpdu.tableLock);
-    auto it = g_dpdu.links.find(linkId);
-    if (it == g_dpdu.links.end()) return false;
+    std::lock_guard<std::mutex> lock(g_backend.tableLock);
+    auto it = g_backend.links.find(linkId);
+    if (it == g_backend.links.end()) return false;
     it->second.payloadOnly = true;
     return true;
 }

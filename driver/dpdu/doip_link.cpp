@@ -9,8 +9,6 @@
 #include "driver/dpdu/doip_presteps.h"
 #include "driver/dpdu/link_create.h"
 
-std::atomic<int> g_doipState{-1};
-std::atomic<uint32_t> g_doipResourceId{0};
 
 namespace {
 
@@ -55,8 +53,8 @@ void LearnDoipResource(uint32_t hMod, Template* t, uint32_t* id) {
     bool failed = false;
     uint32_t found = DiscoverResourceId(hMod, t, &failed);
     if (found != 0) {
-        g_doipState = 1;
-        g_doipResourceId = found;
+        g_backend.doip.doipState = 1;
+        g_backend.doip.doipResourceId = found;
         WriteLogLine("Dpdu_OpenLink: DoIP resource available at runtime");
         if (found != *id) {
             WriteLogLine("Dpdu_OpenLink: DoIP resourceId mismatch with INI; using runtime-discovered id");
@@ -64,11 +62,11 @@ void LearnDoipResource(uint32_t hMod, Template* t, uint32_t* id) {
         }
     } else if (!failed) {
         if (!g_config.DoIP.AllowEmptyResourceList) {
-            g_doipState = 0;
+            g_backend.doip.doipState = 0;
             WriteLogLine("Dpdu_OpenLink: DoIP resource list empty; treating as not supported");
         }
     } else if (!g_config.DoIP.AllowMissingResourceList) {
-        g_doipState = 0;
+        g_backend.doip.doipState = 0;
         WriteLogLine("Dpdu_OpenLink: DoIP resource not exposed at runtime");
     }
 }
@@ -112,13 +110,13 @@ bool CreateDoipLink(uint32_t* hMod, uint32_t configuredId, uint8_t* flagData, ui
     SetEthernetTemplate(&doip, {{3, kPinEthRx}, {12, kPinEthTx}});
     WriteLogLine("Dpdu_OpenLink: RID_UNDEF pins: [3:5] [12:4]");
     uint32_t id = configuredId;
-    if (g_doipState.load() == -1) LearnDoipResource(*hMod, &doip, &id);
-    if (g_doipState.load() == 0) {
+    if (g_backend.doip.doipState.load() == -1) LearnDoipResource(*hMod, &doip, &id);
+    if (g_backend.doip.doipState.load() == 0) {
         *error = "DoIP not supported (resource not exposed at runtime)";
         return false;
     }
-    const uint32_t learnt = g_doipResourceId.load();
-    if (g_doipState.load() == 1 && learnt != 0 && learnt != id) {
+    const uint32_t learnt = g_backend.doip.doipResourceId.load();
+    if (g_backend.doip.doipState.load() == 1 && learnt != 0 && learnt != id) {
         WriteLogLine("Dpdu_OpenLink: overriding DoIP resourceId with runtime-discovered id");
         id = learnt;
     }
@@ -126,26 +124,20 @@ bool CreateDoipLink(uint32_t* hMod, uint32_t configuredId, uint8_t* flagData, ui
     CreateContext ctx{*hMod, &doip, flagData, d.AllowCreateAltRetry && !(d.LegacyFlow && trx)};
     uint32_t result = CreateWithDoipLadder(&ctx, id, usedId);
     if (result == PDU_ERR_INVALID_PARAMETERS) {
-        g_doipState = 0;
+        g_backend.doip.doipState = 0;
         *error = "DoIP link rejected by backend (invalid parameters). Check cable/profile/DoIP availability.";
         return false;
     }
     if (result != PDU_STATUS_NOERROR) {
-        g_doipState = 0;
+        g_backend.doip.doipState = 0;
         *error = "DoIP link rejected by backend (error " + PduCodeText(result) + ")";
         return false;
     }
-    if (g_doipState.load() != 1) WriteLogLine("Dpdu_OpenLink: DoIP link created; marking DoIP available");
-    g_doipState = 1;
-    g_doipResourceId = *usedId;
+    if (g_backend.doip.doipState.load() != 1) WriteLogLine("Dpdu_OpenLink: DoIP link created; marking DoIP available");
+    g_backend.doip.doipState = 1;
+    g_backend.doip.doipResourceId = *usedId;
     *hCLL = ctx.hCLL;
     return true;
 }
 
-void ForgetDoipKnowledge() {
-    g_doipState = -1;
-    g_doipResourceId = 0;
-    g_entityModuleId = 0;
-    g_ethSwitchIoctlId = 0;
-    g_ethSwitchOn = false;
-}
+

@@ -7,19 +7,16 @@
 #include "driver/dpdu/backend_state.h"
 #include "driver/dpdu/dpdu_backend.h"
 
-std::atomic<bool> g_ethSwitchOn{false};
-std::atomic<uint32_t> g_ethSwitchIoctlId{0};
-std::atomic<uint32_t> g_entityModuleId{0};
 
 namespace {
 constexpr uint32_t kEthActivationPin = 8;
 constexpr const char* kEthSwitchIoctl = "PDU_IOCTL_SET_ETH_SWITCH_STATE";
 
 bool EthSwitchIoctlId(uint32_t* id) {
-    *id = g_ethSwitchIoctlId.load();
+    *id = g_backend.doip.ethSwitchIoctlId.load();
     if (*id != 0) return true;
     if (!GetIoctlId(kEthSwitchIoctl, id)) return false;
-    g_ethSwitchIoctlId = *id;
+    g_backend.doip.ethSwitchIoctlId = *id;
     return true;
 }
 
@@ -70,18 +67,18 @@ bool EthSwitchOn(uint32_t hMod) {
         if (d.EthSwitchDelayMs != 0) DpduSleepMs(d.EthSwitchDelayMs);
     }
     ok = SetEthSwitch(hMod, 1) && ok;
-    if (ok) g_ethSwitchOn = true;
+    if (ok) g_backend.doip.ethSwitchOn = true;
     return ok;
 }
 
 void EthSwitchOff(uint32_t hMod) {
-    if (!g_ethSwitchOn.load() || g_config.DoIP.SkipEthSwitchIoctl) return;
+    if (!g_backend.doip.ethSwitchOn.load() || g_config.DoIP.SkipEthSwitchIoctl) return;
     uint32_t id = 0;
     if (!EthSwitchIoctlId(&id)) return;
     uint32_t code = SendEthSwitch(hMod, id, 0);
     LogPrintf("Dpdu_Shutdown: IOCTL SET_ETH_SWITCH_STATE (%u) state=0 hCLL=%u -> %s", id, PDU_HANDLE_UNDEF,
               PduCodeText(code).c_str());
-    g_ethSwitchOn = false;
+    g_backend.doip.ethSwitchOn = false;
 }
 
 bool VehicleIdRequest(uint32_t hMod) {
@@ -110,10 +107,10 @@ bool VehicleIdRequest(uint32_t hMod) {
 }
 
 bool OpenDoipEntityModule(uint32_t* hMod) {
-    uint32_t cached = g_entityModuleId.load();
+    uint32_t cached = g_backend.doip.entityModuleId.load();
     if (cached != 0) {
         if (LookupModule(cached, hMod)) return true;
-        g_entityModuleId = 0;
+        g_backend.doip.entityModuleId = 0;
     }
     PDU_MODULE_ITEM* list = nullptr;
     uint32_t code = CallPDUGetModuleIds(&list);
@@ -136,12 +133,12 @@ bool OpenDoipEntityModule(uint32_t* hMod) {
         LogPrintf("Dpdu_OpenLink: DoIP entity ModuleConnect failed: %s", PduCodeText(code).c_str());
         return false;
     }
-    const uint32_t id = ++g_dpdu.nextModuleId;
+    const uint32_t id = ++g_backend.nextModuleId;
     {
-        std::lock_guard<std::mutex> lock(g_dpdu.tableLock);
-        g_dpdu.moduleTable[id] = found;
+        std::lock_guard<std::mutex> lock(g_backend.tableLock);
+        g_backend.moduleTable[id] = found;
     }
-    g_entityModuleId = id;
+    g_backend.doip.entityModuleId = id;
     LogPrintf("Dpdu_OpenLink: DoIP entity module connected, hMod=%u Vendor='%s' Info='%s'", found, vendor.c_str(),
               info.c_str());
     *hMod = found;

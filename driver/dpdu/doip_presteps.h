@@ -8,18 +8,6 @@
 #include <cstdint>
 #include <string>
 
-// Set once the Ethernet activation line was switched on; only then is it switched off.
-extern std::atomic<bool> g_ethSwitchOn;
-// Cached object id of PDU_IOCTL_SET_ETH_SWITCH_STATE (0 = not looked up yet).
-extern std::atomic<uint32_t> g_ethSwitchIoctlId;
-// Driver module id of the connected DoIP entity module (0 = none).
-extern std::atomic<uint32_t> g_entityModuleId;
-// What the process learnt about DoIP on the module: -1 unknown, 0 not supported (final
-// unless a later answer says otherwise), 1 available.
-extern std::atomic<int> g_doipState;
-// The resource id that worked or was found at run time for DoIP (0 = none).
-extern std::atomic<uint32_t> g_doipResourceId;
-
 bool GetIoctlId(const char* name, uint32_t* id);
 bool SetEthSwitch(uint32_t hMod, uint32_t state);
 // Honours SkipEthSwitchIoctl and EthSwitchToggle (off, pause, on).
@@ -36,5 +24,3 @@ void StopDiscovery(uint32_t hMod);
 // and the creation ladder. *hMod comes back as the module the link was created on.
 bool CreateDoipLink(uint32_t* hMod, uint32_t configuredId, uint8_t* flagData, uint32_t* hCLL, uint32_t* usedId,
                     std::string* error);
-// Forgets the DoIP state above (tests start each case from scratch).
-void ForgetDoipKnowledge();

@@ -26,10 +26,7 @@ constexpr uint32_t kPinHi = 1;
 constexpr uint32_t kPinLow = 2;
 constexpr uint32_t kPinK = 3;
 
-std::atomic<bool> g_rawModeAttempts{true};
-std::atomic<bool> g_txMaxLenRejected{false};
 // CAN FD support per backend type: 0 unknown, 1 supported, 2 unsupported.
-std::atomic<int> g_canFdSupport[3] = {{0}, {0}, {0}};
 
 void BuildTemplate(const LinkKind& k, Template* t) {
     if (k.can) {
@@ -160,7 +157,7 @@ bool ApplyCanFdComParams(uint32_t hMod, uint32_t hCLL, uint32_t resourceId, std:
     }
     if (IsOneOf(resourceId, {r.CanRawHS, r.CanHS, r.CanRawLS, r.CanLS}))
         WriteLogLine("Dpdu_OpenLink: CAN-FD requested on shared RAWCAN resource; enabling FD comparams");
-    std::atomic<int>& support = g_canFdSupport[static_cast<uint32_t>(CurrentBackendType()) % 3];
+    std::atomic<int>& support = g_backend.learnt.canFdSupport[static_cast<uint32_t>(CurrentBackendType()) % 3];
     if (support.load() == 2) {
         *error = "Dpdu_OpenLink: CAN-FD not supported (cached)";
         return false;
@@ -176,7 +173,7 @@ bool ApplyCanFdComParams(uint32_t hMod, uint32_t hCLL, uint32_t resourceId, std:
     support = 1;
     const bool trx = CurrentBackendType() == BackendType::TRX4820;
     uint32_t accepted = 0;
-    if (fd.EnableTxMaxLen && !g_txMaxLenRejected.load() && !trx) {
+    if (fd.EnableTxMaxLen && !g_backend.learnt.txMaxLenRejected.load() && !trx) {
         bool allRejected = true;
         for (uint32_t value : {fd.TxMaxDataLength, 32u, 16u}) {
             if (value == 0) continue;
@@ -197,7 +194,7 @@ bool ApplyCanFdComParams(uint32_t hMod, uint32_t hCLL, uint32_t resourceId, std:
         if (allRejected) {
             WriteLogLine("Dpdu_OpenLink: NOTE: backend rejected CP_CANFDTxMaxDataLength (0x50/0x63). Disabling "
                          "TxMaxLen ComParam for rest of session.");
-            g_txMaxLenRejected = true;
+            g_backend.learnt.txMaxLenRejected = true;
         }
     }
     std::string shown;
@@ -205,7 +202,7 @@ bool ApplyCanFdComParams(uint32_t hMod, uint32_t hCLL, uint32_t resourceId, std:
         shown = "DISABLED";
     else if (trx)
         shown = "SKIPPED_VW_ODIS";
-    else if (g_txMaxLenRejected.load())
+    else if (g_backend.learnt.txMaxLenRejected.load())
         shown = "REJECTED_BY_BACKEND";
     else
         shown = std::to_string(accepted ? accepted : fd.TxMaxDataLength);
@@ -214,7 +211,7 @@ bool ApplyCanFdComParams(uint32_t hMod, uint32_t hCLL, uint32_t resourceId, std:
 }
 
 bool ApplyRawMode(uint32_t hMod, uint32_t hCLL) {
-    if (!g_rawModeAttempts.load()) {
+    if (!g_backend.learnt.rawModeAttempts.load()) {
         WriteLogLine("Dpdu_OpenLink: CP_RawMode skipped (unsupported)");
         return false;
     }
@@ -226,7 +223,7 @@ bool ApplyRawMode(uint32_t hMod, uint32_t hCLL) {
     LogPrintf("Dpdu_OpenLink: CP_RawMode unsupported/failed (non-fatal): %s", PduCodeText(code).c_str());
     if (code == PDU_ERR_INVALID_PARAMETERS || code == PDU_ERR_COMPARAM_NOT_SUPPORTED) {
         WriteLogLine("Dpdu_OpenLink: disabling CP_RawMode attempts (unsupported)");
-        g_rawModeAttempts = false;
+        g_backend.learnt.rawModeAttempts = false;
     }
     return false;
 }
@@ -282,9 +279,9 @@ DpduResult Dpdu_OpenLink(uint32_t moduleId, const std::string& logicalLinkName, 
     if (kind.can && !kind.doip) link.rawMode = ApplyRawMode(hMod, link.hCLL);
     uint32_t id;
     {
-        std::lock_guard<std::mutex> lock(g_dpdu.tableLock);
-        id = ++g_dpdu.nextLinkId;
-        g_dpdu.links[id] = link;
+        std::lock_guard<std::mutex> lock(g_backend.tableLock);
+        id = ++g_backend.nextLinkId;
+        g_backend.links[id] = link;
     }
     LogPrintf("OpenLink resourceId PASS (%u)", usedId);
     LogPrintf("OpenLink resourceId: PASS (%u)", usedId);
@@ -296,22 +293,14 @@ DpduResult Dpdu_OpenLink(uint32_t moduleId, const std::string& logicalLinkName, 
     return {};
 }
 
-void ForgetVendorKnowledge() {
-    g_rawModeAttempts = true;
-    g_txMaxLenRejected = false;
-    for (std::atomic<int>& support : g_canFdSupport) support = 0;
-    ForgetRejectedComParams();
-    ForgetDoipKnowledge();
-}
-
 DpduResult Dpdu_CloseLink(uint32_t linkId) {
     DpduLink link;
     {
-        std::lock_guard<std::mutex> lock(g_dpdu.tableLock);
-        auto it = g_dpdu.links.find(linkId);
-        if (it == g_dpdu.links.end()) return DpduFailure(DpduStatus::Failed, "Dpdu_CloseLink: invalid link handle");
+        std::lock_guard<std::mutex> lock(g_backend.tableLock);
+        auto it = g_backend.links.find(linkId);
+        if (it == g_backend.links.end()) return DpduFailure(DpduStatus::Failed, "Dpdu_CloseLink: invalid link handle");
         link = it->second;
-        g_dpdu.links.erase(it);
+        g_backend.links.erase(it);
     }
     LogPrintf("Dpdu_CloseLink: link=%u (hMod=%u, hCLL=%u)", linkId, link.hMod, link.hCLL);
     DestroyVendorLink(link.hMod, link.hCLL);

@@ -21,10 +21,6 @@ constexpr uint32_t kNoResponseExtra = 0x208;
 
 PDU_EXP_RESP_DATA g_expectedResponse = {};
 
-std::atomic<uint64_t> g_noResponseEvents{0};
-std::atomic<uint64_t> g_noResponseAtLastLine{0};
-std::atomic<uint64_t> g_noResponseLastLineTick{0};
-std::atomic<bool> g_noResponseLogged{false};
 
 bool MeansCommLost(uint32_t code) {
     return static_cast<int32_t>(code) < 0 || code == PDU_ERR_COMM_PC_TO_VCI_FAILED ||
@@ -82,13 +78,13 @@ std::vector<uint8_t> AdjustForBackend(const DpduLink& link, const DpduSendMode& 
 }
 
 void CountNoResponse(const DpduLink& link) {
-    const uint64_t count = ++g_noResponseEvents;
+    const uint64_t count = ++g_backend.noResponse.events;
     const uint64_t now = platform::TickCount64();
-    if (g_noResponseLogged.load() && now - g_noResponseLastLineTick.load() < 1000) return;
-    const uint64_t sinceLast = count - g_noResponseAtLastLine.load();
-    g_noResponseAtLastLine = count;
-    g_noResponseLastLineTick = now;
-    g_noResponseLogged = true;
+    if (g_backend.noResponse.logged.load() && now - g_backend.noResponse.lastLineTick.load() < 1000) return;
+    const uint64_t sinceLast = count - g_backend.noResponse.atLastLine.load();
+    g_backend.noResponse.atLastLine = count;
+    g_backend.noResponse.lastLineTick = now;
+    g_backend.noResponse.logged = true;
     LogPrintf("Dpdu_Receive: no-response events (0x105/0x208) count_last_sec=%u resourceId=0x%X logicalLink='%s'",
               static_cast<uint32_t>(sinceLast), link.resourceId, link.logicalLinkName.c_str());
 }
@@ -107,7 +103,7 @@ DpduSendMode DpduSendModeFor(const SessionProfile& s) {
 
 DpduResult Dpdu_Send(uint32_t linkId, const uint8_t* data, uint32_t length, uint32_t timeoutMs,
                      const DpduSendMode& mode) {
-    if (g_dpdu.commLost.load()) return DpduFailure(DpduStatus::CommLost, "Dpdu_Send: comm lost");
+    if (g_backend.commLost.load()) return DpduFailure(DpduStatus::CommLost, "Dpdu_Send: comm lost");
     DpduLink link;
     if (!LookupLink(linkId, &link)) return DpduFailure(DpduStatus::Failed, "Dpdu_Send: invalid link handle");
     if (!data || length == 0) return DpduFailure(DpduStatus::Failed, "Dpdu_Send: no data");
@@ -143,9 +139,9 @@ DpduResult Dpdu_Send(uint32_t linkId, const uint8_t* data, uint32_t length, uint
         return DpduFailure(DpduStatus::CommLost, text, code);
     }
     {
-        std::lock_guard<std::mutex> lock(g_dpdu.tableLock);
-        auto it = g_dpdu.links.find(linkId);
-        if (it != g_dpdu.links.end()) {
+        std::lock_guard<std::mutex> lock(g_backend.tableLock);
+        auto it = g_backend.links.find(linkId);
+        if (it != g_backend.links.end()) {
             it->second.lastCoP = hCoP;
             it->second.lastStartTick = platform::TickCount64();
         }
@@ -190,7 +186,7 @@ DpduResult Dpdu_Receive(uint32_t linkId, std::vector<uint8_t>* out, uint32_t tim
         } else if (item->ItemType == PDU_IT_ERROR && item->pData) {
             const PDU_ERROR_DATA* e = static_cast<const PDU_ERROR_DATA*>(item->pData);
             if (e->ErrorCodeId == kNoResponseError && e->ExtraErrorInfoId == kNoResponseExtra && link.iso15765 &&
-                !g_dpduApi.closing.load()) {
+                !g_backend.api.closing.load()) {
                 sawNoResponse = true;
                 CountNoResponse(link);
             } else {

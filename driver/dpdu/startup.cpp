@@ -153,13 +153,13 @@ DpduResult ConnectModule(uint32_t hMod) {
 }  // namespace
 
 DpduResult Dpdu_Init() {
-    g_dpduApi.closing = false;
-    if (g_dpdu.initialised.load()) {
-        ++g_dpdu.useCount;
+    g_backend.api.closing = false;
+    if (g_backend.initialised.load()) {
+        ++g_backend.useCount;
         return {};
     }
     WriteLogLine("Dpdu_Init: starting D-PDU initialisation");
-    g_dpdu.commLost = false;
+    g_backend.commLost = false;
     if (!g_config.BackendTypeSet) {
         return FailLogged(DpduStatus::Failed,
                           "Backend type not specified in INI (expected [Backend] Type=Orvex / TRX4820 / TVN)",
@@ -191,8 +191,8 @@ DpduResult Dpdu_Init() {
         code = CallPDUConstruct(option.value);
         LogPrintf("Dpdu_Init: PDUConstruct returned %s", PduCodeText(code).c_str());
         if (code == PDU_STATUS_NOERROR) {
-            g_dpdu.initialised = true;
-            g_dpdu.useCount = 1;
+            g_backend.initialised = true;
+            g_backend.useCount = 1;
             LogPrintf("Dpdu_Init: D-PDU initialised PASS using option %s", option.label);
             WriteLogLine("PDUConstruct OK: PASS");
             return {};
@@ -207,9 +207,9 @@ DpduResult Dpdu_Init() {
 }
 
 DpduResult Dpdu_OpenModule(uint32_t* moduleId) {
-    std::lock_guard<std::mutex> openLock(g_dpdu.moduleOpenLock);
+    std::lock_guard<std::mutex> openLock(g_backend.moduleOpenLock);
     WriteLogLine("Dpdu_OpenModule");
-    if (!g_dpdu.initialised.load()) return DpduFailure(DpduStatus::Failed, "Dpdu_OpenModule called before Dpdu_Init");
+    if (!g_backend.initialised.load()) return DpduFailure(DpduStatus::Failed, "Dpdu_OpenModule called before Dpdu_Init");
     const auto& s = g_config.DpduSettings;
     PDU_MODULE_ITEM* list = nullptr;
     uint32_t lastCode = PDU_ERR_FCT_FAILED;
@@ -240,28 +240,28 @@ DpduResult Dpdu_OpenModule(uint32_t* moduleId) {
     ReleaseItem(list);
     if (result.ok()) result = ConnectModule(hMod);
     if (!result.ok()) return result;
-    const uint32_t id = ++g_dpdu.nextModuleId;
+    const uint32_t id = ++g_backend.nextModuleId;
     {
-        std::lock_guard<std::mutex> lock(g_dpdu.tableLock);
-        g_dpdu.moduleTable[id] = hMod;
+        std::lock_guard<std::mutex> lock(g_backend.tableLock);
+        g_backend.moduleTable[id] = hMod;
     }
     if (moduleId) *moduleId = id;
     return {};
 }
 
 DpduResult Dpdu_CloseModule(uint32_t moduleId) {
-    g_dpduApi.closing = true;
+    g_backend.api.closing = true;
     uint32_t hMod = 0;
     if (!LookupModule(moduleId, &hMod)) return DpduFailure(DpduStatus::Failed, "Dpdu_CloseModule: invalid module handle");
     LogPrintf("Dpdu_CloseModule: module=%u hMod=%u", moduleId, hMod);
     EthSwitchOff(hMod);
     std::vector<uint32_t> handles;
     {
-        std::lock_guard<std::mutex> lock(g_dpdu.tableLock);
-        for (auto it = g_dpdu.links.begin(); it != g_dpdu.links.end();) {
+        std::lock_guard<std::mutex> lock(g_backend.tableLock);
+        for (auto it = g_backend.links.begin(); it != g_backend.links.end();) {
             if (it->second.hMod == hMod) {
                 handles.push_back(it->second.hCLL);
-                it = g_dpdu.links.erase(it);
+                it = g_backend.links.erase(it);
             } else {
                 ++it;
             }
@@ -271,24 +271,24 @@ DpduResult Dpdu_CloseModule(uint32_t moduleId) {
     CallPDUModuleDisconnect(hMod);
     DpduSleepMs(200);
     {
-        std::lock_guard<std::mutex> lock(g_dpdu.tableLock);
-        g_dpdu.moduleTable.erase(moduleId);
+        std::lock_guard<std::mutex> lock(g_backend.tableLock);
+        g_backend.moduleTable.erase(moduleId);
     }
     return {};
 }
 
 void Dpdu_Shutdown(bool forceUnload) {
-    g_dpduApi.closing = true;
-    if (!g_dpdu.initialised.load()) return;
-    if (--g_dpdu.useCount > 0) return;
-    if (g_dpdu.useCount.load() < 0) g_dpdu.useCount = 0;
+    g_backend.api.closing = true;
+    if (!g_backend.initialised.load()) return;
+    if (--g_backend.useCount > 0) return;
+    if (g_backend.useCount.load() < 0) g_backend.useCount = 0;
     WriteLogLine("Dpdu_Shutdown: tearing down D-PDU stack");
     std::map<uint32_t, DpduLink> links;
     std::map<uint32_t, uint32_t> modules;
     {
-        std::lock_guard<std::mutex> lock(g_dpdu.tableLock);
-        links.swap(g_dpdu.links);
-        modules.swap(g_dpdu.moduleTable);
+        std::lock_guard<std::mutex> lock(g_backend.tableLock);
+        links.swap(g_backend.links);
+        modules.swap(g_backend.moduleTable);
     }
     for (const auto& entry : links) DestroyVendorLink(entry.second.hMod, entry.second.hCLL);
     for (const auto& entry : modules) {
@@ -297,23 +297,23 @@ void Dpdu_Shutdown(bool forceUnload) {
         CallPDUModuleDisconnect(entry.second);
         DpduSleepMs(250);
     }
-    if (g_dpdu.keepToolkitLoaded.load() && !forceUnload) {
-        g_dpdu.useCount = 0;
+    if (g_backend.keepToolkitLoaded.load() && !forceUnload) {
+        g_backend.useCount = 0;
         DpduSleepMs(250);
         WriteLogLine("Dpdu_Shutdown: completed (kept toolkit loaded)");
         return;
     }
     CallPDUDestruct();
     UnloadVendorLibrary();
-    g_dpdu.initialised = false;
+    g_backend.initialised = false;
     DpduSleepMs(150);
     WriteLogLine("Dpdu_Shutdown: completed");
 }
 
-void Dpdu_SetKeepToolkitLoaded(bool keep) { g_dpdu.keepToolkitLoaded = keep; }
+void Dpdu_SetKeepToolkitLoaded(bool keep) { g_backend.keepToolkitLoaded = keep; }
 
 void MarkCommLost(const char* place, uint32_t code) {
-    if (g_dpdu.commLost.exchange(true)) return;
+    if (g_backend.commLost.exchange(true)) return;
     LogPrintf("Dpdu: COMM LOST at %s: err=%s (%d)", place ? place : "", PduCodeText(code).c_str(),
               static_cast<int32_t>(code));
 }

@@ -114,7 +114,7 @@ void Prepare() {
         Check(!cfg.ConfigFatal, "a configuration of the fuzzer is refused");
         g_variants.push_back(cfg);
     }
-    g_dpduSleep = &NoPause;
+    g_backend.sleep = &NoPause;
 }
 
 int32_t Checked(int32_t rc) {
@@ -352,7 +352,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (g_variants.empty()) Prepare();
     Session s{{data, size}, {}, {}, {}};
     g_config = g_variants[s.in.Byte() % kVariantCount];
-    ForgetVendorKnowledge();
+    ResetBackendForTests();
     for (int calls = 0; s.in.n > 0 && calls < 64; ++calls) s.One();
     // Every input ends with the device closed and the vendor library unloaded, so that the next
     // one starts where this one did.

@@ -227,7 +227,7 @@ TEST_F(DpduDoipTest, AllowedEmptyListStillEndsInARejectedLink) {
     // The configured id first, then no id with the DoIP template.
     EXPECT_NE(Trace().find("resourceId=0x300B0203 rsc=null"), std::string::npos);
     EXPECT_NE(Trace().find("resourceId=0x0 rsc={bus=3 protocol=0 pins=[3:5 12:4]}"), std::string::npos);
-    EXPECT_EQ(g_doipState.load(), 0);
+    EXPECT_EQ(g_backend.doip.doipState.load(), 0);
 }
 
 TEST_F(DpduDoipTest, FailedResourceQuery) {
@@ -238,13 +238,13 @@ TEST_F(DpduDoipTest, FailedResourceQuery) {
     EXPECT_EQ(error, "DoIP not supported (resource not exposed at runtime)");
     EXPECT_NE(Log().find("Dpdu_OpenLink: DoIP resource not exposed at runtime\r\n"), std::string::npos);
 
-    ForgetDoipKnowledge();
+    ResetBackendForTests();
     g_config.DoIP.AllowMissingResourceList = true;
     // Allowed: the configured id is tried and, once created, marks DoIP available.
     EXPECT_TRUE(OpenDoipLink(moduleId, &linkId, &error)) << error;
     EXPECT_NE(Trace().find("resourceId=0x300B0203 rsc=null"), std::string::npos);
     EXPECT_NE(Log().find("Dpdu_OpenLink: DoIP link created; marking DoIP available\r\n"), std::string::npos);
-    EXPECT_EQ(g_doipState.load(), 1);
+    EXPECT_EQ(g_backend.doip.doipState.load(), 1);
 }
 
 // A link the module refuses for another reason turns "available" into "not supported".
@@ -253,7 +253,7 @@ TEST_F(DpduDoipTest, RejectedCreationEndsDoip) {
     uint32_t linkId = 0;
     std::string error;
     ASSERT_TRUE(OpenDoipLink(moduleId, &linkId, &error)) << error;
-    EXPECT_EQ(g_doipState.load(), 1);
+    EXPECT_EQ(g_backend.doip.doipState.load(), 1);
     EXPECT_FALSE(OpenDoipLink(moduleId, &linkId, &error));
     EXPECT_EQ(error, "DoIP link rejected by backend (error 0x1)");
     EXPECT_FALSE(OpenDoipLink(moduleId, &linkId, &error));

@@ -38,9 +38,9 @@ class DpduTest : public ::testing::Test {
 protected:
     void SetUp() override {
         saved_ = g_config;
-        ForgetVendorKnowledge();
+        ResetBackendForTests();
         RecordedPauses().clear();
-        g_dpduSleep = &RecordPause;
+        g_backend.sleep = &RecordPause;
         g_config.BackendTypeSet = true;
         g_config.BackendTypeName = "Orvex";
         g_config.Backend = BackendType::Orvex;
@@ -57,7 +57,7 @@ protected:
         Dpdu_SetKeepToolkitLoaded(false);
         for (int i = 0; i < 8 && Dpdu_IsInitialised(); ++i) Dpdu_Shutdown();
         g_config = saved_;
-        g_dpduSleep = &platform::SleepMs;
+        g_backend.sleep = &platform::SleepMs;
     }
 
     // Copies bin/<library> into a fresh folder as VciSim<suffix>, with a VciSim.ini made of

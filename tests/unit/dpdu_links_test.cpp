@@ -176,7 +176,7 @@ TEST_F(DpduTest, CanFdTxMaxLenRejectionAndBaudRejection) {
     Dpdu_Shutdown();
 
     // 0x63 is a rejection too, but unlike 0x50 it is also warned about on each try.
-    ForgetVendorKnowledge();
+    ResetBackendForTests();
     UseScenario("dpdu_canfd_reject63", "[ComParams]\nRejectSet=CP_CANFDTxMaxDataLength=0x63\n");
     moduleId = InitAndOpenModule();
     ASSERT_NE(OpenLink(moduleId, "CANFD", 9), 0u);

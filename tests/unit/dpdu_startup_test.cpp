@@ -346,8 +346,8 @@ TEST_F(DpduTest, ShutdownStopsDiscoveryAndSwitchesTheEthernetLineOff) {
     UseScenario("dpdu_shutdown_controls", "[Ioctls]\nUnknown=PDU_IOCTL_DISABLE_LOCATOR\n");
     uint32_t moduleId = InitAndOpenModule();
     ASSERT_NE(OpenLink(moduleId, "CAN"), 0u);
-    g_ethSwitchOn = true;
-    g_ethSwitchIoctlId = 0;
+    g_backend.doip.ethSwitchOn = true;
+    g_backend.doip.ethSwitchIoctlId = 0;
     Dpdu_Shutdown();
     const std::string log = Log();
     EXPECT_NE(log.find("Dpdu_Shutdown: IOCTL PDU_IOCTL_SET_LOCATOR_STATE (22) value=0 hCLL=4294967295 -> 0x0"),
@@ -359,7 +359,7 @@ TEST_F(DpduTest, ShutdownStopsDiscoveryAndSwitchesTheEthernetLineOff) {
     EXPECT_NE(log.find("Dpdu_OpenLink: PDUGetObjectId PDU_IOCTL_SET_ETH_SWITCH_STATE -> 18"), std::string::npos);
     EXPECT_NE(log.find("Dpdu_Shutdown: IOCTL SET_ETH_SWITCH_STATE (18) state=0 hCLL=4294967295 -> 0x0"),
               std::string::npos);
-    EXPECT_FALSE(g_ethSwitchOn.load());
+    EXPECT_FALSE(g_backend.doip.ethSwitchOn.load());
     const std::string trace = Trace();
     EXPECT_LT(trace.find("PDUDestroyComLogicalLink"), trace.find("PDUIoCtl"));
     EXPECT_LT(trace.find("SET_ETH_SWITCH_STATE"), trace.find("PDUModuleDisconnect"));
@@ -369,22 +369,22 @@ TEST_F(DpduTest, ShutdownStopsDiscoveryAndSwitchesTheEthernetLineOff) {
 TEST_F(DpduTest, EthernetLineStaysAloneWhenNeverSwitchedOnOrSkipped) {
     UseScenario("dpdu_eth_skip", "[Ioctls]\nUnknown=PDU_IOCTL_SET_ETH_SWITCH_STATE\n");
     uint32_t moduleId = InitAndOpenModule();
-    g_ethSwitchOn = false;
+    g_backend.doip.ethSwitchOn = false;
     std::string error;
     ASSERT_TRUE(Ok(Dpdu_CloseModule(moduleId), &error));
     EXPECT_EQ(Log().find("SET_ETH_SWITCH_STATE"), std::string::npos);
     moduleId = 0;
     ASSERT_TRUE(Ok(Dpdu_OpenModule(&moduleId), &error));
-    g_ethSwitchOn = true;
-    g_ethSwitchIoctlId = 0;
+    g_backend.doip.ethSwitchOn = true;
+    g_backend.doip.ethSwitchIoctlId = 0;
     ASSERT_TRUE(Ok(Dpdu_CloseModule(moduleId), &error));
     EXPECT_NE(Log().find("Dpdu_OpenLink: PDUGetObjectId failed for PDU_IOCTL_SET_ETH_SWITCH_STATE: 0x0"),
               std::string::npos);
-    EXPECT_TRUE(g_ethSwitchOn.load());  // nothing was sent
+    EXPECT_TRUE(g_backend.doip.ethSwitchOn.load());  // nothing was sent
     g_config.DoIP.SkipEthSwitchIoctl = true;
     Dpdu_Shutdown();
     EXPECT_EQ(CountOf(Log(), "SET_ETH_SWITCH_STATE"), 1u);
-    g_ethSwitchOn = false;
+    g_backend.doip.ethSwitchOn = false;
 }
 
 TEST_F(DpduTest, WithoutFiltersUnavailableModulesArePassedOver) {

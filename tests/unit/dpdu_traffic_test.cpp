@@ -102,7 +102,7 @@ TEST_F(DpduTest, Trx4820KeepsTheIdButStripsTheSingleFramePci) {
     // Raw mode is on for CAN links here; the conversion needs a link without it.
     UseScenario("dpdu_send_trx_noraw", "[ObjectIds]\nUnknown=CP_RawMode\n");
     Dpdu_Shutdown();
-    ForgetVendorKnowledge();
+    ResetBackendForTests();
     linkId = OpenLink(InitAndOpenModule(), "ISO15765", 6);
     ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x03, 0x22, 0xF1, 0x90}, 0));
     const std::string trace = Trace();
@@ -332,7 +332,7 @@ TEST_F(DpduTest, TvnCrashInLinkCreationProbesTheOtherArgumentOrders) {
     // Order 2 hands the id over as the resource-data pointer: the library crashes on it too.
     // Where pointers are wider than the id, orders 2 and 4 are never tried.
     EXPECT_EQ(GuardedCreateCll(1, nullptr, 0x300C0001, &hCLL, nullptr, 0, true), 0u);
-    EXPECT_EQ(g_dpduApi.createOrder.load(), 3u);
+    EXPECT_EQ(g_backend.api.createOrder.load(), 3u);
     const std::string log = Log();
     EXPECT_NE(log.find("PDUCreateComLogicalLink exception=0x"), std::string::npos);
     EXPECT_EQ(log.find(" order=2 rid=806092801") != std::string::npos, sizeof(void*) == 4);
@@ -342,7 +342,7 @@ TEST_F(DpduTest, TvnCrashInLinkCreationProbesTheOtherArgumentOrders) {
     Dpdu_Shutdown();
     InitAndOpenModule();
     EXPECT_EQ(GuardedCreateCll(1, nullptr, 0x300C0001, &hCLL, nullptr, 0, false), 0x50u);
-    EXPECT_EQ(g_dpduApi.createOrder.load(), 0u);
+    EXPECT_EQ(g_backend.api.createOrder.load(), 0u);
 }
 
 // Every other vendor call runs guarded as well: those of every message (start, poll, destroy) and
