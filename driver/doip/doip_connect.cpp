@@ -79,24 +79,17 @@ bool AwaitRoutingActivation(DoipClient* c, uint32_t timeoutMs, bool useRaEntity,
     return false;
 }
 
-}  // namespace
-
-bool DoipConnect(const DoipConfig& given, DoipClient** client, std::string* error) {
-    const std::string tag = DoipTag(given);
-    if (!client) return Fail(tag, "invalid output channel", error);
-    *client = nullptr;
-    if (!platform::SocketsStart()) return Fail(tag, "WSAStartup failed", error);
-
-    DoipConfig cfg = given;
-    cfg.tag = tag;
+// The configuration with its address texts cleaned, and the gateway's address found by
+// discovery when none is usable.
+bool ResolveTarget(DoipConfig& cfg, std::string* error) {
+    const std::string& tag = cfg.tag;
     cfg.targetIp = CleanAddressText(cfg.targetIp);
     cfg.bindIp = CleanAddressText(cfg.bindIp);
     cfg.discoveryBroadcast = CleanAddressText(cfg.discoveryBroadcast);
     cfg.discoveryUnicast = CleanAddressText(cfg.discoveryUnicast);
-    const uint16_t port = static_cast<uint16_t>(cfg.targetPort);
     LogPrintf("%s: config targetIp='%s' bindIp='%s' discoveryBroadcast='%s' discoveryUnicast='%s' targetPort=%u",
               tag.c_str(), cfg.targetIp.c_str(), cfg.bindIp.c_str(), cfg.discoveryBroadcast.c_str(),
-              cfg.discoveryUnicast.c_str(), static_cast<unsigned>(port));
+              cfg.discoveryUnicast.c_str(), static_cast<unsigned>(static_cast<uint16_t>(cfg.targetPort)));
 
     if (!cfg.targetIp.empty() && !platform::ParseIpv4(cfg.targetIp, nullptr)) {
         LogPrintf("%s: invalid targetIp '%s'; falling back to discovery", tag.c_str(), cfg.targetIp.c_str());
@@ -108,15 +101,25 @@ bool DoipConnect(const DoipConfig& given, DoipClient** client, std::string* erro
         cfg.targetIp = found;
     }
     LogPrintf("%s: using targetIp=%s", tag.c_str(), cfg.targetIp.c_str());
+    return true;
+}
 
+// A TCP connection to the gateway, bound as configured; kInvalidSocket with *error on failure.
+platform::SocketHandle ConnectSocket(const DoipConfig& cfg, std::string* error) {
+    const std::string& tag = cfg.tag;
+    const uint16_t port = static_cast<uint16_t>(cfg.targetPort);
     platform::SocketHandle s = platform::OpenTcpSocket();
-    if (s == platform::kInvalidSocket) return Fail(tag, "TCP socket create failed", error);
+    if (s == platform::kInvalidSocket) {
+        Fail(tag, "TCP socket create failed", error);
+        return platform::kInvalidSocket;
+    }
     uint32_t bindAddress = 0;
     if (!cfg.bindIp.empty()) {
         if (platform::ParseIpv4(cfg.bindIp, &bindAddress)) {
             if (!platform::SocketBind(s, bindAddress, 0)) {
                 platform::SocketClose(s);
-                return Fail(tag, "TCP bind failed", error);
+                Fail(tag, "TCP bind failed", error);
+                return platform::kInvalidSocket;
             }
             LogPrintf("%s: TCP bound to %s", tag.c_str(), cfg.bindIp.c_str());
         } else {
@@ -124,39 +127,61 @@ bool DoipConnect(const DoipConfig& given, DoipClient** client, std::string* erro
         }
     }
     uint32_t target = 0;
+    const char* failure = nullptr;
     if (!platform::ParseIpv4(cfg.targetIp, &target)) {
-        platform::SocketClose(s);
-        return Fail(tag, "invalid target IP", error);
+        failure = "invalid target IP";
+    } else if (platform::SocketConnect(s, target, port, cfg.discoveryTimeoutMs) !=
+               platform::ConnectResult::Connected) {
+        // Bounded like discovery: an address that never answers must not hold the connect for
+        // the system's own connect time-out.
+        failure = "TCP connect failed";
     }
-    // Bounded like discovery: an address that never answers must not hold the connect for the
-    // system's own connect time-out.
-    if (platform::SocketConnect(s, target, port, cfg.discoveryTimeoutMs) != platform::ConnectResult::Connected) {
+    if (failure) {
         platform::SocketClose(s);
-        return Fail(tag, "TCP connect failed", error);
+        Fail(tag, failure, error);
+        return platform::kInvalidSocket;
     }
     platform::SocketSetNoDelay(s);
     // A gateway that stops reading must not hold a host thread in send for good.
     platform::SocketSetSendTimeout(s, cfg.discoveryTimeoutMs);
     LogPrintf("%s: TCP connected to %s:%u", tag.c_str(), cfg.targetIp.c_str(), static_cast<unsigned>(port));
+    return s;
+}
 
-    DoipClient* c = NewDoipClient(s, cfg, cfg.targetIp);
-    if (cfg.doRoutingActivation) {
-        const uint8_t request[7] = {static_cast<uint8_t>(c->sourceAddress >> 8), static_cast<uint8_t>(c->sourceAddress),
-                                    c->activationType, 0, 0, 0, 0};
-        LogPrintf("%s: routing activation request payload=%s", tag.c_str(),
-                  FormatHexBytes(request, sizeof request, true).c_str());
-        if (!DoipSendMessage(s, kDoipRoutingActivationRequest, request, sizeof request)) {
-            CloseUnstarted(c);
-            return Fail(tag, "routing activation request send failed", error);
-        }
-        std::string text;
-        if (!AwaitRoutingActivation(c, cfg.discoveryTimeoutMs, cfg.useRaEntityAddress, &text)) {
-            CloseUnstarted(c);
-            return Fail(tag, text, error);
-        }
-    } else {
+// Routing activation as configured; false with *error (the client closed) when it fails.
+bool ActivateRouting(DoipClient* c, const DoipConfig& cfg, std::string* error) {
+    const std::string& tag = cfg.tag;
+    if (!cfg.doRoutingActivation) {
         LogPrintf("%s: routing activation disabled (DoRoutingActivation=0)", tag.c_str());
+        return true;
     }
+    const uint8_t request[7] = {static_cast<uint8_t>(c->sourceAddress >> 8), static_cast<uint8_t>(c->sourceAddress),
+                                c->activationType, 0, 0, 0, 0};
+    LogPrintf("%s: routing activation request payload=%s", tag.c_str(),
+              FormatHexBytes(request, sizeof request, true).c_str());
+    std::string text = "routing activation request send failed";
+    if (DoipSendMessage(c->socket, kDoipRoutingActivationRequest, request, sizeof request) &&
+        AwaitRoutingActivation(c, cfg.discoveryTimeoutMs, cfg.useRaEntityAddress, &text))
+        return true;
+    CloseUnstarted(c);
+    return Fail(tag, text, error);
+}
+
+}  // namespace
+
+bool DoipConnect(const DoipConfig& given, DoipClient** client, std::string* error) {
+    const std::string tag = DoipTag(given);
+    if (!client) return Fail(tag, "invalid output channel", error);
+    *client = nullptr;
+    if (!platform::SocketsStart()) return Fail(tag, "WSAStartup failed", error);
+
+    DoipConfig cfg = given;
+    cfg.tag = tag;
+    if (!ResolveTarget(cfg, error)) return false;
+    const platform::SocketHandle s = ConnectSocket(cfg, error);
+    if (s == platform::kInvalidSocket) return false;
+    DoipClient* c = NewDoipClient(s, cfg, cfg.targetIp);
+    if (!ActivateRouting(c, cfg, error)) return false;
     c->routingActive = true;
     c->running = true;
     c->receiveThread = std::thread(RunDoipReceiveLoop, c);
