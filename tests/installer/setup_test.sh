@@ -69,14 +69,14 @@ expect_file_value() {  # dump file, key, name, expected Windows path: the value 
   expect "$2 $3 names no existing file" [ -f "$(unix_path "$4")" ]
 }
 run_setup() {  # arguments...; the exit code in $rc
-  (cd "$work/setup" && "$wine" "$setup_name" "$@")
+  (cd "$work/setup" && timeout 300 "$wine" "$setup_name" "$@")
   rc=$?
 }
 # A snapshot of both folders that any write, replacement or removal changes.
 snapshot() { find "$dir32" "$dir64" -printf '%p %s %C@ %i\n' 2>/dev/null | sort; }
 
 start=$SECONDS
-"$wine" wineboot -i >/dev/null 2>&1
+timeout 600 "$wine" wineboot -i >/dev/null 2>&1
 echo "-- a fresh 64-bit Wine prefix: $((SECONDS - start)) s"
 
 # Install, silent, with the simulated VCI.
@@ -193,7 +193,7 @@ case_done "a driver held by a running host stops the setup with exit code 4 and 
 
 # Silent uninstall: the uninstaller runs on from a copy of itself; the server ends with it.
 "$wine" "$dir32/uninstall.exe" /S
-wineserver -w
+timeout 300 wineserver -w
 reg_dump "$uninstall_key" 32 >"$work/uninstall_entry.txt"
 expect "the uninstall entry is still there" [ ! -s "$work/uninstall_entry.txt" ]
 for view in 32 64; do
