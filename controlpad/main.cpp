@@ -9,6 +9,7 @@
 #include <shellapi.h>  // after windows.h, which it needs
 
 #include <cwchar>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,19 @@ std::vector<std::string> CommandLineArguments() {
     return args;
 }
 
+// Every panel closes on this event as well, wherever it was started from: the setup program
+// signals it before it replaces or removes the panel's files. Where the global name is not
+// allowed, the session's own.
+HANDLE CreateSetupStopEvent() {
+    for (const wchar_t* name : {L"Global\\Controlpad_Stop", L"Controlpad_Stop"}) {
+        HANDLE h = CreateEventW(nullptr, TRUE, FALSE, name);
+        if (!h) continue;
+        ResetEvent(h);  // a signal that was meant for an earlier panel
+        return h;
+    }
+    return nullptr;
+}
+
 int RunWindow(HINSTANCE instance, PanelState* st) {
     if (!RegisterPanelClass(instance)) return 1;
     HWND window = CreatePanelWindow(instance, st);
@@ -71,6 +85,7 @@ int RunPanel(HINSTANCE instance, const PanelOptions& options) {
         st.stopEvent = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, platform::Widen(options.stopEvent).c_str());
         if (st.stopEvent) ResetEvent(st.stopEvent);
     }
+    st.setupStopEvent = CreateSetupStopEvent();
     if (options.hasParentPid) st.parentProcess = OpenProcess(SYNCHRONIZE, FALSE, options.parentPid);
 
     const int rc = RunWindow(instance, &st);
@@ -78,6 +93,7 @@ int RunPanel(HINSTANCE instance, const PanelOptions& options) {
     StopWatcher(&st.watcher);
     CloseIgnitionShare(&st.ignition);
     if (st.stopEvent) CloseHandle(st.stopEvent);
+    if (st.setupStopEvent) CloseHandle(st.setupStopEvent);
     if (st.parentProcess) CloseHandle(st.parentProcess);
     return rc;
 }

@@ -156,7 +156,7 @@ void OnCreate(HWND window, PanelState* st) {
     const int x = (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2;
     const int y = (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2;
     SetWindowPos(window, HWND_TOPMOST, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
-    StartWatcher(&st->watcher, window, st->stopEvent, st->parentProcess);
+    StartWatcher(&st->watcher, window, {st->stopEvent, st->setupStopEvent, st->parentProcess});
 }
 
 void OnCommand(HWND window, PanelState* st, int id, int code) {

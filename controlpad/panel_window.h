@@ -12,7 +12,8 @@
 struct PanelState {
     PanelIniFiles files;
     IgnitionShare ignition;
-    HANDLE stopEvent = nullptr;
+    HANDLE stopEvent = nullptr;      // --stopevent
+    HANDLE setupStopEvent = nullptr;  // Global\Controlpad_Stop, which the setup program signals
     HANDLE parentProcess = nullptr;
     PanelWatcher watcher;
     HFONT font = nullptr;

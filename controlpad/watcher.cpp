@@ -11,14 +11,16 @@ DWORD WINAPI WatchThread(void* param) {
 
 }  // namespace
 
-void StartWatcher(PanelWatcher* w, HWND window, HANDLE stopEvent, HANDLE parentProcess) {
-    if (!stopEvent && !parentProcess) return;
+void StartWatcher(PanelWatcher* w, HWND window, std::initializer_list<HANDLE> closeOn) {
+    bool any = false;
+    for (HANDLE h : closeOn) any = any || h;
+    if (!any || closeOn.size() >= sizeof w->waitOn / sizeof w->waitOn[0]) return;
     w->window = window;
     w->waitOn[0] = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!w->waitOn[0]) return;
     w->count = 1;
-    if (stopEvent) w->waitOn[w->count++] = stopEvent;
-    if (parentProcess) w->waitOn[w->count++] = parentProcess;
+    for (HANDLE h : closeOn)
+        if (h) w->waitOn[w->count++] = h;
     w->thread = CreateThread(nullptr, 0, WatchThread, w, 0, nullptr);
 }
 
