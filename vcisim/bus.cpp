@@ -28,6 +28,7 @@ void StripSingleFramePci(Bytes* d) {
     if ((b0 >> 4) != 0) return;
     size_t len = b0 & 0x0F;
     if (len == 0 || len + 1 > d->size()) return;
+    if (d->size() == 2) return;  // 01 XX: OBD service 01 and a PID, not a PCI and a one-byte service
     uint8_t first = (*d)[1];
     // OBD: only services that take parameters, so that a bare freeze-frame request such as
     // 02 04 00 (PID 04, frame 0) is not taken for a PCI in front of 04 00.

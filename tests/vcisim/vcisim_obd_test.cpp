@@ -33,6 +33,13 @@ TEST(VciSimObd, FunctionalRequestsOnCanGetOneAnswerPerEcu) {
     ASSERT_EQ(0u, v.Send(hMod, iso, HexToBytes("18 DB 33 F1 02 09 02 55 55 55 55 55")));
     EXPECT_EQ(Results(v, hMod, iso), (std::vector<std::string>{std::string("18 DA F1 10 49 02 01 ") + kObdVin,
                                                                 std::string("18 DA F1 18 49 02 01 ") + kObdVin}));
+    // Two bytes 01 XX are service 01 even where XX is also a service id (20, 11: ECU reset).
+    ASSERT_EQ(0u, v.Send(hMod, iso, HexToBytes("00 00 07 DF 01 20")));
+    EXPECT_EQ(Results(v, hMod, iso), (std::vector<std::string>{"00 00 07 E8 41 20 00 02 00 01"}));
+    ASSERT_EQ(0u, v.Send(hMod, iso, HexToBytes("00 00 07 E0 01 11")));
+    std::vector<std::string> throttle = Results(v, hMod, iso);
+    ASSERT_EQ(throttle.size(), 1u);
+    EXPECT_EQ(throttle[0].substr(0, 17), "00 00 07 E8 41 11");
     // A freeze-frame request of PID 04 is not taken for a PCI in front of service 04.
     ASSERT_EQ(0u, v.Send(hMod, iso, HexToBytes("00 00 07 E0 02 04 00")));
     std::vector<std::string> r = Results(v, hMod, iso);
