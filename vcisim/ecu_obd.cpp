@@ -101,7 +101,9 @@ std::set<uint8_t> AnsweredPids(const ObdConfig& c) {
 // The freeze frame holds the measured values, not the status or the constant ones.
 std::set<uint8_t> FreezeFramePids(const ObdConfig& c) {
     std::set<uint8_t> out = AnsweredPids(c);
-    for (uint8_t p : {0x01, 0x1C, 0x51}) out.erase(p);
+    out.erase(0x01);
+    out.erase(0x1C);
+    out.erase(0x51);
     out.insert(0x02);
     return out;
 }
