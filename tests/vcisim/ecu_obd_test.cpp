@@ -91,8 +91,6 @@ TEST(EcuObd, UnsupportedRequestsAreSilentFunctionallyAndRefusedPhysically) {
     ObdEcu engine(vcisim::DefaultEngineEcu()), gearbox(vcisim::DefaultTransmissionEcu());
     EXPECT_EQ(engine.One("01 0A"), "7F 01 12");
     EXPECT_TRUE(engine.Ask("01 0A", true).empty());
-    EXPECT_EQ(gearbox.One("01 0C"), "7F 01 12");
-    EXPECT_TRUE(gearbox.Ask("01 0C", true).empty());
     EXPECT_TRUE(gearbox.Ask("01 20", true).empty());  // no PID above 0x20: no bitmap 20 either
     EXPECT_EQ(gearbox.One("07"), "7F 07 11");
     EXPECT_TRUE(gearbox.Ask("07", true).empty());

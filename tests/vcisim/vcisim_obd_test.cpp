@@ -26,9 +26,6 @@ TEST(VciSimObd, FunctionalRequestsOnCanGetOneAnswerPerEcu) {
     ASSERT_TRUE(v.Load("obd_can", nullptr));
     UNUM32 hMod = v.OpenModule();
     UNUM32 iso = v.OpenLink(hMod, 0x300B0001);
-    ASSERT_EQ(0u, v.Send(hMod, iso, HexToBytes("00 00 07 DF 01 00")));
-    EXPECT_EQ(Results(v, hMod, iso),
-              (std::vector<std::string>{"00 00 07 E8 41 00 98 1A 80 11", "00 00 07 E9 41 00 80 08 00 00"}));
     // The 29-bit pair, with an ISO-TP PCI and padding left in front of the request.
     ASSERT_EQ(0u, v.Send(hMod, iso, HexToBytes("18 DB 33 F1 02 09 02 55 55 55 55 55")));
     EXPECT_EQ(Results(v, hMod, iso), (std::vector<std::string>{std::string("18 DA F1 10 49 02 01 ") + kObdVin,
