@@ -28,9 +28,13 @@ void StripSingleFramePci(Bytes* d) {
     if ((b0 >> 4) != 0) return;
     size_t len = b0 & 0x0F;
     if (len == 0 || len + 1 > d->size()) return;
+    if (d->size() == 2) return;  // 01 XX: OBD service 01 and a PID, not a PCI and a one-byte service
     uint8_t first = (*d)[1];
-    bool plausible = first >= 0x10 || (first >= 0x01 && first <= 0x0A && len >= 2);
-    if (!plausible) return;
+    // OBD: only services that take parameters, so that a bare freeze-frame request such as
+    // 02 04 00 (PID 04, frame 0) is not taken for a PCI in front of 04 00.
+    bool obd = ((first == 0x01 || first == 0x06 || first == 0x08 || first == 0x09) && len >= 2) ||
+               (first == 0x02 && len >= 3 && len % 2 == 1);
+    if (first < 0x10 && !obd) return;
     for (size_t i = len + 1; i < d->size(); ++i)
         if ((*d)[i] != (*d)[len + 1]) return;
     Bytes out(d->begin() + 1, d->begin() + 1 + len);
@@ -102,7 +106,7 @@ void SimulateIso15765(Sim& s, Module& m, Link& l, const Bytes& in, uint32_t hCoP
             reqEnd = IsoTpTransferEndUs(d.size(), maxFrame, c.blockSize, c.stMin, m.bus, now, fd, ext);
             first = false;
         }
-        std::vector<EcuAnswer> answers = l.rsc.kwp ? ecu.HandleKwp(d) : ecu.HandleUds(d, functional);
+        std::vector<EcuAnswer> answers = l.rsc.kwp ? ecu.HandleKwp(d, functional) : ecu.HandleUds(d, functional);
         if (!header && c.responseId != l.params[kCpRespId]) continue;  // the link does not listen to it
         for (EcuAnswer& a : answers) {
             uint64_t ready = reqEnd + a.delayUs;
@@ -145,7 +149,8 @@ T_PDU_ERROR SimulateRawCan(Sim& s, Module& m, Link& l, const Bytes& d, uint32_t 
         bool complete = false;
         sess->OnTesterFrame(frame, txEnd, m.bus, &frames, &request, &complete);
         if (complete) {
-            std::vector<EcuAnswer> answers = l.rsc.kwp ? ecu.HandleKwp(request) : ecu.HandleUds(request, functional);
+            std::vector<EcuAnswer> answers =
+                l.rsc.kwp ? ecu.HandleKwp(request, functional) : ecu.HandleUds(request, functional);
             for (EcuAnswer& a : answers) sess->StartResponse(a.payload, txEnd + a.delayUs, m.bus, &frames);
         }
         for (TimedFrame& f : frames) {
@@ -163,9 +168,9 @@ void SimulateKLine(Sim& s, Module& m, Link& l, const Bytes& d, uint32_t hCoP, vo
     (void)m;
     uint64_t now = NowUs();
     Bytes payload = d;
-    bool header = false, checksum = false;
+    bool header = false, checksum = false, functional = false;
     uint8_t target = 0, source = 0xF1;
-    if (d.size() >= 3 && (d[0] & 0xC0) == 0x80) {
+    if (d.size() >= 3 && (d[0] & 0x80) == 0x80) {  // physical (10) or functional (11) addressing
         size_t len = d[0] & 0x3F, hdr = 3;
         if (len == 0 && d.size() >= 4) {
             len = d[3];
@@ -173,23 +178,26 @@ void SimulateKLine(Sim& s, Module& m, Link& l, const Bytes& d, uint32_t hCoP, vo
         }
         if (hdr + len == d.size() || hdr + len + 1 == d.size()) {
             header = true;
+            functional = (d[0] & 0xC0) == 0xC0;
             checksum = hdr + len + 1 == d.size();
             target = d[1];
             source = d[2];
             payload.assign(d.begin() + hdr, d.begin() + hdr + len);
         }
     }
-    DiagnosticEcu* ecu = nullptr;
+    // A functional request (OBD: C2 33 F1 ...) reaches every K-Line ECU, the others one.
+    std::vector<DiagnosticEcu*> ecus;
     for (auto& e : s.ecus)
-        if (e->Config().bus == EcuBus::KLine && (!header || e->Config().klineAddress == target)) {
-            ecu = e.get();
-            break;
+        if (e->Config().bus == EcuBus::KLine && (!header || functional || e->Config().klineAddress == target)) {
+            ecus.push_back(e.get());
+            if (!functional) break;
         }
     auto byteUs = [&](size_t bytes) -> uint64_t { return s.sc.timed ? uint64_t(bytes) * 10 * 1000000 / 10400 : 0; };
     uint64_t reqEnd = now + byteUs(d.size());
+    uint64_t lineFree = reqEnd;  // one message on the line at a time
     bool answered = false;
-    if (ecu) {
-        for (EcuAnswer& a : ecu->HandleKwp(payload)) {
+    for (DiagnosticEcu* ecu : ecus) {
+        for (EcuAnswer& a : ecu->HandleKwp(payload, functional)) {
             Bytes out;
             if (header) {
                 if (a.payload.size() < 64) {
@@ -204,8 +212,9 @@ void SimulateKLine(Sim& s, Module& m, Link& l, const Bytes& d, uint32_t hCoP, vo
                 for (uint8_t b : out) cs = uint8_t(cs + b);
                 out.push_back(cs);
             }
-            uint64_t ready = reqEnd + a.delayUs + (s.sc.timed ? 25000 : 0);
-            ResultEvent(l, hCoP, tag, ready + byteUs(out.size()), std::move(out), reqEnd, ready);
+            uint64_t ready = std::max(reqEnd + a.delayUs, lineFree) + (s.sc.timed ? 25000 : 0);
+            lineFree = ready + byteUs(out.size());
+            ResultEvent(l, hCoP, tag, lineFree, std::move(out), reqEnd, ready);
             answered = true;
         }
     }

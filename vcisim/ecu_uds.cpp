@@ -1,5 +1,7 @@
 #include "vcisim/ecu_uds.h"
 
+#include <chrono>
+
 namespace vcisim {
 
 namespace {
@@ -9,6 +11,7 @@ Bytes Ascii(const char* s) {
     return b;
 }
 Bytes Negative(uint8_t sid, uint8_t nrc) { return Bytes{0x7F, sid, nrc}; }
+bool IsObdService(uint8_t sid) { return sid >= 0x01 && sid <= 0x0A; }
 }  // namespace
 
 EcuConfig DefaultEngineEcu() {
@@ -24,6 +27,7 @@ EcuConfig DefaultEngineEcu() {
     c.dids[0xF195] = Ascii("0100");
     c.dids[0xF197] = Ascii("VCISIM ENGINE");
     c.dtcs = {{0x012300, 0x2F}, {0xC14100, 0x09}};
+    c.obd = DefaultEngineObd();
     return c;
 }
 
@@ -37,6 +41,7 @@ EcuConfig DefaultTransmissionEcu() {
     c.dids[0xF18C] = Ascii("SN0000000002");
     c.dids[0xF197] = Ascii("VCISIM GEARBOX");
     c.dtcs = {{0x070000, 0x08}};
+    c.obd = DefaultTransmissionObd();
     return c;
 }
 
@@ -51,7 +56,36 @@ EcuConfig DefaultKLineEcu() {
     return c;
 }
 
-DiagnosticEcu::DiagnosticEcu(const EcuConfig& cfg) : cfg_(cfg), seedCounter_(cfg.seedBase) {}
+EcuConfig DefaultEngine29Ecu() {
+    EcuConfig c = DefaultEngineEcu();
+    c.name = "Engine29";
+    c.requestId = 0x18DA10F1;
+    c.responseId = 0x18DAF110;
+    c.functionalId = 0x18DB33F1;
+    c.doipAddress = 0x0012;
+    return c;
+}
+
+EcuConfig DefaultTransmission29Ecu() {
+    EcuConfig c = DefaultTransmissionEcu();
+    c.name = "Transmission29";
+    c.requestId = 0x18DA18F1;
+    c.responseId = 0x18DAF118;
+    c.functionalId = 0x18DB33F1;
+    c.doipAddress = 0x0013;
+    return c;
+}
+
+DiagnosticEcu::DiagnosticEcu(const EcuConfig& cfg, std::function<uint64_t()> clockUs)
+    : cfg_(cfg), clock_(std::move(clockUs)), seedCounter_(cfg.seedBase) {
+    if (!clock_) {
+        const auto start = std::chrono::steady_clock::now();
+        clock_ = [start] {
+            return uint64_t(
+                std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
+        };
+    }
+}
 
 std::vector<EcuAnswer> DiagnosticEcu::Schedule(uint8_t sid, Bytes final) {
     std::vector<EcuAnswer> out;
@@ -72,6 +106,7 @@ std::vector<EcuAnswer> DiagnosticEcu::HandleUds(const Bytes& request, bool funct
     if (cfg_.silent || request.empty()) return {};
     uint8_t sid = request[0];
     if (cfg_.ignoredServices.count(sid)) return {};
+    if (IsObdService(sid)) return ScheduleObd(sid, RespondObd(request, functional, false));
     bool suppress = false;
     Bytes r = Respond(request, functional, &suppress);
     if (suppress || r.empty()) return {};
@@ -248,10 +283,11 @@ Bytes DiagnosticEcu::Respond(const Bytes& q, bool functional, bool* suppress) {
     }
 }
 
-std::vector<EcuAnswer> DiagnosticEcu::HandleKwp(const Bytes& request) {
+std::vector<EcuAnswer> DiagnosticEcu::HandleKwp(const Bytes& request, bool functional) {
     if (cfg_.silent || request.empty()) return {};
     uint8_t sid = request[0];
     if (cfg_.ignoredServices.count(sid)) return {};
+    if (IsObdService(sid)) return ScheduleObd(sid, RespondObd(request, functional, cfg_.bus == EcuBus::KLine));
     Bytes r = RespondKwp(request);
     if (r.empty()) return {};
     return Schedule(sid, std::move(r));

@@ -4,14 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
-namespace vcisim {
+#include "vcisim/ecu_obd.h"
 
-using Bytes = std::vector<uint8_t>;
+namespace vcisim {
 
 enum class EcuBus { Can, KLine };
 
@@ -46,6 +47,7 @@ struct EcuConfig {
     uint8_t padByte = 0xAA;   // padding byte
     unsigned flowControlWaits = 0;     // WAIT flow controls sent before each clear-to-send
     bool flowControlOverflow = false;  // answers first frames with an overflow flow control
+    ObdConfig obd;                     // OBD-II services (ecu_obd.h)
 };
 
 // One answer: payload and the time after the request (µs) at which it is ready.
@@ -57,16 +59,23 @@ struct EcuAnswer {
 EcuConfig DefaultEngineEcu();
 EcuConfig DefaultTransmissionEcu();
 EcuConfig DefaultKLineEcu();
+// The engine and transmission on 29-bit identifiers (0x18DA<ecu>F1 / 0x18DAF1<ecu>, functional
+// 0x18DB33F1), ECU addresses 0x10 and 0x18.
+EcuConfig DefaultEngine29Ecu();
+EcuConfig DefaultTransmission29Ecu();
 
 class DiagnosticEcu {
 public:
-    explicit DiagnosticEcu(const EcuConfig& cfg);
+    // clockUs: the simulator's time in µs, which the OBD live values follow (default: the time
+    // since construction).
+    explicit DiagnosticEcu(const EcuConfig& cfg, std::function<uint64_t()> clockUs = nullptr);
     const EcuConfig& Config() const { return cfg_; }
 
     // UDS (ISO 14229) request; functional = sent to the functional id. Empty = no answer.
     std::vector<EcuAnswer> HandleUds(const Bytes& request, bool functional);
-    // KWP2000 (ISO 14230) service bytes without header and checksum.
-    std::vector<EcuAnswer> HandleKwp(const Bytes& request);
+    // KWP2000 (ISO 14230) service bytes without header and checksum; functional = sent to a
+    // functional address.
+    std::vector<EcuAnswer> HandleKwp(const Bytes& request, bool functional = false);
 
     // State visible to tests and traces.
     uint8_t Session() const { return session_; }
@@ -78,8 +87,16 @@ private:
     Bytes Respond(const Bytes& req, bool functional, bool* suppress);
     Bytes RespondKwp(const Bytes& req);
     std::vector<EcuAnswer> Schedule(uint8_t sid, Bytes final);
+    // OBD-II (ecu_obd.cpp): the answer messages (K-Line: ISO 14230-4 forms, several messages
+    // where CAN has one), and their timing.
+    std::vector<Bytes> RespondObd(const Bytes& req, bool functional, bool kline);
+    std::vector<EcuAnswer> ScheduleObd(uint8_t sid, std::vector<Bytes> messages);
+    Bytes LivePid(uint8_t pid, uint64_t us) const;
+    Bytes FreezeFramePid(uint8_t pid, uint8_t frame) const;
 
     EcuConfig cfg_;
+    std::function<uint64_t()> clock_;
+    bool monitorsReset_ = false;  // a service 04 clear leaves the readiness monitors incomplete
     uint8_t session_ = 1;
     uint8_t unlockedLevel_ = 0;
     uint8_t seedLevel_ = 0;

@@ -55,7 +55,7 @@ VCISIM_API PDUConstruct(CHAR8* OptionStr, void* pAPITag) {
         s.modules.push_back(m);
     }
     s.ecus.clear();
-    for (const EcuConfig& c : s.sc.ecus) s.ecus.emplace_back(new DiagnosticEcu(c));
+    for (const EcuConfig& c : s.sc.ecus) s.ecus.emplace_back(new DiagnosticEcu(c, NowUs));
     s.links.clear();
     s.vehicleIdDone = false;
     s.callback = nullptr;

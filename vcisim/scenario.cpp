@@ -138,7 +138,8 @@ Scenario DefaultScenario() {
     m.name = "Telvarion_W2";
     m.info = "Vendor=Telvarion ModuleName=Telvarion_W2 SerialNumber=VS200001 ConnectionType=USB";
     s.modules.push_back(m);
-    s.ecus = {DefaultEngineEcu(), DefaultTransmissionEcu(), DefaultKLineEcu()};
+    s.ecus = {DefaultEngineEcu(), DefaultTransmissionEcu(), DefaultKLineEcu(), DefaultEngine29Ecu(),
+              DefaultTransmission29Ecu()};
     for (const ComParamDef& d : kComParams)
         if (d.standard) s.comParams.insert(d.name);
     return s;
@@ -296,6 +297,7 @@ Scenario ParseScenario(const std::string& text, const std::string& baseDir, std:
             for (const auto& kv : sec.keys) {
                 const std::string& k = kv.first;
                 const std::string& v = kv.second;
+                if (ParseObdEcuKey(k, v, &e, errors)) continue;
                 if (k == "name") e.name = v;
                 else if (k == "bus") {
                     std::string l = Lower(v);

@@ -75,6 +75,9 @@ Scenario DefaultScenario();
 // Parses INI text over the defaults. Errors are collected as text lines.
 Scenario ParseScenario(const std::string& text, const std::string& baseDir, std::vector<std::string>* errors);
 
+// An OBD-II key of an [EcuN] section (scenario_obd.cpp); false when the key is not one of them.
+bool ParseObdEcuKey(const std::string& key, const std::string& value, EcuConfig* ecu, std::vector<std::string>* errors);
+
 uint32_t ParseNumber(const std::string& s, bool* ok);
 std::string Trim(const std::string& s);
 std::string Lower(std::string s);

@@ -1,6 +1,8 @@
 // The passthru host program against the driver and the simulated VCI, as a user runs it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "platform/platform.h"
@@ -29,20 +31,41 @@ ToolRun Passthru(const std::string& args, const std::string& outputDir) {
 
 }  // namespace
 
-TEST(PassthruTool, VinDtcAndFlashAgainstTheSimulatedEcu) {
+TEST(PassthruTool, VinDtcObdAndFlashAgainstTheSimulatedCar) {
     const std::string dir = PrepareDriverFolder("passthru", "Orvex_J2534", kQuickProbeIni, "Timing=zero\n");
     ASSERT_FALSE(dir.empty());
     const std::string driver = JoinPath(dir, "Orvex_J2534" + std::string(platform::SharedLibrarySuffix()));
     const std::string image = JoinPath(dir, "image.bin");
     ASSERT_TRUE(platform::WriteWholeFile(image, std::string(10000, '\x5A')));
 
-    ToolRun r = Passthru(Quote(driver) + " vin dtc flash " + Quote(image), dir);
+    ToolRun r = Passthru(Quote(driver) + " vin dtc obd flash " + Quote(image), dir);
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_NE(r.output.find("F190 = \"WVSIM000000000001\""), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("2 DTC(s): 012300 status 2F, C14100 status 09"), std::string::npos);
     EXPECT_NE(r.output.find("downloading 10000 bytes in blocks of 4088"), std::string::npos);
     EXPECT_NE(r.output.find("< 77"), std::string::npos);
-    EXPECT_NE(r.output.find("8 of 8 requests answered positively"), std::string::npos);  // vin, dtc, 10 02, 34, 3 x 36, 37
+    // vin, dtc, seven OBD-II requests (01 00/20/40, 01 01, 03, live values, 09 02), 10 02, 34, 3 x 36, 37
+    EXPECT_NE(r.output.find("15 of 15 requests answered positively"), std::string::npos);
+
+    // The OBD-II scan: a line per ECU that answered the functional requests (lines compared
+    // without the carriage returns of Windows).
+    std::string out = r.output;
+    out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
+    for (const char* line : {"\n  7E8  PIDs 01 04 05 0C 0D 0F 11 1C 2F 42 46 51\n  7E9  PIDs 01 0D\n",
+                             "\n  7E8  MIL on, 2 DTCs\n  7E9  MIL on, 1 DTC\n",
+                             "\n  7E8  stored DTCs: P0123 U0141\n  7E9  stored DTCs: P0700\n",
+                             "\n  7E8  VIN WVSIM000000000001\n  7E9  VIN WVSIM000000000001\n"})
+        EXPECT_NE(out.find(line), std::string::npos) << line << out;
+    const std::string liveLine = "\n> 01 0C 0D 05 04 11 2F\n  7E8  ";
+    const size_t live = out.find(liveLine);
+    ASSERT_NE(live, std::string::npos);
+    const size_t from = live + liveLine.size();
+    const std::string engine = out.substr(from, out.find('\n', from) - from);
+    double rpm = 0, kmh = 0;
+    ASSERT_EQ(std::sscanf(engine.c_str(), "%lf rpm, %lf km/h, coolant", &rpm, &kmh), 2) << engine;
+    EXPECT_GE(rpm, 760);
+    EXPECT_LE(kmh, 110);
+    EXPECT_NE(out.find("\n  7E9  " + std::to_string(int(kmh)) + " km/h\n"), std::string::npos) << out;
 
     // A negative answer is named, and the exit code says not everything went well.
     r = Passthru(Quote(driver) + " \"22 12 34\" 3E00", dir);

@@ -1,8 +1,9 @@
 // passthru: a J2534 04.04 host on the command line. Loads a J2534 library by path, opens it,
 // connects ISO 15765 (or CAN) and runs UDS requests and recipes (VIN, DTCs, session, reset,
-// a flash download), printing every request, its answer and its time.
+// a flash download, an OBD-II scan), printing every request, its answer and its time.
 //
-// Exit code: 0 when every request got a positive answer, 1 when one did not, 2 for a usage
+// Exit code: 0 when every request got a positive answer (for OBD-II requests: from at least one
+// ECU), 1 when one did not, 2 for a usage
 // error, 3 when the library does not load, lacks exports, or cannot be opened and connected.
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "platform/platform.h"
 #include "tools/driver_registry.h"
 #include "tools/passthru/j2534_library.h"
+#include "tools/passthru/obd.h"
 #include "tools/passthru/uds.h"
 #include "tools/passthru/uds_session.h"
 
@@ -31,6 +33,8 @@ const char kUsage[] =
     "  session N      diagnostic session N (10 N)\n"
     "  reset          ECU reset (11 01)\n"
     "  flash FILE     download FILE: 10 02, 34, 36 blocks of the ECU's size, 37\n"
+    "  obd            OBD-II scan of every ECU (functional requests to 0x7DF): supported\n"
+    "                 PIDs, MIL and DTCs, live values, VIN (ISO 15765 only)\n"
     "  HEX            any request, e.g. \"22 F1 90\" or 22F190\n"
     "options:\n"
     "  --can          connect CAN instead of ISO 15765 (single-frame requests)\n"
@@ -47,6 +51,7 @@ struct Command {
     std::string label;  // how the command is shown
     Bytes request;      // a single request, or
     std::string flashFile;
+    bool obd = false;   // the OBD-II scan
 };
 
 struct Tally {
@@ -230,6 +235,12 @@ int main(int argc, char** argv) {
             c.request = {0x10, static_cast<uint8_t>(n)};
         } else if (word == "flash" && i + 1 < argc) {
             c.flashFile = argv[++i];
+        } else if (word == "obd") {
+            if (options.rawCan) {
+                std::fprintf(stderr, "passthru: obd needs ISO 15765 (it cannot be used with --can)\n");
+                return 2;
+            }
+            c.obd = options.obd = true;
         } else if (!ParseHex(word, &c.request)) {
             std::fprintf(stderr, "passthru: '%s' is neither a command nor hex bytes\n%s", word.c_str(), kUsage);
             return 2;
@@ -259,10 +270,16 @@ int main(int argc, char** argv) {
     Tally tally;
     for (const Command& c : commands) {
         std::printf("\n%s\n", c.label.c_str());
-        if (!c.flashFile.empty())
+        if (c.obd) {
+            ObdTally obd;
+            RunObdScan(session, &obd);
+            tally.requests += obd.requests;
+            tally.positive += obd.answered;
+        } else if (!c.flashFile.empty()) {
             Flash(session, c.flashFile, address, &tally);
-        else
+        } else {
             Run(session, c.request, &tally);
+        }
     }
     CloseUdsSession(&session);
     UnloadJ2534Library(&lib);

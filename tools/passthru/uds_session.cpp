@@ -1,6 +1,9 @@
 #include "tools/passthru/uds_session.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "common/big_endian.h"
 #include "platform/platform.h"
@@ -29,8 +32,8 @@ std::string Failure(const UdsSession& s, const char* call, int32_t rc) {
 
 uint32_t Protocol(const UdsSession& s) { return s.options.rawCan ? j2534::CAN : j2534::ISO15765; }
 
-bool Write(UdsSession& s, const Bytes& data, std::string* error) {
-    j2534::PASSTHRU_MSG m = Message(Protocol(s), s.options.txId, data, s.options.rawCan ? 0 : j2534::ISO15765_FRAME_PAD);
+bool Write(UdsSession& s, uint32_t canId, const Bytes& data, std::string* error) {
+    j2534::PASSTHRU_MSG m = Message(Protocol(s), canId, data, s.options.rawCan ? 0 : j2534::ISO15765_FRAME_PAD);
     uint32_t n = 1;
     int32_t rc = s.lib->WriteMsgs(s.channel, &m, &n, 1000);
     if (rc == j2534::STATUS_NOERROR && n == 1) return true;
@@ -38,8 +41,10 @@ bool Write(UdsSession& s, const Bytes& data, std::string* error) {
     return false;
 }
 
-// The next message from the ECU's response id within the time, without its CAN id.
-bool ReadFromEcu(UdsSession& s, uint64_t deadlineUs, Bytes* data) {
+bool Write(UdsSession& s, const Bytes& data, std::string* error) { return Write(s, s.options.txId, data, error); }
+
+// The next message within the time: its CAN id and its data after the id.
+bool ReadAny(UdsSession& s, uint64_t deadlineUs, uint32_t* id, Bytes* data) {
     for (;;) {
         const uint64_t now = platform::MonotonicUs();
         if (now >= deadlineUs) return false;
@@ -47,11 +52,19 @@ bool ReadFromEcu(UdsSession& s, uint64_t deadlineUs, Bytes* data) {
         uint32_t n = 1;
         uint32_t wait = static_cast<uint32_t>((deadlineUs - now + 999) / 1000);
         if (s.lib->ReadMsgs(s.channel, &m, &n, wait) != j2534::STATUS_NOERROR || n != 1) continue;
-        if (m.DataSize < 5 || m.DataSize > j2534::kMaxDataSize || (ReadBigEndian32(m.Data) & 0x1FFFFFFF) != s.options.rxId)
-            continue;
+        if (m.DataSize < 5 || m.DataSize > j2534::kMaxDataSize) continue;
+        *id = ReadBigEndian32(m.Data) & 0x1FFFFFFF;
         data->assign(m.Data + 4, m.Data + m.DataSize);
         return true;
     }
+}
+
+// The next message from the ECU's response id within the time, without its CAN id.
+bool ReadFromEcu(UdsSession& s, uint64_t deadlineUs, Bytes* data) {
+    uint32_t id = 0;
+    while (ReadAny(s, deadlineUs, &id, data))
+        if (id == s.options.rxId) return true;
+    return false;
 }
 
 // On CAN the frames are ISO-TP: a single frame, or a first frame answered with a flow control
@@ -99,14 +112,20 @@ bool OpenUdsSession(J2534Library* lib, const SessionOptions& options, UdsSession
         CloseUdsSession(s);
         return false;
     }
-    // Only the ECU's answers; on ISO 15765 the filter also tells the library where its flow
+    // Only the ECUs' answers; on ISO 15765 the filter also tells the library where its flow
     // control goes. A library that refuses filters still works without one.
-    j2534::PASSTHRU_MSG mask = Message(Protocol(*s), 0x1FFFFFFF, {}, 0);
-    j2534::PASSTHRU_MSG pattern = Message(Protocol(*s), options.rxId, {}, 0);
-    j2534::PASSTHRU_MSG flow = Message(Protocol(*s), options.txId, {}, 0);
-    uint32_t filterId = 0;
-    lib->StartMsgFilter(s->channel, options.rawCan ? j2534::PASS_FILTER : j2534::FLOW_CONTROL_FILTER, &mask, &pattern,
-                        options.rawCan ? nullptr : &flow, &filterId);
+    std::vector<std::pair<uint32_t, uint32_t>> pairs = {{options.txId, options.rxId}};
+    if (options.obd)
+        for (uint32_t i = 0; i < 8; ++i)
+            if (options.rxId != 0x7E8 + i) pairs.push_back({0x7E0 + i, 0x7E8 + i});
+    for (const auto& ids : pairs) {
+        j2534::PASSTHRU_MSG mask = Message(Protocol(*s), 0x1FFFFFFF, {}, 0);
+        j2534::PASSTHRU_MSG pattern = Message(Protocol(*s), ids.second, {}, 0);
+        j2534::PASSTHRU_MSG flow = Message(Protocol(*s), ids.first, {}, 0);
+        uint32_t filterId = 0;
+        lib->StartMsgFilter(s->channel, options.rawCan ? j2534::PASS_FILTER : j2534::FLOW_CONTROL_FILTER, &mask,
+                            &pattern, options.rawCan ? nullptr : &flow, &filterId);
+    }
     return true;
 }
 
@@ -150,4 +169,26 @@ Answer RequestAnswer(UdsSession& s, const Bytes& request) {
     }
     a.error = "no answer within " + std::to_string(s.options.timeoutMs) + " ms";
     return a;
+}
+
+bool RequestAllAnswers(UdsSession& s, uint32_t canId, const Bytes& request, uint32_t settleMs,
+                       std::vector<EcuReply>* replies, std::string* error) {
+    replies->clear();
+    if (!Write(s, canId, request, error)) return false;
+    uint64_t deadline = platform::MonotonicUs() + uint64_t(s.options.timeoutMs) * 1000;
+    EcuReply r;
+    while (ReadAny(s, deadline, &r.id, &r.data)) {
+        const uint64_t now = platform::MonotonicUs();
+        switch (ClassifyAnswer(request[0], r.data)) {
+        case AnswerKind::Pending:
+            deadline = std::max(deadline, now + uint64_t(s.options.pendingTimeoutMs) * 1000);
+            continue;
+        case AnswerKind::Unrelated:
+            continue;
+        default:
+            replies->push_back(r);
+            deadline = std::min(deadline, now + uint64_t(settleMs) * 1000);
+        }
+    }
+    return true;
 }

@@ -16,6 +16,7 @@ struct SessionOptions {
     uint32_t baud = 500000;
     uint32_t timeoutMs = 1000;       // P2 client: wait for the first answer
     uint32_t pendingTimeoutMs = 5000;  // after each "response pending"
+    bool obd = false;  // also the flow-control filters of the eight OBD-II ECUs (0x7E0-0x7E7 / 0x7E8-0x7EF)
 };
 
 struct UdsSession {
@@ -37,3 +38,14 @@ struct Answer {
     std::string error;      // what went wrong when nothing came
 };
 Answer RequestAnswer(UdsSession& session, const Bytes& request);
+
+struct EcuReply {
+    uint32_t id = 0;  // the response id it came from
+    Bytes data;       // the answer (no CAN id)
+};
+// Sends the request to canId (an OBD-II functional request reaches several ECUs) and collects
+// the final answers of every ECU: until settleMs after the last one, or the time-out when none
+// comes at all (a response pending waits longer). Reading on until nothing more comes also
+// serves libraries that hand out one message per read. False with *error when the write fails.
+bool RequestAllAnswers(UdsSession& session, uint32_t canId, const Bytes& request, uint32_t settleMs,
+                       std::vector<EcuReply>* replies, std::string* error);
