@@ -62,9 +62,9 @@ DirectDpduLink* OpenDirectDpduLink(const std::string& path, uint32_t resourceId)
 }
 
 double DirectDpduRoundTripUs(DirectDpduLink* l, const std::vector<uint8_t>& request,
-                             bool (*isAnswer)(const std::vector<uint8_t>&), int rounds) {
+                             bool (*isAnswer)(const uint8_t* data, size_t length), int rounds) {
     using Clock = std::chrono::steady_clock;
-    std::vector<uint8_t> data = request, answer;
+    std::vector<uint8_t> data = request;
     const Clock::time_point begin = Clock::now();
     for (int i = 0; i < rounds; ++i) {
         uint32_t hCoP = 0;
@@ -76,8 +76,7 @@ double DirectDpduRoundTripUs(DirectDpduLink* l, const std::vector<uint8_t>& requ
             if (l->eventItem(l->hMod, l->hCLL, &item) != PDU_STATUS_NOERROR || !item) continue;
             if (item->ItemType == PDU_IT_RESULT) {
                 const auto* result = static_cast<const PDU_RESULT_DATA*>(item->pData);
-                answer.assign(result->pDataBytes, result->pDataBytes + result->NumDataBytes);
-                if (!isAnswer(answer)) Fail("unexpected answer");
+                if (!isAnswer(result->pDataBytes, result->NumDataBytes)) Fail("unexpected answer");
                 done = true;
             }
             l->destroyItem(reinterpret_cast<PDU_ITEM*>(item));

@@ -13,7 +13,7 @@ DirectDpduLink* OpenDirectDpduLink(const std::string& libraryPath, uint32_t reso
 // Microseconds per round trip of request (CAN id in front); isAnswer tells the awaited answer
 // from other results.
 double DirectDpduRoundTripUs(DirectDpduLink* link, const std::vector<uint8_t>& request,
-                             bool (*isAnswer)(const std::vector<uint8_t>&), int rounds);
+                             bool (*isAnswer)(const uint8_t* data, size_t length), int rounds);
 void CloseDirectDpduLink(DirectDpduLink* link);
 
 // Round trips are measured in chunks taken in turns, each side keeping its fastest chunk, so

@@ -373,7 +373,7 @@ ConnectProfile ProfileForThisCall(const SessionProfile& s) {
 
 void AppendChannel(ChannelContext& ch, uint32_t* pChannelID) {
     *pChannelID = ch.channelId;
-    g_device.channels.push_back(std::move(ch));
+    g_device.channels.emplace(ch.channelId, std::move(ch));
 }
 
 int32_t PassThruConnectImpl(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags, uint32_t BaudRate,
@@ -400,14 +400,13 @@ int32_t PassThruDisconnectImpl(uint32_t ChannelID) {
     int32_t rc = CheckDeviceOpen(0, "PassThruDisconnect");
     if (rc != j2534::STATUS_NOERROR) return rc;
     EndPeriodicMsgsLocked(lock, ChannelID);
-    for (auto it = g_device.channels.begin(); it != g_device.channels.end(); ++it) {
-        if (it->channelId != ChannelID) continue;
-        it->filters.clear();
-        it->nextFilterId = 1;
-        CloseChannelDoip(*it);
-        if (it->link.OnVci()) Dpdu_CloseLink(it->link.handle);
-        g_device.channels.erase(it);
-        return j2534::STATUS_NOERROR;
-    }
-    return j2534::ERR_INVALID_CHANNEL_ID;
+    auto it = g_device.channels.find(ChannelID);
+    if (it == g_device.channels.end()) return j2534::ERR_INVALID_CHANNEL_ID;
+    ChannelContext& ch = it->second;
+    ch.filters.clear();
+    ch.nextFilterId = 1;
+    CloseChannelDoip(ch);
+    if (ch.link.OnVci()) Dpdu_CloseLink(ch.link.handle);
+    g_device.channels.erase(it);
+    return j2534::STATUS_NOERROR;
 }

@@ -44,9 +44,8 @@ int32_t CheckDeviceOpen(uint32_t deviceId, const char* callerName) {
 }
 
 ChannelContext* FindChannel(uint32_t channelId) {
-    for (ChannelContext& ch : g_device.channels)
-        if (ch.channelId == channelId) return &ch;
-    return nullptr;
+    auto it = g_device.channels.find(channelId);
+    return it == g_device.channels.end() ? nullptr : &it->second;
 }
 
 bool CopyChannelState(uint32_t channelId, ChannelState* copy) {
@@ -57,7 +56,7 @@ bool CopyChannelState(uint32_t channelId, ChannelState* copy) {
     return true;
 }
 
-void WriteBackChannelState(const ChannelState& before, const ChannelState& after) {
+void WriteBackChannelState(const ChannelTxRecords& before, const ChannelState& after) {
     // Only the records this call changed: another thread may have changed the rest meanwhile.
     const bool isoChanged = after.iso != before.iso;
     const bool txChanged = after.tx != before.tx;
@@ -107,7 +106,8 @@ void CleanupDeviceStateLocked() {
                        (s.XentryProfile && g_config.Xentry.ForceUnloadOnClose);
 
     bool linkClosed = false;
-    for (ChannelContext& ch : g_device.channels) {
+    for (auto& entry : g_device.channels) {
+        ChannelContext& ch = entry.second;
         ch.filters.clear();
         ch.nextFilterId = 1;
         CloseChannelDoip(ch);

@@ -4,7 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
-#include <list>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -15,7 +15,7 @@
 struct DeviceContext {
     bool isOpen = false;
     uint32_t deviceId = 0;
-    std::list<ChannelContext> channels;  // creation order; owned here
+    std::map<uint32_t, ChannelContext> channels;  // by id, which is creation order; owned here
     uint32_t nextChannelId = 1;          // never reset: ids are not reused in a process
     bool backendInitialized = false;
     bool moduleConnected = false;
@@ -43,10 +43,14 @@ int32_t CheckDeviceOpen(uint32_t deviceId, const char* callerName);
 ChannelContext* FindChannel(uint32_t channelId);
 // The read and write paths run their transports without the lock, on a copy of the channel's
 // state: CopyChannelState takes it (false for an unknown id), WriteBackChannelState puts the
-// transmit records the call changed back into the live record if the channel still exists.
-// Both take the lock.
+// transmit records the call changed (against their copies from before) back into the live
+// record if the channel still exists. Both take the lock.
 bool CopyChannelState(uint32_t channelId, ChannelState* copy);
-void WriteBackChannelState(const ChannelState& before, const ChannelState& after);
+struct ChannelTxRecords {
+    Iso15765TxState iso;
+    ChannelTxState tx;
+};
+void WriteBackChannelState(const ChannelTxRecords& before, const ChannelState& after);
 
 // Caller holds g_deviceLock. The session as it now stands with the configuration, and the
 // host looked at again (the profile rules keep an explicit profile).

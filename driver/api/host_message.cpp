@@ -6,8 +6,33 @@
 #include "driver/api/last_error.h"
 #include "platform/platform.h"
 
+namespace {
+constexpr size_t kHeaderSize = offsetof(j2534::PASSTHRU_MSG, Data);
+
+struct RecordRead {
+    const j2534::PASSTHRU_MSG* record;
+    j2534::PASSTHRU_MSG* header;
+    uint8_t* data;
+    HostRecordRead done;
+};
+void ReadRecord(void* context) {
+    RecordRead* r = static_cast<RecordRead*>(context);
+    std::memcpy(r->header, r->record, kHeaderSize);
+    r->done = HostRecordRead::Header;
+    const uint32_t size = r->header->DataSize;
+    if (size == 0 || size > j2534::kMaxDataSize) return;
+    std::memcpy(r->data, r->record->Data, size);
+    r->done = HostRecordRead::Whole;
+}
+}  // namespace
+
+HostRecordRead ReadHostRecord(const j2534::PASSTHRU_MSG* record, j2534::PASSTHRU_MSG* header, uint8_t* data) {
+    RecordRead r{record, header, data, HostRecordRead::Nothing};
+    platform::RunGuardedQuick(&ReadRecord, &r, nullptr);
+    return r.done;
+}
+
 int32_t CopyHostMessage(const j2534::PASSTHRU_MSG* hostMsg, j2534::PASSTHRU_MSG* copy) {
-    constexpr size_t kHeaderSize = offsetof(j2534::PASSTHRU_MSG, Data);
     std::memset(copy, 0, sizeof *copy);
     if (!platform::CopyGuarded(copy, hostMsg, kHeaderSize)) {
         SetLastErrorText("Invalid message: record not readable");

@@ -5,6 +5,12 @@
 
 #include "common/j2534.h"
 
+// The header of a host's record into *header and, when its DataSize is 1..kMaxDataSize, that
+// many data bytes into data, under one guard (a message costs one guarded call, not two). What
+// could be read: nothing, the header alone (DataSize 0, too large, or unreadable data), or both.
+enum class HostRecordRead { Nothing, Header, Whole };
+HostRecordRead ReadHostRecord(const j2534::PASSTHRU_MSG* record, j2534::PASSTHRU_MSG* header, uint8_t* data);
+
 // Copies the header and DataSize bytes of data of a host's record (the rest zero), never reading
 // beyond them: a host may hand in a record cut after its data. 0, or ERR_INVALID_MSG with the
 // last error set when the record cannot be read or its DataSize exceeds the record.

@@ -51,8 +51,8 @@ int32_t PassThruStopPeriodicMsgImpl(uint32_t ChannelID, uint32_t MsgID) {
 }
 
 void EndPeriodicMsgsLocked(std::unique_lock<std::mutex>& lock, uint32_t channelId) {
-    for (ChannelContext& ch : g_device.channels)
-        if (channelId == 0 || ch.channelId == channelId) ch.periodicMsgs.clear();
+    for (auto& entry : g_device.channels)
+        if (channelId == 0 || entry.first == channelId) entry.second.periodicMsgs.clear();
     WaitForPeriodicSendsLocked(lock);
 }
 

@@ -29,8 +29,8 @@ Sender g_sender;
 std::condition_variable g_sendDone;
 
 bool AnyPeriodicMsgLocked() {
-    for (const ChannelContext& ch : g_device.channels)
-        if (!ch.periodicMsgs.empty()) return true;
+    for (const auto& entry : g_device.channels)
+        if (!entry.second.periodicMsgs.empty()) return true;
     return false;
 }
 
@@ -78,7 +78,8 @@ bool TakeDuePeriodicMsgLocked(uint64_t nowUs, DuePeriodicMsg* due, uint64_t* nex
     PeriodicRecord* dueRecord = nullptr;
     uint64_t dueFollowing = UINT64_MAX;
     *nextUs = UINT64_MAX;
-    for (ChannelContext& ch : g_device.channels) {
+    for (auto& entry : g_device.channels) {
+        ChannelContext& ch = entry.second;
         for (PeriodicRecord& r : ch.periodicMsgs) {
             const uint64_t intervalUs = uint64_t(r.intervalMs) * 1000u;
             if (r.nextDueUs > nowUs) {

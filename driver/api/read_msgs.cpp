@@ -35,6 +35,7 @@ struct Reader {
     ChannelState ch;
     SessionProfile session;
     j2534::PASSTHRU_MSG out;  // the message being built; handed to the host when it is returned
+    DpduPayload payload;      // what the link of the VCI gave
 
     void Clear() { std::memset(&out, 0, kRecordHeaderSize); }
 
@@ -68,7 +69,7 @@ struct Reader {
         const bool firstFrame = iso && out.DataSize >= 7 && j2534::IsoTpTypeOf(out.Data[4]) == j2534::IsoTpFrameType::First;
         const bool consecutive = iso && hasPci && j2534::IsoTpTypeOf(out.Data[4]) == j2534::IsoTpFrameType::Consecutive;
         const uint32_t rxId = out.DataSize >= 4 ? ReadBigEndian32(out.Data) & j2534::kCanIdMask : 0;
-        const uint64_t now = platform::TickCount64();
+        const uint64_t now = firstFrame ? platform::TickCount64() : 0;
         std::lock_guard<std::mutex> lock(g_deviceLock);
         ChannelContext* live = FindChannel(channelId);
         if (!live) return false;
@@ -118,7 +119,6 @@ struct Reader {
 
     int32_t ReadDpdu(uint32_t* count) {
         if (!ch.link.OnVci()) return ReadWithoutLink(count);
-        std::vector<uint8_t> payload;
         const DpduResult received = Dpdu_Receive(ch.link.handle, &payload, timeout);
         if (!received.ok()) {
             *count = 0;
@@ -134,7 +134,7 @@ struct Reader {
         Clear();
         out.ProtocolID = ch.protocolId;
         const bool kept = RestoreRxCanId(Iso15765LinkOf(ch), ch.iso, Iso15765RulesFor(g_config, session),
-                                         payload.data(), payload.size(), out.Data, &out.DataSize);
+                                         payload.bytes, payload.length, out.Data, &out.DataSize);
         const uint32_t learnt = ch.iso.expectedRxId != knownRxId ? ch.iso.expectedRxId : 0;
         if (!kept) {  // dropped for its response id: nothing was learnt from it
             *count = 0;
@@ -189,7 +189,7 @@ int32_t ReadNoEcu(uint32_t channelId, uint32_t timeout, OemKind oem, uint32_t* p
     ChannelState ch;
     if (!CopyChannelState(channelId, &ch)) return j2534::ERR_INVALID_CHANNEL_ID;
     if (ch.link.OnVci() && oem != OemKind::VwOdis) {
-        std::vector<uint8_t> ignored;
+        DpduPayload ignored;
         Dpdu_Receive(ch.link.handle, &ignored, wait);
     } else {
         platform::SleepMs(wait);

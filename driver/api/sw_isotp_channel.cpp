@@ -19,6 +19,14 @@ constexpr unsigned kMaxFramesPerImmediateRead = 1024;
 // Slices of a flow control wait, so that a frame a reader hands over is seen soon.
 constexpr uint32_t kHandOverPollMs = 5;
 
+// One frame from the link into frame.
+DpduResult ReceiveFrame(uint32_t linkId, std::vector<uint8_t>* frame, uint32_t timeoutMs) {
+    DpduPayload payload;
+    const DpduResult received = Dpdu_Receive(linkId, &payload, timeoutMs);
+    frame->assign(payload.bytes, payload.bytes + payload.kept());
+    return received;
+}
+
 struct LinkIo {
     uint32_t channelId;
     uint32_t linkId;
@@ -49,7 +57,7 @@ IsoTpFrameIn ReceiveOnLink(void* context, uint32_t timeoutMs, std::vector<uint8_
         const uint64_t now = platform::TickCount64();
         const uint32_t slice =
             now >= deadline ? 0 : static_cast<uint32_t>(std::min<uint64_t>(deadline - now, kHandOverPollMs));
-        const DpduResult received = Dpdu_Receive(io->linkId, frame, slice);
+        const DpduResult received = ReceiveFrame(io->linkId, frame, slice);
         if (received.ok()) return IsoTpFrameIn::Frame;
         if (!received.text.empty()) {
             *error = received.text;
@@ -139,7 +147,7 @@ int32_t SwIsoTpReceiveOnChannel(const ChannelState& copy, const DpduSendMode& mo
         const uint32_t remaining =
             timeoutMs != 0 && elapsed < timeoutMs ? static_cast<uint32_t>(timeoutMs - elapsed) : 0;
         DpduResult received;
-        if (!(frames > 0 && timeUp)) received = Dpdu_Receive(linkId, &frame, remaining);
+        if (!(frames > 0 && timeUp)) received = ReceiveFrame(linkId, &frame, remaining);
         if ((frames > 0 && timeUp) || !received.ok() || frame.empty()) {
             *count = 0;
             if (!received.text.empty()) SetLastErrorText(received.text);

@@ -10,6 +10,7 @@
 #include "driver/api/api_impl.h"
 #include "driver/api/das_profile.h"
 #include "driver/api/device.h"
+#include "driver/api/host_message.h"
 #include "driver/api/last_error.h"
 #include "driver/api/sw_isotp_channel.h"
 #include "driver/config/driver_config.h"
@@ -21,7 +22,6 @@
 
 namespace {
 
-constexpr size_t kRecordHeaderSize = offsetof(j2534::PASSTHRU_MSG, Data);
 std::atomic<bool> g_canIdInDataLogged{false};
 
 // An application that sends its own flow control does not want the driver's.
@@ -42,9 +42,9 @@ enum class Origin { Host, DriverFlowControl };
 
 // The messages of one call, each to its transport on a copy of the channel's state.
 struct Writer {
-    uint32_t channelId;
-    uint32_t timeout;
-    Origin origin;
+    uint32_t channelId = 0;
+    uint32_t timeout = 0;
+    Origin origin = Origin::Host;
     ChannelState ch;
     SessionProfile session;
     bool moduleOpen = false;
@@ -58,7 +58,9 @@ struct Writer {
     int32_t TakeRecord(const j2534::PASSTHRU_MSG* hostRecord, TxMessage& msg, bool* skip) {
         j2534::PASSTHRU_MSG header;
         *skip = false;
-        if (!platform::CopyGuarded(&header, hostRecord, kRecordHeaderSize)) {
+        // The data land behind room for a forced CAN-id prefix, as ResetTxMessage places them.
+        const HostRecordRead read = ReadHostRecord(hostRecord, &header, msg.buffer + 4);
+        if (read == HostRecordRead::Nothing) {
             SetLastErrorText("Invalid message: record not readable");
             return j2534::ERR_INVALID_MSG;
         }
@@ -76,8 +78,8 @@ struct Writer {
             SetLastErrorText("Invalid message: DataSize below the CAN-ID header");
             return j2534::ERR_INVALID_MSG;
         }
-        uint8_t* data = ResetTxMessage(&msg, header.DataSize, header.TxFlags);
-        if (!platform::CopyGuarded(data, hostRecord->Data, header.DataSize)) {
+        ResetTxMessage(&msg, header.DataSize, header.TxFlags);
+        if (read != HostRecordRead::Whole) {
             SetLastErrorText("Invalid message: record not readable");
             return j2534::ERR_INVALID_MSG;
         }
@@ -108,7 +110,7 @@ struct Writer {
         if (ch.link.transport == ChannelTransport::NativeDoip) return WriteDoip(msg);
 
         const bool iso = j2534::IsIso15765Protocol(ch.protocolId);
-        if (iso && msg.canIdInData && !g_canIdInDataLogged.exchange(true))
+        if (iso && msg.canIdInData && !g_canIdInDataLogged.load() && !g_canIdInDataLogged.exchange(true))
             WriteLogLine("[Compat] CAN_ID_IN_DATA detected on ISO15765 channel (no profile switch)");
         if (session.DasProfile && !session.PcmflashProfile) InjectDasWakeup(ch, session, moduleOpen);
         if (origin == Origin::Host && iso && IsApplicationFlowControl(msg)) SwitchOffAutoFlowControl(channelId);
@@ -197,13 +199,17 @@ bool SuppressedByNoEcu(const Writer& w, uint32_t count) {
 int32_t WriteMessages(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t Timeout,
                       Origin origin) {
     if (!pMsg || !pNumMsgs) return j2534::ERR_NULL_PARAMETER;
-    LogPrintf("WriteMsgs ENTRY: pMsg=%p pNumMsgs=%p Timeout=%lu", static_cast<void*>(pMsg),
-              static_cast<void*>(pNumMsgs), static_cast<unsigned long>(Timeout));
+    if (LogActive())
+        LogPrintf("WriteMsgs ENTRY: pMsg=%p pNumMsgs=%p Timeout=%lu", static_cast<void*>(pMsg),
+                  static_cast<void*>(pNumMsgs), static_cast<unsigned long>(Timeout));
     if (reinterpret_cast<uintptr_t>(pMsg) < 0x10000) {
         SetLastErrorText("PassThruWriteMsgs: pMsg pointer too small (ABI mismatch)");
         return j2534::ERR_NULL_PARAMETER;
     }
-    Writer w{ChannelID, Timeout, origin, {}, {}};
+    Writer w;
+    w.channelId = ChannelID;
+    w.timeout = Timeout;
+    w.origin = origin;
     int32_t rc = TakeSnapshot(w);
     if (rc != j2534::STATUS_NOERROR) return rc;
     uint32_t count = 0;
@@ -215,14 +221,14 @@ int32_t WriteMessages(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* p
         WriteCount(pNumMsgs, count);
         return j2534::STATUS_NOERROR;
     }
-    LogPrintf("WriteMsgs COUNT: %lu", static_cast<unsigned long>(count));
+    if (LogActive()) LogPrintf("WriteMsgs COUNT: %lu", static_cast<unsigned long>(count));
     if (count == 0) return j2534::ERR_NULL_PARAMETER;
 
     w.rules = Iso15765RulesFor(g_config, w.session);
     w.mode = DpduSendModeFor(w.session);
     TxMessage msg;
     TxPlan plan;
-    const ChannelState before = w.ch;
+    const ChannelTxRecords before{w.ch.iso, w.ch.tx};
     for (uint32_t i = 0; i < count && rc == j2534::STATUS_NOERROR; ++i) rc = w.Write(pMsg + i, msg, plan);
     WriteBackChannelState(before, w.ch);
     if (rc == j2534::STATUS_NOERROR) {

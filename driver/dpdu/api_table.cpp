@@ -406,6 +406,7 @@ PDU_DATA_ITEM* NewOwnedUnum32Item(uint32_t value) {
     item->pData = new uint32_t(value);
     std::lock_guard<std::mutex> lock(g_backend.ownedLock);
     g_backend.ownedItems.insert(item);
+    g_backend.ownedCount = g_backend.ownedItems.size();
     return item;
 }
 
@@ -416,10 +417,11 @@ bool IsOwnedItem(const void* item) {
 
 uint32_t ReleaseItem(void* item) {
     if (!item) return PDU_STATUS_NOERROR;
-    bool owned;
-    {
+    bool owned = false;
+    if (g_backend.ownedCount.load() != 0) {
         std::lock_guard<std::mutex> lock(g_backend.ownedLock);
         owned = g_backend.ownedItems.erase(item) != 0;
+        g_backend.ownedCount = g_backend.ownedItems.size();
     }
     if (owned) {
         PDU_DATA_ITEM* data = static_cast<PDU_DATA_ITEM*>(item);

@@ -17,6 +17,11 @@ bool LookupModule(uint32_t moduleId, uint32_t* hMod) {
     return true;
 }
 
+void EraseLinkLocked(uint32_t linkId) {
+    g_backend.links.erase(linkId);
+    g_backend.linkNames.erase(linkId);
+}
+
 bool LookupLink(uint32_t linkId, DpduLink* copy) {
     std::lock_guard<std::mutex> lock(g_backend.tableLock);
     auto it = g_backend.links.find(linkId);

@@ -15,6 +15,7 @@
 #include "driver/dpdu/dpdu_backend.h"
 #include "platform/platform.h"
 
+// A link as a send or receive needs it: a plain record, copied under the table lock.
 struct DpduLink {
     uint32_t hMod = 0;
     uint32_t hCLL = 0;
@@ -24,9 +25,6 @@ struct DpduLink {
     bool iso15765 = false;
     uint8_t flagData[4] = {0, 0, 0, 0};
     uint32_t resourceId = 0;
-    std::string logicalLinkName;
-    uint32_t lastCoP = 0;
-    uint64_t lastStartTick = 0;
 };
 
 // What the backend learnt about the vendor library for the rest of the process.
@@ -66,6 +64,7 @@ struct DpduBackend {
     std::shared_mutex libraryUse;
     std::mutex ownedLock;
     std::unordered_set<const void*> ownedItems;  // items the driver made itself
+    std::atomic<size_t> ownedCount{0};           // their number, so that most releases skip the lock
 
     std::atomic<bool> initialised{false};
     std::atomic<int32_t> useCount{0};
@@ -75,6 +74,7 @@ struct DpduBackend {
     std::mutex tableLock;
     std::map<uint32_t, uint32_t> moduleTable;  // module id -> hMod
     std::map<uint32_t, DpduLink> links;        // link id -> link
+    std::map<uint32_t, std::string> linkNames; // link id -> logical-link name, for the log
     uint32_t nextLinkId = 0;
     std::mutex moduleOpenLock;
 
@@ -90,6 +90,8 @@ extern DpduBackend g_backend;
 BackendType CurrentBackendType();
 bool LookupModule(uint32_t moduleId, uint32_t* hMod);
 bool LookupLink(uint32_t linkId, DpduLink* copy);
+// Forgets a link id: caller holds tableLock.
+void EraseLinkLocked(uint32_t linkId);
 // Disconnects and destroys one link in the vendor library (the record is the caller's).
 void DestroyVendorLink(uint32_t hMod, uint32_t hCLL);
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/j2534.h"
 #include "driver/config/session_profile.h"
 
 enum class DpduStatus : uint8_t {
@@ -77,9 +78,15 @@ DpduSendMode DpduSendModeFor(const SessionProfile& session);
 // Starts one send ComPrimitive; does not wait for it to finish.
 DpduResult Dpdu_Send(uint32_t linkId, const uint8_t* data, uint32_t length, uint32_t timeoutMs,
                      const DpduSendMode& mode);
+// One received result: its bytes as far as a J2534 message holds them, and its whole length.
+struct DpduPayload {
+    uint8_t bytes[j2534::kMaxDataSize];
+    uint32_t length = 0;  // may exceed sizeof bytes: the rest was not kept
+    uint32_t kept() const { return length < sizeof bytes ? length : static_cast<uint32_t>(sizeof bytes); }
+};
 // Polls the link until one result with data arrives or the time runs out (Timeout, with a text
 // only when no-response events were seen).
-DpduResult Dpdu_Receive(uint32_t linkId, std::vector<uint8_t>* out, uint32_t timeoutMs);
+DpduResult Dpdu_Receive(uint32_t linkId, DpduPayload* out, uint32_t timeoutMs);
 DpduResult Dpdu_ReadVBatt(uint32_t moduleId, uint32_t* milliVolts);
 
 // Shared flags.

@@ -243,7 +243,6 @@ DpduResult Dpdu_OpenLink(uint32_t moduleId, const std::string& logicalLinkName, 
     DpduLink link;
     link.iso15765 = kind.iso15765;
     link.canIdMode = CurrentBackendType() == BackendType::TRX4820 && kind.can;
-    link.logicalLinkName = logicalLinkName;
     uint32_t usedId = mappedId;
     uint32_t code = PDU_STATUS_NOERROR;
     if (kind.doip) {
@@ -282,6 +281,7 @@ DpduResult Dpdu_OpenLink(uint32_t moduleId, const std::string& logicalLinkName, 
         std::lock_guard<std::mutex> lock(g_backend.tableLock);
         id = ++g_backend.nextLinkId;
         g_backend.links[id] = link;
+        g_backend.linkNames[id] = logicalLinkName;
     }
     LogPrintf("OpenLink resourceId PASS (%u)", usedId);
     LogPrintf("OpenLink resourceId: PASS (%u)", usedId);
@@ -300,7 +300,7 @@ DpduResult Dpdu_CloseLink(uint32_t linkId) {
         auto it = g_backend.links.find(linkId);
         if (it == g_backend.links.end()) return DpduFailure(DpduStatus::Failed, "Dpdu_CloseLink: invalid link handle");
         link = it->second;
-        g_backend.links.erase(it);
+        EraseLinkLocked(linkId);
     }
     LogPrintf("Dpdu_CloseLink: link=%u (hMod=%u, hCLL=%u)", linkId, link.hMod, link.hCLL);
     DestroyVendorLink(link.hMod, link.hCLL);

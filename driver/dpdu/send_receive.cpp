@@ -1,6 +1,8 @@
 // Traffic over ComPrimitives: the last backend-specific adjustment of outgoing bytes, event
 // polling for results, and the battery-voltage I/O control.
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -34,28 +36,37 @@ uint32_t BigEndian32(const uint8_t* p) {
 // Length of an ISO-TP single frame announced by this PCI byte, 0 when it is none.
 uint32_t SingleFrameLength(uint8_t pci) { return (pci >> 4) == 0 ? (pci & 0x0Fu) : 0; }
 
-// The bytes as the backend wants them on this link.
-std::vector<uint8_t> AdjustForBackend(const DpduLink& link, const DpduSendMode& mode, const uint8_t* data,
-                                      uint32_t length) {
-    std::vector<uint8_t> out(data, data + length);
+// A CAN id and the payload of a single frame, which holds at most 15 bytes.
+constexpr size_t kHeaderAndSingleFrame = 4 + 15;
+
+// The bytes as the backend wants them on a link without raw mode: a part of data, or (CAN id
+// kept, PCI dropped) made up in scratch. *length is updated.
+const uint8_t* AdjustForBackend(const DpduLink& link, const DpduSendMode& mode, const uint8_t* data,
+                                uint32_t* length, uint8_t (&scratch)[kHeaderAndSingleFrame]) {
+    const uint8_t* out = data;
+    uint32_t size = *length;
     const BackendType type = CurrentBackendType();
-    if (!link.rawMode && out.size() >= 5) {
-        const uint32_t canId = BigEndian32(out.data());
+    if (size >= 5) {
+        const uint32_t canId = BigEndian32(out);
         if (link.payloadOnly) {
-            out.erase(out.begin(), out.begin() + 4);
+            out += 4;
+            size -= 4;
             LogPrintf("Dpdu_Send: rawMode=0 -> payload-only (id=0x%X)", canId);
-            if (link.iso15765 && mode.udsApduOnly && out.size() >= 2) {
+            if (link.iso15765 && mode.udsApduOnly && size >= 2) {
                 const uint32_t len = SingleFrameLength(out[0]);
-                if (len != 0 && len + 1 <= out.size()) {
-                    out = std::vector<uint8_t>(out.begin() + 1, out.begin() + 1 + len);
+                if (len != 0 && len + 1 <= size) {
+                    out += 1;
+                    size = len;
                     WriteLogLine("ISO15765: payload-only mode -> converted ISO-TP SingleFrame to UDS payload");
                 }
             }
+            *length = size;
             return out;
         }
         if (type == BackendType::TVN || (type == BackendType::TRX4820 && !link.canIdMode)) {
             if ((canId & j2534::kCanIdFlagBits) == 0) {
-                out.erase(out.begin(), out.begin() + 4);
+                out += 4;
+                size -= 4;
                 LogPrintf("Dpdu_Send: rawMode=0 -> stripping CAN-ID header (id=0x%X)", canId);
             }
         } else {
@@ -64,20 +75,21 @@ std::vector<uint8_t> AdjustForBackend(const DpduLink& link, const DpduSendMode& 
     }
     const bool apduOnlyBackend =
         type == BackendType::TRX4820 || (type == BackendType::Orvex && mode.xentryProfile);
-    if (!link.rawMode && !link.payloadOnly && link.iso15765 && mode.udsApduOnly && apduOnlyBackend &&
-        out.size() >= 6) {
+    if (!link.payloadOnly && link.iso15765 && mode.udsApduOnly && apduOnlyBackend && size >= 6) {
         const uint32_t len = SingleFrameLength(out[4]);
-        if (len != 0 && len + 5 <= out.size()) {
-            std::vector<uint8_t> apdu(out.begin(), out.begin() + 4);
-            apdu.insert(apdu.end(), out.begin() + 5, out.begin() + 5 + len);
-            out.swap(apdu);
+        if (len != 0 && len + 5 <= size) {
+            std::memcpy(scratch, out, 4);
+            std::memcpy(scratch + 4, out + 5, len);
+            out = scratch;
+            size = 4 + len;
             WriteLogLine("ISO15765: VW/ODIS mode -> kept CAN-ID header but stripped ISO-TP PCI (UDS APDU only)");
         }
     }
+    *length = size;
     return out;
 }
 
-void CountNoResponse(const DpduLink& link) {
+void CountNoResponse(uint32_t linkId, const DpduLink& link) {
     const uint64_t count = ++g_backend.noResponse.events;
     const uint64_t now = platform::TickCount64();
     if (g_backend.noResponse.logged.load() && now - g_backend.noResponse.lastLineTick.load() < 1000) return;
@@ -85,8 +97,14 @@ void CountNoResponse(const DpduLink& link) {
     g_backend.noResponse.atLastLine = count;
     g_backend.noResponse.lastLineTick = now;
     g_backend.noResponse.logged = true;
+    std::string name;
+    {
+        std::lock_guard<std::mutex> lock(g_backend.tableLock);
+        auto it = g_backend.linkNames.find(linkId);
+        if (it != g_backend.linkNames.end()) name = it->second;
+    }
     LogPrintf("Dpdu_Receive: no-response events (0x105/0x208) count_last_sec=%u resourceId=0x%X logicalLink='%s'",
-              static_cast<uint32_t>(sinceLast), link.resourceId, link.logicalLinkName.c_str());
+              static_cast<uint32_t>(sinceLast), link.resourceId, name.c_str());
 }
 
 }  // namespace
@@ -108,10 +126,9 @@ DpduResult Dpdu_Send(uint32_t linkId, const uint8_t* data, uint32_t length, uint
     if (!LookupLink(linkId, &link)) return DpduFailure(DpduStatus::Failed, "Dpdu_Send: invalid link handle");
     if (!data || length == 0) return DpduFailure(DpduStatus::Failed, "Dpdu_Send: no data");
     // Raw-mode links take the bytes as they are; only the others may need them adjusted.
-    std::vector<uint8_t> adjusted;
-    if (!link.rawMode) adjusted = AdjustForBackend(link, mode, data, length);
-    const uint8_t* bytes = link.rawMode ? data : adjusted.data();
-    const uint32_t size = link.rawMode ? length : static_cast<uint32_t>(adjusted.size());
+    uint8_t scratch[kHeaderAndSingleFrame];
+    uint32_t size = length;
+    const uint8_t* bytes = link.rawMode ? data : AdjustForBackend(link, mode, data, &size, scratch);
     const bool sendRecvWanted = mode.sendRecv;
     const bool useSendRecv = sendRecvWanted && (!link.iso15765 || mode.iso15765SendRecv);
     if (link.iso15765 && sendRecvWanted)
@@ -138,26 +155,19 @@ DpduResult Dpdu_Send(uint32_t linkId, const uint8_t* data, uint32_t length, uint
         Dpdu_Shutdown();
         return DpduFailure(DpduStatus::CommLost, text, code);
     }
-    {
-        std::lock_guard<std::mutex> lock(g_backend.tableLock);
-        auto it = g_backend.links.find(linkId);
-        if (it != g_backend.links.end()) {
-            it->second.lastCoP = hCoP;
-            it->second.lastStartTick = platform::TickCount64();
-        }
-    }
-    LogPrintf("Dpdu_Send: link=%u bytes=%u hCoP=%u", linkId, size, hCoP);
+    if (LogActive()) LogPrintf("Dpdu_Send: link=%u bytes=%u hCoP=%u", linkId, size, hCoP);
     return {};
 }
 
-DpduResult Dpdu_Receive(uint32_t linkId, std::vector<uint8_t>* out, uint32_t timeoutMs) {
-    if (out) out->clear();
+DpduResult Dpdu_Receive(uint32_t linkId, DpduPayload* out, uint32_t timeoutMs) {
+    out->length = 0;
     DpduLink link;
     if (!LookupLink(linkId, &link)) return DpduFailure(DpduStatus::Failed, "Dpdu_Receive: invalid link handle");
     const bool trx = CurrentBackendType() == BackendType::TRX4820;
     bool sawNoResponse = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs ? timeoutMs : 1);
-    while (std::chrono::steady_clock::now() < deadline) {
+    // The first poll needs no look at the clock: the deadline lies ahead.
+    for (bool first = true; first || std::chrono::steady_clock::now() < deadline; first = false) {
         PDU_EVENT_ITEM* item = nullptr;
         const uint32_t code = CallPDUGetEventItem(link.hMod, link.hCLL, &item);
         if (MeansCommLost(code)) {
@@ -179,7 +189,8 @@ DpduResult Dpdu_Receive(uint32_t linkId, std::vector<uint8_t>* out, uint32_t tim
         if (item->ItemType == PDU_IT_RESULT) {
             const PDU_RESULT_DATA* result = static_cast<const PDU_RESULT_DATA*>(item->pData);
             if (result && result->NumDataBytes > 0 && result->pDataBytes) {
-                if (out) out->assign(result->pDataBytes, result->pDataBytes + result->NumDataBytes);
+                out->length = result->NumDataBytes;
+                std::memcpy(out->bytes, result->pDataBytes, std::min<size_t>(out->length, sizeof out->bytes));
                 ReleaseItem(item);
                 return {};
             }
@@ -188,7 +199,7 @@ DpduResult Dpdu_Receive(uint32_t linkId, std::vector<uint8_t>* out, uint32_t tim
             if (e->ErrorCodeId == kNoResponseError && e->ExtraErrorInfoId == kNoResponseExtra && link.iso15765 &&
                 !g_backend.api.closing.load()) {
                 sawNoResponse = true;
-                CountNoResponse(link);
+                CountNoResponse(linkId, link);
             } else {
                 LogPrintf("Dpdu_Receive: CoP error event hCoP=%u errId=0x%X (%u) extra=0x%X (%u)", item->hCop,
                           e->ErrorCodeId, e->ErrorCodeId, e->ExtraErrorInfoId, e->ExtraErrorInfoId);

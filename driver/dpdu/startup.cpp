@@ -258,14 +258,13 @@ DpduResult Dpdu_CloseModule(uint32_t moduleId) {
     std::vector<uint32_t> handles;
     {
         std::lock_guard<std::mutex> lock(g_backend.tableLock);
-        for (auto it = g_backend.links.begin(); it != g_backend.links.end();) {
-            if (it->second.hMod == hMod) {
-                handles.push_back(it->second.hCLL);
-                it = g_backend.links.erase(it);
-            } else {
-                ++it;
-            }
+        std::vector<uint32_t> ids;
+        for (const auto& entry : g_backend.links) {
+            if (entry.second.hMod != hMod) continue;
+            handles.push_back(entry.second.hCLL);
+            ids.push_back(entry.first);
         }
+        for (uint32_t id : ids) EraseLinkLocked(id);
     }
     for (uint32_t hCLL : handles) DestroyVendorLink(hMod, hCLL);
     CallPDUModuleDisconnect(hMod);
@@ -288,6 +287,7 @@ void Dpdu_Shutdown(bool forceUnload) {
     {
         std::lock_guard<std::mutex> lock(g_backend.tableLock);
         links.swap(g_backend.links);
+        g_backend.linkNames.clear();
         modules.swap(g_backend.moduleTable);
     }
     for (const auto& entry : links) DestroyVendorLink(entry.second.hMod, entry.second.hCLL);

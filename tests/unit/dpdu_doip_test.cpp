@@ -176,7 +176,7 @@ TEST_F(DpduDoipTest, DoipLinkUsesTheResourceTheModuleExposes) {
     const uint8_t request[] = {0x22, 0xF1, 0x90};
     ASSERT_TRUE(Ok(Dpdu_Send(linkId, request, sizeof request, 1000, SendMode()), &error)) << error;
     std::vector<uint8_t> answer;
-    ASSERT_TRUE(Ok(Dpdu_Receive(linkId, &answer, 1000), &error)) << error;
+    ASSERT_TRUE(Ok(Receive(linkId, &answer, 1000), &error)) << error;
     ASSERT_GE(answer.size(), 3u);
     EXPECT_EQ(answer[0], 0x62);
 

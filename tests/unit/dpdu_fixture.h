@@ -101,6 +101,13 @@ protected:
 
     // How the sends of the test's session go.
     DpduSendMode SendMode() const { return DpduSendModeFor(session_); }
+    // A receive into a vector, for the tests' comparisons.
+    static DpduResult Receive(uint32_t linkId, std::vector<uint8_t>* data, uint32_t timeoutMs) {
+        DpduPayload payload;
+        const DpduResult result = Dpdu_Receive(linkId, &payload, timeoutMs);
+        data->assign(payload.bytes, payload.bytes + payload.kept());
+        return result;
+    }
     bool Send(uint32_t linkId, const std::vector<uint8_t>& bytes, uint32_t timeoutMs = 100,
               std::string* error = nullptr) {
         return Ok(Dpdu_Send(linkId, bytes.data(), static_cast<uint32_t>(bytes.size()), timeoutMs, SendMode()), error);

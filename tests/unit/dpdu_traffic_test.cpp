@@ -115,8 +115,8 @@ TEST_F(DpduTest, Trx4820KeepsTheIdButStripsTheSingleFramePci) {
     // An empty link queue on this backend also drains the module's own queue.
     std::vector<uint8_t> data;
     std::string error;
-    EXPECT_TRUE(Ok(Dpdu_Receive(linkId, &data, 200), &error));
-    EXPECT_FALSE(Ok(Dpdu_Receive(linkId, &data, 5), &error));
+    EXPECT_TRUE(Ok(Receive(linkId, &data, 200), &error));
+    EXPECT_FALSE(Ok(Receive(linkId, &data, 5), &error));
     EXPECT_NE(Trace().find("PDUGetEventItem hMod=1 hCLL=UNDEF"), std::string::npos);
 }
 
@@ -200,16 +200,16 @@ TEST_F(DpduTest, ReceiveReturnsTheEcuAnswer) {
     ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x3E, 0x00}));
     std::vector<uint8_t> data;
     std::string error = "x";
-    ASSERT_TRUE(Ok(Dpdu_Receive(linkId, &data, 500), &error));
+    ASSERT_TRUE(Ok(Receive(linkId, &data, 500), &error));
     EXPECT_EQ(error, "");
     ASSERT_GE(data.size(), 2u);
     EXPECT_EQ(data[data.size() - 2], 0x7E);
     EXPECT_EQ(data.back(), 0x00);
     // Nothing more: a zero timeout still polls once and ends quietly.
-    EXPECT_FALSE(Ok(Dpdu_Receive(linkId, &data, 0), &error));
+    EXPECT_FALSE(Ok(Receive(linkId, &data, 0), &error));
     EXPECT_TRUE(data.empty());
     EXPECT_EQ(error, "");
-    EXPECT_FALSE(Ok(Dpdu_Receive(99, &data, 0), &error));
+    EXPECT_FALSE(Ok(Receive(99, &data, 0), &error));
     EXPECT_EQ(error, "Dpdu_Receive: invalid link handle");
 }
 
@@ -219,7 +219,7 @@ TEST_F(DpduTest, NoResponseEventsAreCountedAndReported) {
     ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE5, 0x3E, 0x00}, 5));  // nobody answers 0x7E5
     std::vector<uint8_t> data;
     std::string error;
-    EXPECT_FALSE(Ok(Dpdu_Receive(linkId, &data, 300), &error));
+    EXPECT_FALSE(Ok(Receive(linkId, &data, 300), &error));
     EXPECT_EQ(error, "Dpdu_Receive: no response (0x105/0x208)");
     EXPECT_NE(Log().find("Dpdu_Receive: no-response events (0x105/0x208) count_last_sec="), std::string::npos);
     EXPECT_NE(Log().find("resourceId=0x300C0001 logicalLink='ISO15765'"), std::string::npos);
@@ -239,7 +239,7 @@ TEST_F(DpduTest, LostVciOnSendAndReceiveShutsTheBackendDown) {
     UseScenario("dpdu_lost_receive", "[Faults]\nError=PDUGetEventItem@2=0xa3\n");
     linkId = OpenLink(InitAndOpenModule(), "CAN");
     std::vector<uint8_t> data;
-    EXPECT_FALSE(Ok(Dpdu_Receive(linkId, &data, 200), &error));
+    EXPECT_FALSE(Ok(Receive(linkId, &data, 200), &error));
     EXPECT_EQ(error, "Dpdu_Receive: comm lost");
     EXPECT_NE(Log().find("Dpdu: COMM LOST at GetEventItem: err=0xa3 (163)"), std::string::npos);
     EXPECT_FALSE(Dpdu_IsInitialised());
@@ -356,7 +356,7 @@ TEST_F(DpduTest, CrashesInTrafficCallsBecome0x50AndTrafficGoesOn) {
     EXPECT_EQ(error.rfind("PDUStartComPrimitive(SENDRECV-sendonly) failed with error 0x50", 0), 0u) << error;
     ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x02, 0x3E, 0x00}));
     std::vector<uint8_t> data;
-    ASSERT_TRUE(Ok(Dpdu_Receive(linkId, &data, 500), &error)) << error;  // the poll after the crash finds it
+    ASSERT_TRUE(Ok(Receive(linkId, &data, 500), &error)) << error;  // the poll after the crash finds it
     EXPECT_EQ(data.size(), 12u);
     const std::string log = Log();
     EXPECT_NE(log.find("PDUStartComPrimitive exception=0x"), std::string::npos);
@@ -389,7 +389,7 @@ TEST_F(DpduTest, ShutdownWhileAnotherThreadPollsTheLink) {
     std::thread reader([&] {
         std::vector<uint8_t> data;
         std::string error;
-        while (!done.load()) Ok(Dpdu_Receive(linkId, &data, 5), &error);
+        while (!done.load()) Ok(Receive(linkId, &data, 5), &error);
     });
     platform::SleepMs(20);
     Dpdu_Shutdown();
@@ -399,7 +399,7 @@ TEST_F(DpduTest, ShutdownWhileAnotherThreadPollsTheLink) {
     EXPECT_FALSE(Dpdu_IsInitialised());
     std::vector<uint8_t> data;
     std::string error;
-    EXPECT_FALSE(Ok(Dpdu_Receive(linkId, &data, 0), &error));
+    EXPECT_FALSE(Ok(Receive(linkId, &data, 0), &error));
     EXPECT_EQ(error, "Dpdu_Receive: invalid link handle");
 }
 
@@ -413,8 +413,8 @@ TEST_F(DpduTest, FullSessionLeavesNoItemBehindAndFreesNoneTwice) {
     ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x3E, 0x00}));
     std::vector<uint8_t> data;
     std::string error;
-    EXPECT_TRUE(Ok(Dpdu_Receive(linkId, &data, 500), &error));
-    EXPECT_FALSE(Ok(Dpdu_Receive(linkId, &data, 20), &error));
+    EXPECT_TRUE(Ok(Receive(linkId, &data, 500), &error));
+    EXPECT_FALSE(Ok(Receive(linkId, &data, 20), &error));
     uint32_t mv = 0;
     EXPECT_TRUE(Ok(Dpdu_ReadVBatt(moduleId, &mv), &error));
     ASSERT_TRUE(Ok(Dpdu_CloseLink(linkId), &error));

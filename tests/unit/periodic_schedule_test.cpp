@@ -15,8 +15,7 @@ protected:
 
     // A channel with messages of these intervals, each first due one interval after startUs.
     ChannelContext& Channel(uint32_t id, std::vector<uint32_t> intervalsMs, uint64_t startUs) {
-        g_device.channels.emplace_back();
-        ChannelContext& ch = g_device.channels.back();
+        ChannelContext& ch = g_device.channels[id];
         ch.channelId = id;
         for (uint32_t interval : intervalsMs) {
             PeriodicRecord r;
@@ -81,7 +80,7 @@ TEST_F(PeriodicSchedule, SeveralChannelsAndTheLongestInterval) {
     // 0xFFFFFFFF ms lies 49.7 days ahead, not in the past of a wrapped tick count.
     EXPECT_EQ(b.periodicMsgs[0].nextDueUs, 0xFFFFFFFFull * 1000u);
     b.periodicMsgs.pop_back();
-    g_device.channels.pop_front();
+    g_device.channels.erase(g_device.channels.begin());
     EXPECT_EQ(Take(40000, &next), Sent{});
     EXPECT_EQ(next, 0xFFFFFFFFull * 1000u);
     g_device.channels.clear();
