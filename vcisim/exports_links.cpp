@@ -72,6 +72,7 @@ VCISIM_API PDUCreateComLogicalLink(UNUM32 hMod, PDU_RSC_DATA* pRscData, UNUM32 r
         for (const auto& kv : s.sc.comParamDefaults)
             for (const ComParamDef& d : kComParams)
                 if (kv.first == d.name) l.params[d.slot] = kv.second;
+        l.fd = l.rsc.fd && l.params[kCpFdTxMaxLen] > 8;
         if (!s.ecus.empty()) {
             for (auto& e : s.ecus)
                 if (e->Config().bus == EcuBus::Can) {
@@ -210,8 +211,12 @@ VCISIM_API PDUSetComParam(UNUM32 hMod, UNUM32 hCLL, PDU_PARAM_ITEM* pParamItem) 
         code = PDU_ERR_VALUE_NOT_SUPPORTED;
     else if (d->slot == kCpRawMode && value > 1) code = PDU_ERR_VALUE_NOT_SUPPORTED;
     else if ((d->slot == kCpBaudrate || d->slot == kCpFdBaudrate) && value == 0) code = PDU_ERR_VALUE_NOT_SUPPORTED;
+    else if (d->slot == kCpFdBaudrate && value > kMaxFdDataBaud) code = PDU_ERR_VALUE_NOT_SUPPORTED;
     else if (d->slot == kCpRequestAddrMode && value != 1 && value != 2) code = PDU_ERR_VALUE_NOT_SUPPORTED;
-    else l->params[d->slot] = value;
+    else {
+        l->params[d->slot] = value;
+        if (d->slot == kCpFdBaudrate || d->slot == kCpFdTxMaxLen) l->fd = true;
+    }
     TraceCall(fSetComParam, args, code, "");
     return code;
 }

@@ -84,6 +84,7 @@ struct Link {
     bool connected = false;
     bool commStarted = false;
     bool rawFlag = false;  // CllCreateFlag byte 0 bit 7
+    bool fd = false;       // runs CAN FD: a CAN FD ComParam was set on a CAN FD capable resource
     uint32_t params[kCpSlotCount];
     std::deque<Event> events;
     std::map<uint32_t, CopState> cops;
