@@ -5,6 +5,7 @@
 
 #include "vcisim/calls.h"
 #include "vcisim/sim_state.h"
+#include "vcisim/traffic.h"
 
 namespace vcisim {
 namespace {
@@ -94,8 +95,12 @@ VCISIM_API PDUDestroyComLogicalLink(UNUM32 hMod, UNUM32 hCLL) {
     T_PDU_ERROR code = 0;
     if (Intercepted(fDestroyComLogicalLink, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
-    if (!FindModule(s, hMod) || !FindLink(s, hMod, hCLL)) code = PDU_ERR_INVALID_HANDLE;
-    else s.links.erase(hCLL);
+    Link* l = FindModule(s, hMod) ? FindLink(s, hMod, hCLL) : nullptr;
+    if (!l) code = PDU_ERR_INVALID_HANDLE;
+    else {
+        EndTraffic(s, *l);
+        s.links.erase(hCLL);
+    }
     TraceCall(fDestroyComLogicalLink, args, code, "");
     return code;
 }
@@ -116,6 +121,7 @@ static T_PDU_ERROR ConnectOrDisconnect(Fn f, UNUM32 hMod, UNUM32 hCLL) {
     } else {
         if (!l->connected) code = PDU_ERR_CLL_NOT_CONNECTED;
         else {
+            EndTraffic(s, *l);
             l->connected = false;
             l->commStarted = false;
             l->events.clear();

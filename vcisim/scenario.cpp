@@ -262,6 +262,11 @@ Scenario ParseScenario(const std::string& text, const std::string& baseDir, std:
                 }
                 else if (k == "copstatusevents") s.copStatusEvents = ParseBool(v);
                 else if (k == "iso15765resultheader") s.iso15765ResultHeader = Lower(v);
+                else if (k == "rxqueuesize") {
+                    uint32_t n = num(k, v);
+                    if (n >= 1 && n <= 1000000) s.rxQueueSize = n;
+                    else errors->push_back("RxQueueSize must be 1 to 1000000");
+                }
                 else errors->push_back("unknown key [General] " + k);
             }
         } else if (n.rfind("module", 0) == 0) {
@@ -396,6 +401,35 @@ Scenario ParseScenario(const std::string& text, const std::string& baseDir, std:
                         s.ioctlResults[Trim(x.substr(0, eq))] = eq == std::string::npos ? 0x01 : num("Fail", x.substr(eq + 1));
                     }
                 } else errors->push_back("unknown key [Ioctls] " + kv.first);
+            }
+        } else if (n == "traffic") {
+            TrafficDef& t = s.traffic;
+            for (const auto& kv : sec.keys) {
+                const std::string& k = kv.first;
+                const std::string& v = kv.second;
+                if (k == "rate") {
+                    std::string l = Lower(v);
+                    t.fullLoad = l == "bus";
+                    t.rate = t.fullLoad || l == "off" ? 0 : num(k, v);
+                    if (!t.fullLoad && t.rate > 1000000) {
+                        errors->push_back("Rate must be bus, off or 0 to 1000000");
+                        t.rate = 0;
+                    }
+                    t.on = t.fullLoad || t.rate != 0;
+                } else if (k == "canid") {
+                    t.canId = num(k, v);
+                } else if (k == "idcount") {
+                    t.idCount = num(k, v);
+                } else if (k == "datalength") {
+                    uint32_t n = num(k, v);
+                    if (n >= 4 && n <= 8) t.dataLength = n;
+                    else errors->push_back("DataLength must be 4 to 8");
+                } else errors->push_back("unknown key [Traffic] " + k);
+            }
+            if (t.idCount == 0 || t.canId > 0x1FFFFFFF || t.idCount - 1 > 0x1FFFFFFF - t.canId) {
+                errors->push_back("CanId and IdCount must name ids up to 0x1FFFFFFF");
+                t.canId = 0x100;
+                t.idCount = 16;
             }
         } else if (n == "faults") {
             for (const auto& kv : sec.keys) {
