@@ -237,9 +237,9 @@ VCISIM_API PDUGetStatus(UNUM32 hMod, UNUM32 hCLL, UNUM32 hCoP, T_PDU_STATUS* pSt
         else if (!l->cops.count(hCoP)) code = PDU_ERR_INVALID_HANDLE;
         else {
             const CopState& c = l->cops[hCoP];
-            st = c.cancelled                                  ? PDU_COPST_CANCELLED
-                 : !c.endless && c.lastDueUs <= NowUs() ? PDU_COPST_FINISHED
-                                                         : PDU_COPST_EXECUTING;
+            if (c.cancelled) st = PDU_COPST_CANCELLED;
+            else if (c.endless || c.lastDueUs > NowUs()) st = PDU_COPST_EXECUTING;  // endless: until cancelled
+            else st = PDU_COPST_FINISHED;
         }
     }
     if (code == 0) {
