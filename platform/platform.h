@@ -96,6 +96,10 @@ void SleepMs(uint32_t ms);
 // Waits about us microseconds, also below a millisecond. On Windows Sleep(1) lasts up to a
 // timer tick (15.6 ms by default), which would cut a transfer paced at 1 ms to a tenth.
 void SleepPreciseUs(uint32_t us);
+// Waits about us microseconds without spinning, between the polls of a loop that may wait for
+// seconds: on Windows a high-resolution timer where there is one (else one timer tick, as
+// SleepMs(1) would).
+void PollPauseUs(uint32_t us);
 
 // Unit tests replace the clock and the sleeps above so that long protocol waits take no real
 // time; null restores the system's. Production code never calls this.
