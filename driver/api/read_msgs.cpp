@@ -9,6 +9,7 @@
 #include "common/big_endian.h"
 #include "common/protocols.h"
 #include "driver/api/api_impl.h"
+#include "driver/api/capture_hooks.h"
 #include "driver/api/device.h"
 #include "driver/api/filters.h"
 #include "driver/api/last_error.h"
@@ -140,6 +141,7 @@ struct Reader {
             *count = 0;
             return NothingReceived(timeout);
         }
+        if (CaptureOn()) CaptureIn(ch, out.Data, out.DataSize, true);
         return Deliver(count, learnt);
     }
 
@@ -178,6 +180,7 @@ struct Reader {
         out.Timestamp = platform::TickCount32();
         out.DataSize = static_cast<uint32_t>(std::min<size_t>(data.size(), j2534::kMaxDataSize));
         if (out.DataSize) std::memcpy(out.Data, data.data(), out.DataSize);
+        if (CaptureOn()) CaptureIn(ch, data.data(), static_cast<uint32_t>(data.size()), false);
         *count = 1;
         return j2534::STATUS_NOERROR;
     }

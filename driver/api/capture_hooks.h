@@ -1,0 +1,15 @@
+// What the J2534 layer tells the capture, in the capture's words: a channel as an interface of
+// the file, and a message handed to or taken off a channel's transport, stamped now.
+#pragma once
+
+#include <cstdint>
+
+#include "driver/api/channel.h"
+#include "driver/capture/capture.h"
+
+CaptureChannel CaptureChannelOf(const ChannelState& channel);
+// A J2534 message or CAN frame of the channel; withCanId tells whether it begins with the 4-byte
+// CAN id (raw CAN frames always do).
+void CaptureOut(const ChannelState& channel, const uint8_t* data, uint32_t length, bool withCanId,
+                CaptureSender sender);
+void CaptureIn(const ChannelState& channel, const uint8_t* data, uint32_t length, bool withCanId);
