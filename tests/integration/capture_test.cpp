@@ -180,10 +180,11 @@ TEST_F(Capture, VciIsoTpAndCanChannelsInOneFile) {
     std::string dissected;
     if (!Tshark(Path(), "-V", &dissected)) return;
     EXPECT_EQ(dissected.find("WARNING"), std::string::npos) << dissected.substr(0, 2000);
-    EXPECT_NE(dissected.find("WVSIM000000000001"), std::string::npos);
-    EXPECT_NE(dissected.find("Unified Diagnostic Services"), std::string::npos);
-    EXPECT_NE(dissected.find("0xf190"), std::string::npos);
-    EXPECT_NE(dissected.find("0x7e8"), std::string::npos);
+    EXPECT_NE(dissected.find("Data Identifier: 0xf190"), std::string::npos);
+    EXPECT_NE(dissected.find("Data Record: 575653494d303030303030303030303031"), std::string::npos);  // the VIN
+    EXPECT_NE(dissected.find("Transfer Data"), std::string::npos);
+    EXPECT_NE(dissected.find("(0x7e8)"), std::string::npos);
+    EXPECT_NE(dissected.find("Direction: Inbound"), std::string::npos);
 
     // A host killed in the middle of a block leaves a file that still opens up to it.
     std::string bytes = ReadFileText(Path());
@@ -232,11 +233,12 @@ TEST_F(Capture, SoftwareIsoTpShowsEveryFrameAndTheFlowControls) {
     EXPECT_GE(outFrames, 572u);
 
     std::string dissected;
-    if (!Tshark(Path(), "-V -d can.subdissector==iso15765 -o iso15765.subdissector:uds", &dissected) &&
-        !Tshark(Path(), "-V", &dissected))
-        return;
-    EXPECT_NE(dissected.find("0x7e0"), std::string::npos);
-    EXPECT_NE(dissected.find("ISO 15765"), std::string::npos);
+    // The two "Decode As" settings the README gives.
+    if (!Tshark(Path(), "-d can.subdissector=iso15765 -d iso15765.subdissector=uds", &dissected)) return;
+    EXPECT_NE(dissected.find("Read Data By Identifier                0xf190   57 56 53 49 4d"), std::string::npos)
+        << dissected.substr(0, 2000);
+    EXPECT_NE(dissected.find("Flow control"), std::string::npos);
+    EXPECT_NE(dissected.find("Transfer Data"), std::string::npos);
 }
 
 TEST_F(Capture, DoipSessionNamesTheGatewayAndTheAddresses) {
