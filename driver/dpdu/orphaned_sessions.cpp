@@ -179,6 +179,7 @@ size_t Count(const NotedHandle* list, size_t n) {
 bool IsOrphan(const SessionNote& note, platform::LibraryHandle self) {
     if (note.magic != kSessionNoteMagic || note.layout != kSessionNoteLayout) return false;
     if (note.processId != platform::CurrentProcessId() || note.state.load() != kNoteHeld) return false;
+    if (IsThisCopysNote(note)) return false;
     // The copy at that path now is this one, or none: the writer is gone.
     const std::string ownerPath = NoteText(note.ownerPath);
     if (ownerPath.empty()) return false;

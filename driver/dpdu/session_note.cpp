@@ -125,3 +125,8 @@ void NoteReleased() {
     std::lock_guard<std::mutex> lock(g_noteLock);
     ReleaseLocked();
 }
+
+bool IsThisCopysNote(const SessionNote& note) {
+    std::lock_guard<std::mutex> lock(g_noteLock);
+    return g_note && reinterpret_cast<uintptr_t>(g_note) == note.noteMemory;
+}

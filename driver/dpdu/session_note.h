@@ -59,6 +59,8 @@ void NoteComPrimitiveStarted(uint32_t hMod, uint32_t hCLL, uint32_t hCoP);
 void NoteComPrimitiveEnded(uint32_t hCoP);
 // The vendor library was let go: the note goes.
 void NoteReleased();
+// Whether note is the one this copy keeps (found again through another view).
+bool IsThisCopysNote(const SessionNote& note);
 
 // Before the backend comes up: every note a copy of the driver that is gone left behind is
 // released. Its vendor library, when still loaded, gets the teardown of a clean close (one log

@@ -152,6 +152,19 @@ TEST_F(OrphanedSession, AComPrimitiveInFlightIsCancelled) {
     EXPECT_EQ(LiveConstructions(trace), 1);
 }
 
+TEST_F(OrphanedSession, ReadVbattBringsTheBackendUpAfterReleasingTheOrphan) {
+    Load("orphan_vbatt", "[General]\nTrace=trace.txt\nTraceEmptyPolls=0\n");
+    uint32_t iso = 0, can = 0;
+    OpenAndConnect(&iso, &can);
+    ASSERT_TRUE(ReloadDriverCopy(&d_));
+    uint32_t dev = 0, mv = 0;
+    ASSERT_EQ(d_.Open(nullptr, &dev), 0);
+    ASSERT_EQ(d_.Ioctl(0, j2534::READ_VBATT, nullptr, &mv), 0) << d_.LastError();
+    EXPECT_EQ(mv, 12600u);  // the VCI's reading, not the fallback
+    EXPECT_NE(d_.LogText().find(std::string(kAdoption) + "released '"), std::string::npos);
+    EXPECT_EQ(LiveConstructions(Trace()), 1);
+}
+
 // The vendor library crashes in one call of the teardown: that call is logged, the rest goes on,
 // the library is let go all the same, and the new session comes up on a fresh load of it.
 TEST_F(OrphanedSession, ACrashInTheTeardownCostsOnlyThatCall) {
