@@ -3,11 +3,13 @@
 // another copy.
 #include "driver/dpdu/session_note.h"
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <string>
 
+#include "driver/dpdu/dpdu_backend.h"
 #include "driver/log/log.h"
 #include "platform/platform.h"
 
@@ -17,6 +19,8 @@ std::mutex g_noteLock;
 platform::ProcessNote g_view;
 uint32_t g_slot = 0;
 SessionNote* g_note = nullptr;
+// g_slot while a note stands, read without the lock at process exit; -1 without one.
+std::atomic<int64_t> g_standingSlot{-1};
 
 void CopyText(char (&to)[1024], const std::string& from) {
     const size_t n = from.size() < sizeof to - 1 ? from.size() : sizeof to - 1;
@@ -45,6 +49,7 @@ void Add(NotedHandle (&list)[N], uint32_t hMod, uint32_t hCLL, uint32_t hCoP) {
 void ReleaseLocked() {
     if (!g_note) return;
     g_note->state = kNoteTaken;
+    g_standingSlot = -1;
     platform::ReleaseProcessNote(g_view);
     platform::RemoveProcessNote(kSessionNoteName, g_slot);
     g_note = nullptr;
@@ -78,6 +83,7 @@ void NoteConstructed(platform::LibraryHandle vendorLibrary) {
     g_view = view;
     g_slot = slot;
     g_note = note;
+    g_standingSlot = slot;
 }
 
 void NoteModule(uint32_t hMod, bool connected) {
@@ -129,4 +135,9 @@ void NoteReleased() {
 bool IsThisCopysNote(const SessionNote& note) {
     std::lock_guard<std::mutex> lock(g_noteLock);
     return g_note && reinterpret_cast<uintptr_t>(g_note) == note.noteMemory;
+}
+
+void Dpdu_ProcessEnding() {
+    const int64_t slot = g_standingSlot.load();
+    if (slot >= 0) platform::RemoveProcessNote(kSessionNoteName, static_cast<uint32_t>(slot));
 }
