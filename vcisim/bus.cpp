@@ -52,6 +52,12 @@ void NoResponseEvent(Link& l, uint32_t hCoP, void* tag, uint64_t dueUs, uint32_t
     PushEvent(l, std::move(e));
 }
 
+// The frames of one request are timed at the bit rates of the link that sends it.
+void UseLinkRates(Module& m, const Link& l) {
+    m.bus.timing.nominalBaud = l.params[kCpBaudrate];
+    m.bus.timing.dataBaud = l.params[kCpFdBaudrate];
+}
+
 void ResultEvent(Link& l, uint32_t hCoP, void* tag, uint64_t dueUs, Bytes data, uint64_t txDone, uint64_t start) {
     Event e;
     e.dueUs = dueUs;
@@ -69,6 +75,7 @@ void ResultEvent(Link& l, uint32_t hCoP, void* tag, uint64_t dueUs, Bytes data, 
 void SimulateIso15765(Sim& s, Module& m, Link& l, const Bytes& in, uint32_t hCoP, void* tag, uint32_t timeMs) {
     Bytes d = in;
     uint64_t now = NowUs();
+    UseLinkRates(m, l);
     bool header = false;
     uint32_t target = 0;
     if (d.size() >= 5 && (d[0] & 0xE0) == 0) {
@@ -88,8 +95,8 @@ void SimulateIso15765(Sim& s, Module& m, Link& l, const Bytes& in, uint32_t hCoP
     if (!header) target = l.params[kCpRequestAddrMode] == 2 ? l.params[kCpFuncReqId] : l.params[kCpPhysReqId];
     StripSingleFramePci(&d);
     bool ext = target > 0x7FF;
-    bool fd = l.rsc.fd && l.params[kCpFdTxMaxLen] > 8;
-    size_t maxFrame = fd ? std::min<size_t>(64, FdFrameLength(l.params[kCpFdTxMaxLen])) : 8;
+    bool fd = l.fd;
+    size_t maxFrame = fd ? FdFrameLength(l.params[kCpFdTxMaxLen]) : 8;
     bool resultHeader = s.sc.iso15765ResultHeader == "always" ||
                         (s.sc.iso15765ResultHeader != "never" && (header || l.params[kCpRawMode] == 1 || l.rawFlag));
     bool answered = false;
@@ -132,9 +139,13 @@ T_PDU_ERROR SimulateRawCan(Sim& s, Module& m, Link& l, const Bytes& d, uint32_t 
     if (n > 64 || (n > 8 && !l.rsc.fd)) return PDU_ERR_INVALID_PARAMETERS;
     uint32_t id = Be32(d.data()) & 0x1FFFFFFF;
     Bytes frame(d.begin() + 4, d.end());
-    bool fd = n > 8;
+    // A link set up for CAN FD sends every frame as a CAN FD frame, padded to the next frame
+    // length with the filler byte.
+    bool fd = n > 8 || l.fd;
+    if (fd) frame.resize(FdFrameLength(n), uint8_t(l.params[kCpFillerByte]));
     uint64_t now = NowUs();
-    uint64_t txEnd = m.bus.Send(now, n, fd, id > 0x7FF);
+    UseLinkRates(m, l);
+    uint64_t txEnd = m.bus.Send(now, frame.size(), fd, id > 0x7FF);
     for (size_t i = 0; i < s.ecus.size(); ++i) {
         DiagnosticEcu& ecu = *s.ecus[i];
         const EcuConfig& c = ecu.Config();
@@ -143,11 +154,11 @@ T_PDU_ERROR SimulateRawCan(Sim& s, Module& m, Link& l, const Bytes& d, uint32_t 
         bool functional = !physical && c.functionalId != 0 && c.functionalId == id;
         if (!physical && !functional) continue;
         auto& sess = l.isoTp[i];
-        if (!sess) sess.reset(new EcuIsoTpSession(c, fd ? 64 : 8, fd, c.responseId > 0x7FF));
+        if (!sess) sess.reset(new EcuIsoTpSession(c, c.responseId > 0x7FF));
         std::vector<TimedFrame> frames;
         Bytes request;
         bool complete = false;
-        sess->OnTesterFrame(frame, txEnd, m.bus, &frames, &request, &complete);
+        sess->OnTesterFrame(frame, fd, txEnd, m.bus, &frames, &request, &complete);
         if (complete) {
             std::vector<EcuAnswer> answers =
                 l.rsc.kwp ? ecu.HandleKwp(request, functional) : ecu.HandleUds(request, functional);

@@ -9,23 +9,25 @@ namespace {
 constexpr uint64_t kFlowControlWaitGapUs = 10000;
 }  // namespace
 
-uint64_t BusTiming::FrameUs(size_t n, bool fd, bool ext) const {
-    if (!timed) return 0;
-    double us;
-    if (!fd || n <= 8) {
+uint64_t CanFrameUs(size_t n, bool fd, bool ext, uint32_t nominalBaud, uint32_t dataBaud) {
+    if (!fd) {
         // SOF .. IFS of a classic data frame: 47 bits (11-bit id) or 67 bits (29-bit id) + 8n,
         // plus one stuff bit per 5 bits of the stuffed part (SOF to CRC).
         double stuffed = (ext ? 54.0 : 34.0) + 8.0 * double(n);
         double bits = (ext ? 67.0 : 47.0) + 8.0 * double(n) + stuffed / 5.0;
-        if (!fd) return uint64_t(bits * 1e6 / nominalBaud + 0.999);
+        return uint64_t(bits * 1e6 / nominalBaud + 0.999);
     }
     // CAN FD with bit-rate switch: arbitration and end of frame at the nominal rate, the data
     // phase (ESI, DLC, data, stuff count, CRC 17/21) at the data rate.
+    n = FdFrameLength(n);
     double arb = (ext ? 50.0 : 30.0);
     double data = 5.0 + 8.0 * double(n) + (n > 16 ? 26.0 : 22.0);
     data += data / 5.0;
-    us = arb * 1e6 / nominalBaud + data * 1e6 / dataBaud;
-    return uint64_t(us + 0.999);
+    return uint64_t(arb * 1e6 / nominalBaud + data * 1e6 / dataBaud + 0.999);
+}
+
+uint64_t BusTiming::FrameUs(size_t n, bool fd, bool ext) const {
+    return timed ? CanFrameUs(n, fd, ext, nominalBaud, dataBaud) : 0;
 }
 
 uint64_t SimBus::Send(uint64_t readyUs, size_t dataBytes, bool fd, bool ext) {
@@ -52,13 +54,13 @@ size_t FdFrameLength(size_t n) {
 
 uint64_t IsoTpTransferEndUs(size_t len, size_t maxFrame, uint8_t bs, uint8_t stMin, SimBus& bus,
                             uint64_t startUs, bool fd, bool ext) {
-    size_t sfMax = maxFrame > 8 ? maxFrame - 2 : 7;
-    if (len <= sfMax) return bus.Send(startUs, std::min(maxFrame, len + 1), fd, ext);
+    size_t single = len <= 7 ? len + 1 : len + 2;
+    if (single <= maxFrame) return bus.Send(startUs, single, fd, ext);
     uint64_t t = bus.Send(startUs, maxFrame, fd, ext);  // first frame
-    size_t left = len - (maxFrame - 2);
+    size_t left = len - (maxFrame - (len > 4095 ? 6 : 2));
     uint64_t gap = StMinToUs(stMin);
     while (left > 0) {
-        t = bus.Send(t, 8, false, ext);  // flow control from the receiver
+        t = bus.Send(t, 8, fd, ext);  // flow control from the receiver
         unsigned inBlock = 0;
         bool first = true;
         while (left > 0 && (bs == 0 || inBlock < bs)) {
@@ -78,11 +80,15 @@ Bytes EcuIsoTpSession::Frame(Bytes d) const {
     return d;
 }
 
-void EcuIsoTpSession::OnTesterFrame(const Bytes& d, uint64_t now, SimBus& bus, std::vector<TimedFrame>* out,
+void EcuIsoTpSession::OnTesterFrame(const Bytes& d, bool fd, uint64_t now, SimBus& bus, std::vector<TimedFrame>* out,
                                     Bytes* request, bool* complete) {
     *complete = false;
     if (d.empty()) return;
     uint8_t type = d[0] >> 4;
+    if (type <= 1) {  // a new request: the ECU's frames follow its format
+        fd_ = fd;
+        maxFrame_ = fd ? 64 : 8;
+    }
     auto sendFc = [&]() {
         uint64_t at = now;
         for (unsigned i = 0; i < cfg_.flowControlWaits; ++i) {

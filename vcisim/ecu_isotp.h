@@ -11,11 +11,15 @@
 
 namespace vcisim {
 
+// Time on the wire of one CAN frame with n data bytes, in whole µs rounded up; a CAN FD frame
+// is as long as the frame length that holds n (12, 16, 20, 24, 32, 48 or 64 above 8).
+uint64_t CanFrameUs(size_t n, bool fd, bool extendedId, uint32_t nominalBaud, uint32_t dataBaud);
+
 struct BusTiming {
     bool timed = false;            // false: zero latency, frames take no time
     uint32_t nominalBaud = 500000; // classic CAN / CAN FD arbitration bit rate
     uint32_t dataBaud = 2000000;   // CAN FD data phase bit rate
-    // Time on the wire of one frame with `dataBytes` data bytes, in µs (0 when not timed).
+    // CanFrameUs at these rates, 0 when not timed.
     uint64_t FrameUs(size_t dataBytes, bool fd, bool extendedId) const;
 };
 
@@ -33,7 +37,9 @@ uint64_t StMinToUs(uint8_t stMin);
 size_t FdFrameLength(size_t n);
 
 // End time of an ISO-TP transfer of `len` payload bytes over frames of maxFrame bytes (8 classic,
-// up to 64 FD) starting at startUs, the receiver's flow control giving bs and stMin.
+// up to 64 FD) starting at startUs, the receiver's flow control giving bs and stMin. On CAN FD a
+// single frame of more than 7 bytes takes the escape form (00, length) and a first frame of
+// more than 4095 bytes the long form (10 00 and a 32-bit length).
 uint64_t IsoTpTransferEndUs(size_t len, size_t maxFrame, uint8_t bs, uint8_t stMin, SimBus& bus,
                             uint64_t startUs, bool fd, bool extendedId);
 
@@ -44,15 +50,16 @@ struct TimedFrame {
 
 // The ECU's side of ISO-TP on a raw CAN link: reassembles the tester's request (answering a
 // first frame with its own flow control, honouring its BS) and segments the ECU's answer
-// (first frame, then consecutive frames paced by the tester's flow control: BS and STmin).
+// (first frame, then consecutive frames paced by the tester's flow control: BS and STmin). The
+// ECU answers in the format the request came in: classic frames of 8 bytes, or CAN FD frames of
+// up to 64.
 class EcuIsoTpSession {
 public:
-    EcuIsoTpSession(const EcuConfig& cfg, size_t maxFrameLen, bool fd, bool extendedId)
-        : cfg_(cfg), maxFrame_(maxFrameLen), fd_(fd), ext_(extendedId) {}
+    EcuIsoTpSession(const EcuConfig& cfg, bool extendedId) : cfg_(cfg), ext_(extendedId) {}
 
-    // A frame from the tester arrives at nowUs. Frames the ECU sends in reply go to *out; a
-    // completed request is returned in *request with *complete = true.
-    void OnTesterFrame(const Bytes& data, uint64_t nowUs, SimBus& bus, std::vector<TimedFrame>* out,
+    // A frame from the tester (a CAN FD frame when fd) arrives at nowUs. Frames the ECU sends in
+    // reply go to *out; a completed request is returned in *request with *complete = true.
+    void OnTesterFrame(const Bytes& data, bool fd, uint64_t nowUs, SimBus& bus, std::vector<TimedFrame>* out,
                        Bytes* request, bool* complete);
     // The ECU starts to send an answer at atUs.
     void StartResponse(const Bytes& payload, uint64_t atUs, SimBus& bus, std::vector<TimedFrame>* out);
@@ -64,8 +71,8 @@ private:
     void SendBlock(uint64_t startUs, uint8_t bs, uint8_t stMin, SimBus& bus, std::vector<TimedFrame>* out);
 
     EcuConfig cfg_;
-    size_t maxFrame_;
-    bool fd_;
+    size_t maxFrame_ = 8;
+    bool fd_ = false;
     bool ext_;
     // receive side
     bool rxActive_ = false;

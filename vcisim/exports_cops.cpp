@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <string>
+#include <type_traits>
 
 #include "vcisim/bus.h"
 #include "vcisim/calls.h"
 #include "vcisim/sim_state.h"
+#include "vcisim/traffic.h"
+#include "vcisim/traffic_counts.h"
 
 using namespace vcisim;
 
@@ -35,17 +38,25 @@ VCISIM_API PDUStartComPrimitive(UNUM32 hMod, UNUM32 hCLL, T_PDU_COPT CoPType, UN
     else if (!m->connected) code = PDU_ERR_MODULE_NOT_CONNECTED;
     else if (!l->connected) code = PDU_ERR_CLL_NOT_CONNECTED;
     else if (CoPType < PDU_COPT_STARTCOMM || CoPType > PDU_COPT_RESTORE_PARAM) code = PDU_ERR_INVALID_PARAMETERS;
-    else if (sendRecv && (!pCopCtrlData || !CoPDataSize)) code = PDU_ERR_INVALID_PARAMETERS;
-    else if (sendRecv && pCopCtrlData->NumSendCycles != 1) code = PDU_ERR_VALUE_NOT_SUPPORTED;
+    else if (sendRecv && !pCopCtrlData) code = PDU_ERR_INVALID_PARAMETERS;
+    // Send once, or only receive (no send cycle, data not needed).
+    else if (sendRecv && pCopCtrlData->NumSendCycles == 1 && !CoPDataSize) code = PDU_ERR_INVALID_PARAMETERS;
+    else if (sendRecv && pCopCtrlData->NumSendCycles != 1 &&
+             (pCopCtrlData->NumSendCycles != 0 || pCopCtrlData->NumReceiveCycles == 0))
+        code = PDU_ERR_VALUE_NOT_SUPPORTED;
     else if (pCopCtrlData && pCopCtrlData->NumPossibleExpectedResponses && !pCopCtrlData->pExpectedResponseArray)
         code = PDU_ERR_INVALID_PARAMETERS;
     std::string outs;
     if (code == 0) {
         uint32_t hCoP = s.nextCoP++;
         l->lastCoP = hCoP;
-        l->cops[hCoP].lastDueUs = NowUs();
+        CopState& cop = l->cops[hCoP];
+        cop.lastDueUs = NowUs();
+        cop.tag = pCoPTag;
+        cop.receiving = sendRecv && pCopCtrlData->NumReceiveCycles != 0;
+        cop.endless = sendRecv && pCopCtrlData->NumReceiveCycles < 0;
         uint32_t timeMs = pCopCtrlData ? pCopCtrlData->Time : 0;
-        if (sendRecv) {
+        if (sendRecv && pCopCtrlData->NumSendCycles == 1) {
             Bytes data(pCoPData, pCoPData + CoPDataSize);
             switch (l->rsc.kind) {
             case LinkKind::Iso15765: SimulateIso15765(s, *m, *l, data, hCoP, pCoPTag, timeMs); break;
@@ -60,6 +71,7 @@ VCISIM_API PDUStartComPrimitive(UNUM32 hMod, UNUM32 hCLL, T_PDU_COPT CoPType, UN
             l->commStarted = false;
         }
         if (code == 0) {
+            if (l->cops[hCoP].receiving) StartTraffic(s, *l, hCoP);
             if (s.sc.copStatusEvents) {
                 Event e;
                 e.itemType = PDU_IT_STATUS;
@@ -88,6 +100,7 @@ VCISIM_API PDUCancelComPrimitive(UNUM32 hMod, UNUM32 hCLL, UNUM32 hCoP) {
     Link* l = FindModule(s, hMod) ? FindLink(s, hMod, hCLL) : nullptr;
     if (!l || !l->cops.count(hCoP)) code = PDU_ERR_INVALID_HANDLE;
     else {
+        CancelTraffic(s, *l, hCoP);
         l->cops[hCoP].cancelled = true;
         l->events.erase(std::remove_if(l->events.begin(), l->events.end(), [&](const Event& e) { return e.hCoP == hCoP; }),
                         l->events.end());
@@ -108,13 +121,18 @@ VCISIM_API PDUGetEventItem(UNUM32 hMod, UNUM32 hCLL, PDU_EVENT_ITEM** pEventItem
     else if (!m) code = PDU_ERR_INVALID_HANDLE;
     else if (hCLL == PDU_HANDLE_UNDEF) code = PDU_ERR_EVENT_QUEUE_EMPTY;  // module events: none simulated
     else if (!(l = FindLink(s, hMod, hCLL))) code = PDU_ERR_INVALID_HANDLE;
-    else if (l->events.empty() || l->events.front().dueUs > NowUs()) code = PDU_ERR_EVENT_QUEUE_EMPTY;
+    if (l) CatchUp(s, *l);
+    if (l && (l->events.empty() || l->events.front().dueUs > NowUs())) code = PDU_ERR_EVENT_QUEUE_EMPTY;
     if (code != 0) {
         if (code != PDU_ERR_EVENT_QUEUE_EMPTY || s.sc.traceEmptyPolls) TraceCall(fGetEventItem, args, code, "");
         return code;
     }
     Event e = std::move(l->events.front());
     l->events.pop_front();
+    if (e.generated) {
+        ++l->counts.delivered;
+        ++s.totals.delivered;
+    }
     Holder* h = NewHolder(s, e.itemType, nullptr);
     h->eventItem.hCop = e.hCoP;
     h->eventItem.pCoPTag = e.copTag;
@@ -219,7 +237,9 @@ VCISIM_API PDUGetStatus(UNUM32 hMod, UNUM32 hCLL, UNUM32 hCoP, T_PDU_STATUS* pSt
         else if (!l->cops.count(hCoP)) code = PDU_ERR_INVALID_HANDLE;
         else {
             const CopState& c = l->cops[hCoP];
-            st = c.cancelled ? PDU_COPST_CANCELLED : (c.lastDueUs <= NowUs() ? PDU_COPST_FINISHED : PDU_COPST_EXECUTING);
+            if (c.cancelled) st = PDU_COPST_CANCELLED;
+            else if (c.endless || c.lastDueUs > NowUs()) st = PDU_COPST_EXECUTING;  // endless: until cancelled
+            else st = PDU_COPST_FINISHED;
         }
     }
     if (code == 0) {
@@ -263,4 +283,25 @@ VCISIM_API PDURegisterEventCallback(UNUM32 hMod, UNUM32 hCLL, PDUEventCallbackFn
     else s.callback = EventCallbackFunction;
     TraceCall(fRegisterEventCallback, args, code, "");
     return code;
+}
+
+VCISIM_API VciSimGetTrafficCounts(UNUM32 hCLL, uint64_t* generated, uint64_t* delivered, uint64_t* dropped) {
+    static_assert(std::is_same<decltype(&VciSimGetTrafficCounts), VciSimGetTrafficCountsFn>::value,
+                  "the export and its declaration for clients agree");
+    Sim& s = S();
+    if (!generated || !delivered || !dropped) return PDU_ERR_INVALID_PARAMETERS;
+    std::lock_guard<std::recursive_mutex> lk(s.mu);
+    const TrafficCounts* c = &s.totals;
+    if (hCLL == PDU_HANDLE_UNDEF) {
+        for (auto& kv : s.links) CatchUp(s, kv.second);
+    } else {
+        auto it = s.links.find(hCLL);
+        if (it == s.links.end()) return PDU_ERR_INVALID_HANDLE;
+        CatchUp(s, it->second);
+        c = &it->second.counts;
+    }
+    *generated = c->generated;
+    *delivered = c->delivered;
+    *dropped = c->dropped;
+    return PDU_STATUS_NOERROR;
 }

@@ -5,6 +5,7 @@
 
 #include "vcisim/calls.h"
 #include "vcisim/sim_state.h"
+#include "vcisim/traffic.h"
 
 namespace vcisim {
 namespace {
@@ -72,6 +73,7 @@ VCISIM_API PDUCreateComLogicalLink(UNUM32 hMod, PDU_RSC_DATA* pRscData, UNUM32 r
         for (const auto& kv : s.sc.comParamDefaults)
             for (const ComParamDef& d : kComParams)
                 if (kv.first == d.name) l.params[d.slot] = kv.second;
+        l.fd = l.rsc.fd && l.params[kCpFdTxMaxLen] > 8;
         if (!s.ecus.empty()) {
             for (auto& e : s.ecus)
                 if (e->Config().bus == EcuBus::Can) {
@@ -93,8 +95,12 @@ VCISIM_API PDUDestroyComLogicalLink(UNUM32 hMod, UNUM32 hCLL) {
     T_PDU_ERROR code = 0;
     if (Intercepted(fDestroyComLogicalLink, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
-    if (!FindModule(s, hMod) || !FindLink(s, hMod, hCLL)) code = PDU_ERR_INVALID_HANDLE;
-    else s.links.erase(hCLL);
+    Link* l = FindModule(s, hMod) ? FindLink(s, hMod, hCLL) : nullptr;
+    if (!l) code = PDU_ERR_INVALID_HANDLE;
+    else {
+        EndTraffic(s, *l);
+        s.links.erase(hCLL);
+    }
     TraceCall(fDestroyComLogicalLink, args, code, "");
     return code;
 }
@@ -115,6 +121,7 @@ static T_PDU_ERROR ConnectOrDisconnect(Fn f, UNUM32 hMod, UNUM32 hCLL) {
     } else {
         if (!l->connected) code = PDU_ERR_CLL_NOT_CONNECTED;
         else {
+            EndTraffic(s, *l);
             l->connected = false;
             l->commStarted = false;
             l->events.clear();
@@ -210,8 +217,12 @@ VCISIM_API PDUSetComParam(UNUM32 hMod, UNUM32 hCLL, PDU_PARAM_ITEM* pParamItem) 
         code = PDU_ERR_VALUE_NOT_SUPPORTED;
     else if (d->slot == kCpRawMode && value > 1) code = PDU_ERR_VALUE_NOT_SUPPORTED;
     else if ((d->slot == kCpBaudrate || d->slot == kCpFdBaudrate) && value == 0) code = PDU_ERR_VALUE_NOT_SUPPORTED;
+    else if (d->slot == kCpFdBaudrate && value > kMaxFdDataBaud) code = PDU_ERR_VALUE_NOT_SUPPORTED;
     else if (d->slot == kCpRequestAddrMode && value != 1 && value != 2) code = PDU_ERR_VALUE_NOT_SUPPORTED;
-    else l->params[d->slot] = value;
+    else {
+        l->params[d->slot] = value;
+        if (d->slot == kCpFdBaudrate || d->slot == kCpFdTxMaxLen) l->fd = true;
+    }
     TraceCall(fSetComParam, args, code, "");
     return code;
 }

@@ -9,14 +9,19 @@
 
 #include "vcisim/calls.h"
 #include "vcisim/sim_state.h"
+#include "vcisim/traffic.h"
 
 namespace vcisim {
 namespace {
 
 void DropLinksOf(Sim& s, uint32_t hMod) {
     for (auto it = s.links.begin(); it != s.links.end();) {
-        if (it->second.hMod == hMod) it = s.links.erase(it);
-        else ++it;
+        if (it->second.hMod == hMod) {
+            EndTraffic(s, it->second);
+            it = s.links.erase(it);
+        } else {
+            ++it;
+        }
     }
 }
 
@@ -71,6 +76,7 @@ VCISIM_API PDUDestruct(void) {
     std::string args;
     if (Intercepted(fDestruct, args, &code)) return code;
     std::lock_guard<std::recursive_mutex> lk(s.mu);
+    for (auto& kv : s.links) EndTraffic(s, kv.second);
     s.links.clear();
     s.modules.clear();
     s.ecus.clear();
@@ -325,6 +331,7 @@ VCISIM_API PDUIoCtl(UNUM32 hMod, UNUM32 hCLL, UNUM32 IoCtlCommandId, PDU_DATA_IT
     } else if (name == "PDU_IOCTL_CLEAR_RX_QUEUE" || name == "PDU_IOCTL_CLEAR_TX_QUEUE" || name == "PDU_IOCTL_RESET") {
         for (auto& kv : s.links)
             if (kv.second.hMod == hMod && (!l || &kv.second == l)) {
+                CatchUp(s, kv.second);  // what arrived before the clear goes with it
                 kv.second.events.clear();
                 kv.second.isoTp.clear();
             }

@@ -68,6 +68,9 @@ constexpr ComParamDef kComParams[] = {
     {"CP_CanRespUSDTID", 0x032A, kCpRespId, 6, false},
 };
 
+// The fastest CAN FD data phase the simulated VCI offers (bit/s).
+constexpr uint32_t kMaxFdDataBaud = 5000000;
+
 // Default value of each slot.
 constexpr uint32_t kCpDefaults[kCpSlotCount] = {
     500000,   // CP_Baudrate

@@ -110,10 +110,11 @@ uint32_t ParseStatus(const std::string& v, bool* ok) {
 std::vector<ResourceDef> DefaultResources() {
     std::vector<ResourceDef> r;
     auto add = [&](uint32_t id, LinkKind k, bool fd, bool kwp) { r.push_back({id, k, fd, kwp}); };
+    // The ISO 15765 resources that the families map for CAN FD run it, as current VCIs do;
+    // 0x300C0001 and 0x30012111 stay classic.
     for (uint32_t id : {0x300B0001u, 0x30030001u, 0x30012001u, 0x300C0001u, 0x300B0025u, 0x30030025u,
-                        0x30012111u})
-        add(id, LinkKind::Iso15765, false, false);
-    for (uint32_t id : {0x30012101u}) add(id, LinkKind::Iso15765, true, false);
+                        0x30012111u, 0x30012101u})
+        add(id, LinkKind::Iso15765, id != 0x300C0001u && id != 0x30012111u, false);
     for (uint32_t id : {0x300B0002u, 0x30030002u, 0x30012002u, 0x300C0002u, 0x300B0026u, 0x30030026u,
                         0x30012112u})
         add(id, LinkKind::Iso15765, false, true);
@@ -252,10 +253,21 @@ Scenario ParseScenario(const std::string& text, const std::string& baseDir, std:
                     if (l == "bus") s.timed = true;
                     else if (l == "zero") s.timed = false;
                     else errors->push_back("Timing must be zero or bus");
-                } else if (k == "canbaudrate") s.canBaud = num(k, v);
-                else if (k == "canfddatabaudrate") s.canFdDataBaud = num(k, v);
+                } else if (k == "canbaudrate" || k == "canfddatabaudrate") {
+                    // bit rates divide frame lengths: 0 is no rate
+                    uint32_t n = num(k, v);
+                    uint32_t most = k == "canbaudrate" ? 1000000 : kMaxFdDataBaud;
+                    const char* name = k == "canbaudrate" ? "CanBaudrate" : "CanFdDataBaudrate";
+                    if (n == 0 || n > most) errors->push_back(std::string(name) + " must be 1 to " + std::to_string(most));
+                    else (k == "canbaudrate" ? s.canBaud : s.canFdDataBaud) = n;
+                }
                 else if (k == "copstatusevents") s.copStatusEvents = ParseBool(v);
                 else if (k == "iso15765resultheader") s.iso15765ResultHeader = Lower(v);
+                else if (k == "rxqueuesize") {
+                    uint32_t n = num(k, v);
+                    if (n >= 1 && n <= 1000000) s.rxQueueSize = n;
+                    else errors->push_back("RxQueueSize must be 1 to 1000000");
+                }
                 else errors->push_back("unknown key [General] " + k);
             }
         } else if (n.rfind("module", 0) == 0) {
@@ -391,6 +403,35 @@ Scenario ParseScenario(const std::string& text, const std::string& baseDir, std:
                         s.ioctlResults[Trim(x.substr(0, eq))] = eq == std::string::npos ? 0x01 : num("Fail", x.substr(eq + 1));
                     }
                 } else errors->push_back("unknown key [Ioctls] " + kv.first);
+            }
+        } else if (n == "traffic") {
+            TrafficDef& t = s.traffic;
+            for (const auto& kv : sec.keys) {
+                const std::string& k = kv.first;
+                const std::string& v = kv.second;
+                if (k == "rate") {
+                    std::string l = Lower(v);
+                    t.fullLoad = l == "bus";
+                    t.rate = t.fullLoad || l == "off" ? 0 : num(k, v);
+                    if (!t.fullLoad && t.rate > 1000000) {
+                        errors->push_back("Rate must be bus, off or 0 to 1000000");
+                        t.rate = 0;
+                    }
+                    t.on = t.fullLoad || t.rate != 0;
+                } else if (k == "canid") {
+                    t.canId = num(k, v);
+                } else if (k == "idcount") {
+                    t.idCount = num(k, v);
+                } else if (k == "datalength") {
+                    uint32_t n = num(k, v);
+                    if (n >= 4 && n <= 8) t.dataLength = n;
+                    else errors->push_back("DataLength must be 4 to 8");
+                } else errors->push_back("unknown key [Traffic] " + k);
+            }
+            if (t.idCount == 0 || t.canId > 0x1FFFFFFF || t.idCount - 1 > 0x1FFFFFFF - t.canId) {
+                errors->push_back("CanId and IdCount must name ids up to 0x1FFFFFFF");
+                t.canId = 0x100;
+                t.idCount = 16;
             }
         } else if (n == "faults") {
             for (const auto& kv : sec.keys) {

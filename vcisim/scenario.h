@@ -32,6 +32,16 @@ struct ModuleDef {
     uint32_t ignition = 1;
 };
 
+// Frames from other nodes that raw CAN links receive ([Traffic]).
+struct TrafficDef {
+    bool on = false;
+    bool fullLoad = false;   // back to back at the link's bit rate
+    uint32_t rate = 0;       // frames per second when not fullLoad
+    uint32_t canId = 0x100;  // first id; frame n has id canId + n mod idCount
+    uint32_t idCount = 16;
+    uint32_t dataLength = 8;  // sequence number (4 bytes, big-endian), then its complement
+};
+
 struct FaultAt {
     std::string function;
     uint64_t call = 1;      // Nth call (1-based) of that function
@@ -53,6 +63,8 @@ struct Scenario {
     uint32_t canFdDataBaud = 2000000;
     bool copStatusEvents = false;
     std::string iso15765ResultHeader = "auto";  // auto, always, never
+    uint32_t rxQueueSize = 4096;                // events a link holds that have arrived
+    TrafficDef traffic;
     // modules and ECUs
     std::vector<ModuleDef> modules;
     std::vector<EcuConfig> ecus;

@@ -70,11 +70,34 @@ struct Event {
     Bytes data;
     uint32_t code = 0, extra = 0;  // ERROR: code / extra; STATUS: code = status
     uint64_t txDoneUs = 0, startUs = 0;
+    bool generated = false;  // a frame of the traffic generator
 };
 
 struct CopState {
     uint64_t lastDueUs = 0;
     bool cancelled = false;
+    bool receiving = false;  // started with NumReceiveCycles other than 0
+    bool endless = false;    // NumReceiveCycles -1 or -2: runs until cancelled
+    void* tag = nullptr;
+};
+
+// What a link's receive queue saw since the link was connected (and, in Sim, since loading).
+struct TrafficCounts {
+    uint64_t generated = 0;  // frames of the traffic generator that arrived
+    uint64_t delivered = 0;  // of those, handed out by PDUGetEventItem
+    uint64_t dropped = 0;    // events pushed out of a full queue (oldest first)
+};
+
+// The traffic generator of a raw CAN link: frame k of a run arrives at
+// startUs + ceil((k + 1) * periodNum / periodDen) µs; frames are made when a call looks.
+struct Generator {
+    bool running = false;
+    uint64_t startUs = 0;
+    uint64_t periodNum = 1, periodDen = 1;
+    uint64_t made = 0;     // frames of this run already queued or counted as dropped
+    uint64_t seqBase = 0;  // sequence number of the run's first frame
+    uint32_t hCoP = 0;
+    void* tag = nullptr;
 };
 
 struct Link {
@@ -84,6 +107,7 @@ struct Link {
     bool connected = false;
     bool commStarted = false;
     bool rawFlag = false;  // CllCreateFlag byte 0 bit 7
+    bool fd = false;       // runs CAN FD: a CAN FD ComParam was set on a CAN FD capable resource
     uint32_t params[kCpSlotCount];
     std::deque<Event> events;
     std::map<uint32_t, CopState> cops;
@@ -91,6 +115,8 @@ struct Link {
     std::map<size_t, std::unique_ptr<EcuIsoTpSession>> isoTp;  // per ECU index (raw CAN)
     uint32_t lastErr = 0, lastErrExtra = 0, lastErrCoP = PDU_HANDLE_UNDEF;
     uint64_t lastErrUs = 0;
+    Generator gen;
+    TrafficCounts counts;
 };
 
 struct Module {
@@ -120,6 +146,7 @@ struct Sim {
     uint32_t nextCoP = 1;
     bool vehicleIdDone = false;
     PDUEventCallbackFn callback = nullptr;
+    TrafficCounts totals;  // every link since the library was loaded
     // items
     std::unordered_map<const void*, std::unique_ptr<Holder>> live;
     std::unordered_map<const void*, std::unique_ptr<Holder>> orphans;  // leaked at PDUDestruct

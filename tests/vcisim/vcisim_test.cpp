@@ -238,10 +238,12 @@ TEST(VciSim, ComParamsGetSetAndRejections) {
     EXPECT_EQ(0x7E1u, value);
     EXPECT_EQ(0x63u, v.GetParam(hMod, hCLL, "CP_RawMode", &value));
     EXPECT_EQ(0x50u, v.SetParam(hMod, hCLL, "CP_CANFDTxMaxDataLength", 64));
-    // The default ISO 15765 resources are classic CAN; the raw CAN ones are CAN FD capable.
-    EXPECT_EQ(PDU_ERR_COMPARAM_NOT_SUPPORTED, v.SetParam(hMod, hCLL, "CP_CANFDBaudrate", 2000000));
+    // The raw CAN resources and the ISO 15765 ones the families map for CAN FD run it; 0x300C0001
+    // is classic only.
     UNUM32 raw = v.OpenLink(hMod, 0x300B0003);
     EXPECT_EQ(0u, v.SetParam(hMod, raw, "CP_CANFDBaudrate", 2000000));
+    UNUM32 classic = v.OpenLink(hMod, 0x300C0001);
+    EXPECT_EQ(PDU_ERR_COMPARAM_NOT_SUPPORTED, v.SetParam(hMod, classic, "CP_CANFDBaudrate", 2000000));
     EXPECT_EQ(PDU_ERR_VALUE_NOT_SUPPORTED, v.SetParam(hMod, hCLL, "CP_RequestAddrMode", 7));
     // Typed writes, wrong items and unknown ids.
     UNUM32 id = v.ObjectId(PDU_OBJT_COMPARAM, "CP_StMin");
