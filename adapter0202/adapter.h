@@ -16,16 +16,16 @@ uint32_t DefaultBaudFor(uint32_t protocolId);
 
 // The 02.02 calls. Each takes the adapter's one lock and loads the 04.04 library on first use;
 // a failed load answers ERR_FAILED and is tried again on the next call.
-int32_t AdapterConnect(uint32_t protocolId, uint32_t flags, uint32_t* pChannelID);
+int32_t AdapterConnect(uint32_t protocolId, uint32_t flags, j2534::ULONG* pChannelID);
 int32_t AdapterDisconnect(uint32_t channelId);
-int32_t AdapterReadMsgs(uint32_t channelId, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t timeout);
-int32_t AdapterWriteMsgs(uint32_t channelId, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t timeout);
-int32_t AdapterStartPeriodicMsg(uint32_t channelId, j2534::PASSTHRU_MSG* pMsg, uint32_t* pMsgID,
+int32_t AdapterReadMsgs(uint32_t channelId, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pNumMsgs, uint32_t timeout);
+int32_t AdapterWriteMsgs(uint32_t channelId, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pNumMsgs, uint32_t timeout);
+int32_t AdapterStartPeriodicMsg(uint32_t channelId, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pMsgID,
                                 uint32_t timeInterval);
 int32_t AdapterStopPeriodicMsg(uint32_t channelId, uint32_t msgId);
 int32_t AdapterStartMsgFilter(uint32_t channelId, uint32_t filterType, j2534::PASSTHRU_MSG* pMaskMsg,
                               j2534::PASSTHRU_MSG* pPatternMsg, j2534::PASSTHRU_MSG* pFlowControlMsg,
-                              uint32_t* pMsgID);
+                              j2534::ULONG* pMsgID);
 int32_t AdapterStopMsgFilter(uint32_t channelId, uint32_t msgId);
 int32_t AdapterSetProgrammingVoltage(uint32_t pinNumber, uint32_t voltage);
 int32_t AdapterReadVersion(char* pFirmwareVersion, char* pDllVersion, char* pApiVersion);

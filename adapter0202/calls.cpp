@@ -17,8 +17,8 @@ void CopyText(char* dst, const char* text) {
 // Opens the device for the host unless the adapter already has one. Caller holds the lock.
 int32_t ImplicitOpen() {
     if (g_adapter.deviceId != 0) return j2534::STATUS_NOERROR;
-    uint32_t id = 0;
-    int32_t rc = g_adapter.sibling.Open(nullptr, &id);
+    j2534::ULONG id = 0;
+    long rc = g_adapter.sibling.Open(nullptr, &id);
     if (rc == j2534::STATUS_NOERROR) g_adapter.deviceId = id;
     return rc;
 }
@@ -45,16 +45,16 @@ uint32_t DefaultBaudFor(uint32_t protocolId) {
     }
 }
 
-int32_t AdapterConnect(uint32_t protocolId, uint32_t flags, uint32_t* pChannelID) {
+int32_t AdapterConnect(uint32_t protocolId, uint32_t flags, j2534::ULONG* pChannelID) {
     if (!pChannelID) {
         std::lock_guard<std::mutex> lock(g_adapter.lock);
         SetAdapterError("PassThruConnect: pChannelID is null");
         return j2534::ERR_NULL_PARAMETER;
     }
     return Forward([&](const SiblingTable& s) {
-        int32_t rc = ImplicitOpen();
+        long rc = ImplicitOpen();
         if (rc != j2534::STATUS_NOERROR) return rc;
-        uint32_t channelId = 0;
+        j2534::ULONG channelId = 0;
         rc = s.Connect(g_adapter.deviceId, protocolId, flags, DefaultBaudFor(protocolId), &channelId);
         if (rc == j2534::STATUS_NOERROR) {
             g_adapter.channels.insert(channelId);
@@ -66,7 +66,7 @@ int32_t AdapterConnect(uint32_t protocolId, uint32_t flags, uint32_t* pChannelID
 
 int32_t AdapterDisconnect(uint32_t channelId) {
     return Forward([&](const SiblingTable& s) {
-        int32_t rc = s.Disconnect(channelId);
+        long rc = s.Disconnect(channelId);
         // A failed disconnect leaves the channel, and so the device, as they were.
         if (rc != j2534::STATUS_NOERROR) return rc;
         g_adapter.channels.erase(channelId);
@@ -78,15 +78,15 @@ int32_t AdapterDisconnect(uint32_t channelId) {
     });
 }
 
-int32_t AdapterReadMsgs(uint32_t channelId, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t timeout) {
+int32_t AdapterReadMsgs(uint32_t channelId, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pNumMsgs, uint32_t timeout) {
     return Forward([&](const SiblingTable& s) { return s.ReadMsgs(channelId, pMsg, pNumMsgs, timeout); });
 }
 
-int32_t AdapterWriteMsgs(uint32_t channelId, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t timeout) {
+int32_t AdapterWriteMsgs(uint32_t channelId, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pNumMsgs, uint32_t timeout) {
     return Forward([&](const SiblingTable& s) { return s.WriteMsgs(channelId, pMsg, pNumMsgs, timeout); });
 }
 
-int32_t AdapterStartPeriodicMsg(uint32_t channelId, j2534::PASSTHRU_MSG* pMsg, uint32_t* pMsgID,
+int32_t AdapterStartPeriodicMsg(uint32_t channelId, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pMsgID,
                                 uint32_t timeInterval) {
     return Forward([&](const SiblingTable& s) { return s.StartPeriodicMsg(channelId, pMsg, pMsgID, timeInterval); });
 }
@@ -97,7 +97,7 @@ int32_t AdapterStopPeriodicMsg(uint32_t channelId, uint32_t msgId) {
 
 int32_t AdapterStartMsgFilter(uint32_t channelId, uint32_t filterType, j2534::PASSTHRU_MSG* pMaskMsg,
                               j2534::PASSTHRU_MSG* pPatternMsg, j2534::PASSTHRU_MSG* pFlowControlMsg,
-                              uint32_t* pMsgID) {
+                              j2534::ULONG* pMsgID) {
     return Forward([&](const SiblingTable& s) {
         return s.StartMsgFilter(channelId, filterType, pMaskMsg, pPatternMsg, pFlowControlMsg, pMsgID);
     });
@@ -109,7 +109,7 @@ int32_t AdapterStopMsgFilter(uint32_t channelId, uint32_t msgId) {
 
 int32_t AdapterSetProgrammingVoltage(uint32_t pinNumber, uint32_t voltage) {
     return Forward([&](const SiblingTable& s) {
-        int32_t rc = ImplicitOpen();
+        long rc = ImplicitOpen();
         if (rc != j2534::STATUS_NOERROR) return rc;
         return s.SetProgrammingVoltage(g_adapter.deviceId, pinNumber, voltage);
     });
@@ -117,7 +117,7 @@ int32_t AdapterSetProgrammingVoltage(uint32_t pinNumber, uint32_t voltage) {
 
 int32_t AdapterReadVersion(char* pFirmwareVersion, char* pDllVersion, char* pApiVersion) {
     return Forward([&](const SiblingTable& s) {
-        int32_t rc = ImplicitOpen();
+        long rc = ImplicitOpen();
         if (rc != j2534::STATUS_NOERROR) return rc;
         rc = s.ReadVersion(g_adapter.deviceId, pFirmwareVersion, pDllVersion, pApiVersion);
         if (rc == j2534::STATUS_NOERROR && pApiVersion) CopyText(pApiVersion, "02.02");

@@ -15,58 +15,58 @@ int32_t Guarded(const char* name, Body&& body) noexcept {
 }
 }  // namespace
 
-ADAPTER_EXPORT int32_t J2534_API PassThruConnect(uint32_t ProtocolID, uint32_t Flags, uint32_t* pChannelID) {
+ADAPTER_EXPORT long J2534_API PassThruConnect(j2534::ULONG ProtocolID, j2534::ULONG Flags, j2534::ULONG* pChannelID) {
     return Guarded("PassThruConnect", [&] { return AdapterConnect(ProtocolID, Flags, pChannelID); });
 }
 
-ADAPTER_EXPORT int32_t J2534_API PassThruDisconnect(uint32_t ChannelID) {
+ADAPTER_EXPORT long J2534_API PassThruDisconnect(j2534::ULONG ChannelID) {
     return Guarded("PassThruDisconnect", [&] { return AdapterDisconnect(ChannelID); });
 }
 
-ADAPTER_EXPORT int32_t J2534_API PassThruReadMsgs(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
-                                                  uint32_t Timeout) {
+ADAPTER_EXPORT long J2534_API PassThruReadMsgs(j2534::ULONG ChannelID, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pNumMsgs,
+                                                  j2534::ULONG Timeout) {
     return Guarded("PassThruReadMsgs", [&] { return AdapterReadMsgs(ChannelID, pMsg, pNumMsgs, Timeout); });
 }
 
-ADAPTER_EXPORT int32_t J2534_API PassThruWriteMsgs(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
-                                                   uint32_t Timeout) {
+ADAPTER_EXPORT long J2534_API PassThruWriteMsgs(j2534::ULONG ChannelID, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pNumMsgs,
+                                                   j2534::ULONG Timeout) {
     return Guarded("PassThruWriteMsgs", [&] { return AdapterWriteMsgs(ChannelID, pMsg, pNumMsgs, Timeout); });
 }
 
-ADAPTER_EXPORT int32_t J2534_API PassThruStartPeriodicMsg(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg,
-                                                          uint32_t* pMsgID, uint32_t TimeInterval) {
+ADAPTER_EXPORT long J2534_API PassThruStartPeriodicMsg(j2534::ULONG ChannelID, j2534::PASSTHRU_MSG* pMsg,
+                                                          j2534::ULONG* pMsgID, j2534::ULONG TimeInterval) {
     return Guarded("PassThruStartPeriodicMsg",
                    [&] { return AdapterStartPeriodicMsg(ChannelID, pMsg, pMsgID, TimeInterval); });
 }
 
-ADAPTER_EXPORT int32_t J2534_API PassThruStopPeriodicMsg(uint32_t ChannelID, uint32_t MsgID) {
+ADAPTER_EXPORT long J2534_API PassThruStopPeriodicMsg(j2534::ULONG ChannelID, j2534::ULONG MsgID) {
     return Guarded("PassThruStopPeriodicMsg", [&] { return AdapterStopPeriodicMsg(ChannelID, MsgID); });
 }
 
-ADAPTER_EXPORT int32_t J2534_API PassThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterType,
+ADAPTER_EXPORT long J2534_API PassThruStartMsgFilter(j2534::ULONG ChannelID, j2534::ULONG FilterType,
                                                         j2534::PASSTHRU_MSG* pMaskMsg, j2534::PASSTHRU_MSG* pPatternMsg,
-                                                        j2534::PASSTHRU_MSG* pFlowControlMsg, uint32_t* pMsgID) {
+                                                        j2534::PASSTHRU_MSG* pFlowControlMsg, j2534::ULONG* pMsgID) {
     return Guarded("PassThruStartMsgFilter", [&] {
         return AdapterStartMsgFilter(ChannelID, FilterType, pMaskMsg, pPatternMsg, pFlowControlMsg, pMsgID);
     });
 }
 
-ADAPTER_EXPORT int32_t J2534_API PassThruStopMsgFilter(uint32_t ChannelID, uint32_t MsgID) {
+ADAPTER_EXPORT long J2534_API PassThruStopMsgFilter(j2534::ULONG ChannelID, j2534::ULONG MsgID) {
     return Guarded("PassThruStopMsgFilter", [&] { return AdapterStopMsgFilter(ChannelID, MsgID); });
 }
 
-ADAPTER_EXPORT int32_t J2534_API PassThruSetProgrammingVoltage(uint32_t PinNumber, uint32_t Voltage) {
+ADAPTER_EXPORT long J2534_API PassThruSetProgrammingVoltage(j2534::ULONG PinNumber, j2534::ULONG Voltage) {
     return Guarded("PassThruSetProgrammingVoltage", [&] { return AdapterSetProgrammingVoltage(PinNumber, Voltage); });
 }
 
-ADAPTER_EXPORT int32_t J2534_API PassThruReadVersion(char* pFirmwareVersion, char* pDllVersion, char* pApiVersion) {
+ADAPTER_EXPORT long J2534_API PassThruReadVersion(char* pFirmwareVersion, char* pDllVersion, char* pApiVersion) {
     return Guarded("PassThruReadVersion", [&] { return AdapterReadVersion(pFirmwareVersion, pDllVersion, pApiVersion); });
 }
 
-ADAPTER_EXPORT int32_t J2534_API PassThruGetLastError(char* pErrorDescription) {
+ADAPTER_EXPORT long J2534_API PassThruGetLastError(char* pErrorDescription) {
     return Guarded("PassThruGetLastError", [&] { return AdapterGetLastError(pErrorDescription); });
 }
 
-ADAPTER_EXPORT int32_t J2534_API PassThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInput, void* pOutput) {
+ADAPTER_EXPORT long J2534_API PassThruIoctl(j2534::ULONG ChannelID, j2534::ULONG IoctlID, void* pInput, void* pOutput) {
     return Guarded("PassThruIoctl", [&] { return AdapterIoctl(ChannelID, IoctlID, pInput, pOutput); });
 }

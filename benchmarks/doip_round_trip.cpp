@@ -143,7 +143,7 @@ double J2534Host(uint16_t port, bool logging) {
     auto connect = Symbol<PassThruConnectFn>(driver, "PassThruConnect");
     auto write = Symbol<PassThruWriteMsgsFn>(driver, "PassThruWriteMsgs");
     auto read = Symbol<PassThruReadMsgsFn>(driver, "PassThruReadMsgs");
-    uint32_t device = 0, channel = 0;
+    j2534::ULONG device = 0, channel = 0;
     if (open(nullptr, &device) != 0 || connect(device, j2534::DOIP, 0, 0, &channel) != 0)
         Fail("J2534 set-up in " + dir);
     j2534::PASSTHRU_MSG request{};
@@ -152,7 +152,7 @@ double J2534Host(uint16_t port, bool logging) {
     std::memcpy(request.Data, kRequest.data(), kRequest.size());
     j2534::PASSTHRU_MSG answer{};
     double rate = PerSecond([&] {
-        uint32_t count = 1;
+        j2534::ULONG count = 1;
         if (write(channel, &request, &count, 1000) != 0) return false;
         count = 1;
         return read(channel, &answer, &count, 2000) == 0 && count == 1 && answer.DataSize == 2 &&

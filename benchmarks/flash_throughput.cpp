@@ -82,7 +82,7 @@ double ClassicBytesPerSecond(const std::string& name, const std::string& driverI
 double CanFdBytesPerSecond(const std::string& name, const std::string& driverIni) {
     J2534Library lib;
     Prepare(name, driverIni, &lib);
-    uint32_t device = 0, channel = 0;
+    j2534::ULONG device = 0, channel = 0;
     if (lib.Open(nullptr, &device) != j2534::STATUS_NOERROR) Fail("PassThruOpen: " + lib.LastError());
     if (lib.Connect(device, j2534::ISO15765_FD, 0, kNominalBaud, &channel) != j2534::STATUS_NOERROR)
         Fail("PassThruConnect of ISO 15765 on CAN FD: " + lib.LastError());
@@ -94,7 +94,7 @@ double CanFdBytesPerSecond(const std::string& name, const std::string& driverIni
         WriteBigEndian32(m.Data, 0x7E0);
         std::memcpy(m.Data + 4, request.data(), request.size());
         m.DataSize = static_cast<uint32_t>(4 + request.size());
-        uint32_t n = 1;
+        j2534::ULONG n = 1;
         if (lib.WriteMsgs(channel, &m, &n, 1000) != j2534::STATUS_NOERROR || n != 1)
             Fail("PassThruWriteMsgs: " + lib.LastError());
         n = 1;

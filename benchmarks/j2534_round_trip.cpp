@@ -38,8 +38,8 @@ size_t Lines(const std::string& path) {
 
 struct DriverCopy {
     J2534Library lib;
-    uint32_t device = 0;
-    uint32_t channel = 0;
+    j2534::ULONG device = 0;
+    j2534::ULONG channel = 0;
     std::string logPath;
     j2534::PASSTHRU_MSG request = {};
     j2534::PASSTHRU_MSG answer = {};
@@ -63,7 +63,7 @@ struct DriverCopy {
     double RoundTripsUs(int rounds) {
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < rounds; ++i) {
-            uint32_t n = 1;
+            j2534::ULONG n = 1;
             if (lib.WriteMsgs(channel, &request, &n, 1000) != 0) Fail("PassThruWriteMsgs: " + lib.LastError());
             n = 1;
             if (lib.ReadMsgs(channel, &answer, &n, 1000) != 0 || n != 1 ||

@@ -53,13 +53,13 @@ std::map<uint32_t, std::vector<double>> Gaps(const std::string& name, bool log, 
     J2534Library lib;
     std::string error;
     if (!LoadJ2534Library(driverPath, &lib, &error)) Fail(error);
-    uint32_t dev = 0, channels[2] = {};
+    j2534::ULONG dev = 0, channels[2] = {};
     if (lib.Open(nullptr, &dev) != 0) Fail("PassThruOpen: " + lib.LastError());
-    for (uint32_t& ch : channels)
+    for (j2534::ULONG& ch : channels)
         if (lib.Connect(dev, j2534::CAN, 0, 500000, &ch) != 0) Fail("PassThruConnect: " + lib.LastError());
     for (const Periodic& p : Messages()) {
         j2534::PASSTHRU_MSG m = MakeMsg(j2534::CAN, HexBytes(FrameText(p.canId)));
-        uint32_t id = 0;
+        j2534::ULONG id = 0;
         if (lib.StartPeriodicMsg(channels[p.channel], &m, &id, p.intervalMs) != 0)
             Fail("PassThruStartPeriodicMsg: " + lib.LastError());
     }

@@ -14,37 +14,52 @@ namespace j2534 {
 
 constexpr uint32_t kMaxDataSize = 4128;
 
-// Natural alignment, as hosts compile the records: on 32-bit x86 that is 4 bytes throughout, and
-// a 64-bit host expects the list pointers at offset 8.
+// Hosts declare the records and parameters with unsigned long: 32 bits on Windows of either
+// width, 64 bits on LP64 systems (C, Python ctypes.c_ulong, JNA NativeLong on Linux).
+using ULONG = unsigned long;
+
+// Natural alignment, as hosts compile the records.
 struct PASSTHRU_MSG {
-    uint32_t ProtocolID;
-    uint32_t RxStatus;
-    uint32_t TxFlags;
-    uint32_t Timestamp;
-    uint32_t DataSize;
-    uint32_t ExtraDataIndex;
+    ULONG ProtocolID;
+    ULONG RxStatus;
+    ULONG TxFlags;
+    ULONG Timestamp;  // microseconds, the low bits of the receive time
+    ULONG DataSize;
+    ULONG ExtraDataIndex;
     uint8_t Data[kMaxDataSize];
 };
 
 struct SCONFIG {
-    uint32_t Parameter;
-    uint32_t Value;
+    ULONG Parameter;
+    ULONG Value;
 };
 
 struct SCONFIG_LIST {
-    uint32_t NumOfParams;
+    ULONG NumOfParams;
     SCONFIG* ConfigPtr;
 };
 
 struct SBYTE_ARRAY {
-    uint32_t NumOfBytes;
+    ULONG NumOfBytes;
     uint8_t* BytePtr;
 };
 
-static_assert(sizeof(PASSTHRU_MSG) == 4152, "PASSTHRU_MSG layout");
+#if defined(_WIN32) || !defined(__LP64__)
+static_assert(sizeof(ULONG) == 4, "unsigned long on Windows and 32-bit systems");
+static_assert(sizeof(PASSTHRU_MSG) == 24 + kMaxDataSize, "PASSTHRU_MSG layout");
 static_assert(sizeof(SCONFIG) == 8, "SCONFIG layout");
+#else
+static_assert(sizeof(ULONG) == 8, "unsigned long on LP64 systems");
+static_assert(sizeof(PASSTHRU_MSG) == 48 + kMaxDataSize, "PASSTHRU_MSG layout");
+static_assert(sizeof(SCONFIG) == 16, "SCONFIG layout");
+#endif
+static_assert(offsetof(PASSTHRU_MSG, Data) == 6 * sizeof(ULONG), "PASSTHRU_MSG layout");
 static_assert(offsetof(SCONFIG_LIST, ConfigPtr) == sizeof(void*), "SCONFIG_LIST layout");
 static_assert(offsetof(SBYTE_ARRAY, BytePtr) == sizeof(void*), "SBYTE_ARRAY layout");
+
+// The Timestamp of a message taken off its transport at us on the process's monotonic
+// microsecond clock: its low 32 bits, wrapping after about 71.6 minutes as hosts expect.
+inline ULONG TimestampFromUs(uint64_t us) { return static_cast<ULONG>(static_cast<uint32_t>(us)); }
 
 // Return codes.
 constexpr int32_t STATUS_NOERROR = 0x00;
@@ -126,26 +141,26 @@ constexpr uint32_t ISO15765_FRAME_PAD = 0x40;
 
 // The fourteen J2534 04.04 entry points.
 extern "C" {
-using PassThruOpenFn = int32_t(J2534_API*)(const void* pName, uint32_t* pDeviceID);
-using PassThruCloseFn = int32_t(J2534_API*)(uint32_t DeviceID);
-using PassThruConnectFn = int32_t(J2534_API*)(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags,
-                                              uint32_t BaudRate, uint32_t* pChannelID);
-using PassThruDisconnectFn = int32_t(J2534_API*)(uint32_t ChannelID);
-using PassThruReadMsgsFn = int32_t(J2534_API*)(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
-                                               uint32_t Timeout);
-using PassThruWriteMsgsFn = int32_t(J2534_API*)(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
-                                                uint32_t Timeout);
-using PassThruStartPeriodicMsgFn = int32_t(J2534_API*)(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg,
-                                                       uint32_t* pMsgID, uint32_t TimeInterval);
-using PassThruStopPeriodicMsgFn = int32_t(J2534_API*)(uint32_t ChannelID, uint32_t MsgID);
-using PassThruStartMsgFilterFn = int32_t(J2534_API*)(uint32_t ChannelID, uint32_t FilterType,
+using PassThruOpenFn = long(J2534_API*)(const void* pName, j2534::ULONG* pDeviceID);
+using PassThruCloseFn = long(J2534_API*)(j2534::ULONG DeviceID);
+using PassThruConnectFn = long(J2534_API*)(j2534::ULONG DeviceID, j2534::ULONG ProtocolID, j2534::ULONG Flags,
+                                              j2534::ULONG BaudRate, j2534::ULONG* pChannelID);
+using PassThruDisconnectFn = long(J2534_API*)(j2534::ULONG ChannelID);
+using PassThruReadMsgsFn = long(J2534_API*)(j2534::ULONG ChannelID, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pNumMsgs,
+                                               j2534::ULONG Timeout);
+using PassThruWriteMsgsFn = long(J2534_API*)(j2534::ULONG ChannelID, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pNumMsgs,
+                                                j2534::ULONG Timeout);
+using PassThruStartPeriodicMsgFn = long(J2534_API*)(j2534::ULONG ChannelID, j2534::PASSTHRU_MSG* pMsg,
+                                                       j2534::ULONG* pMsgID, j2534::ULONG TimeInterval);
+using PassThruStopPeriodicMsgFn = long(J2534_API*)(j2534::ULONG ChannelID, j2534::ULONG MsgID);
+using PassThruStartMsgFilterFn = long(J2534_API*)(j2534::ULONG ChannelID, j2534::ULONG FilterType,
                                                      j2534::PASSTHRU_MSG* pMaskMsg, j2534::PASSTHRU_MSG* pPatternMsg,
-                                                     j2534::PASSTHRU_MSG* pFlowControlMsg, uint32_t* pFilterID);
-using PassThruStopMsgFilterFn = int32_t(J2534_API*)(uint32_t ChannelID, uint32_t FilterID);
-using PassThruSetProgrammingVoltageFn = int32_t(J2534_API*)(uint32_t DeviceID, uint32_t PinNumber,
-                                                            uint32_t Voltage);
-using PassThruReadVersionFn = int32_t(J2534_API*)(uint32_t DeviceID, char* pFirmwareVersion, char* pDllVersion,
+                                                     j2534::PASSTHRU_MSG* pFlowControlMsg, j2534::ULONG* pFilterID);
+using PassThruStopMsgFilterFn = long(J2534_API*)(j2534::ULONG ChannelID, j2534::ULONG FilterID);
+using PassThruSetProgrammingVoltageFn = long(J2534_API*)(j2534::ULONG DeviceID, j2534::ULONG PinNumber,
+                                                            j2534::ULONG Voltage);
+using PassThruReadVersionFn = long(J2534_API*)(j2534::ULONG DeviceID, char* pFirmwareVersion, char* pDllVersion,
                                                   char* pApiVersion);
-using PassThruGetLastErrorFn = int32_t(J2534_API*)(char* pErrorDescription);
-using PassThruIoctlFn = int32_t(J2534_API*)(uint32_t ChannelID, uint32_t IoctlID, void* pInput, void* pOutput);
+using PassThruGetLastErrorFn = long(J2534_API*)(char* pErrorDescription);
+using PassThruIoctlFn = long(J2534_API*)(j2534::ULONG ChannelID, j2534::ULONG IoctlID, void* pInput, void* pOutput);
 }

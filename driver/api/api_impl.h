@@ -5,19 +5,19 @@
 
 #include "common/j2534.h"
 
-int32_t PassThruOpenImpl(const void* pName, uint32_t* pDeviceID);
+int32_t PassThruOpenImpl(const void* pName, j2534::ULONG* pDeviceID);
 int32_t PassThruCloseImpl(uint32_t DeviceID);
 int32_t PassThruConnectImpl(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags, uint32_t BaudRate,
-                            uint32_t* pChannelID);
+                            j2534::ULONG* pChannelID);
 int32_t PassThruDisconnectImpl(uint32_t ChannelID);
-int32_t PassThruReadMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t Timeout);
-int32_t PassThruWriteMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t Timeout);
-int32_t PassThruStartPeriodicMsgImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pMsgID,
+int32_t PassThruReadMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pNumMsgs, uint32_t Timeout);
+int32_t PassThruWriteMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pNumMsgs, uint32_t Timeout);
+int32_t PassThruStartPeriodicMsgImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pMsgID,
                                      uint32_t TimeInterval);
 int32_t PassThruStopPeriodicMsgImpl(uint32_t ChannelID, uint32_t MsgID);
 int32_t PassThruStartMsgFilterImpl(uint32_t ChannelID, uint32_t FilterType, j2534::PASSTHRU_MSG* pMaskMsg,
                                    j2534::PASSTHRU_MSG* pPatternMsg, j2534::PASSTHRU_MSG* pFlowControlMsg,
-                                   uint32_t* pFilterID);
+                                   j2534::ULONG* pFilterID);
 int32_t PassThruStopMsgFilterImpl(uint32_t ChannelID, uint32_t FilterID);
 int32_t PassThruSetProgrammingVoltageImpl(uint32_t DeviceID, uint32_t PinNumber, uint32_t Voltage);
 int32_t PassThruReadVersionImpl(uint32_t DeviceID, char* pFirmwareVersion, char* pDllVersion, char* pApiVersion);

@@ -182,7 +182,7 @@ void TakeLink(ChannelContext& ch, uint32_t link, const std::string& name, const 
 }
 
 // The link of the VCI. 0 on success, else the failure code with the last error set.
-int32_t OpenChannelLink(ChannelContext& ch, std::string name, uint32_t* pChannelID) {
+int32_t OpenChannelLink(ChannelContext& ch, std::string name, j2534::ULONG* pChannelID) {
     uint32_t link = 0;
     DpduResult opened = Dpdu_OpenLink(g_device.moduleHandle, name, ch.protocolId, &link);
     if (!opened.ok() && ch.kwpOnCan && name == "Kwp2000CanHS" && g_device.session.PCMflash.FallbackToIso15765 &&
@@ -288,7 +288,7 @@ void DropChannelLink(ChannelContext& ch) {
 // The channel's way to the vehicle. True when the connect ends here with *rc (the channel
 // appended or refused); false to go on with the profile's quirks.
 bool ConnectTransport(ChannelContext& ch, const std::string& name, const ConnectProfile& profile,
-                      uint32_t* pChannelID, int32_t* rc) {
+                      j2534::ULONG* pChannelID, int32_t* rc) {
     if (g_config.Bench.BenchEnabled && !g_device.moduleConnected) {
         AppendChannel(ch, pChannelID);
         SetLastErrorText("OK");
@@ -326,7 +326,7 @@ void ApplyProfileQuirks(ChannelContext& ch, const ConnectProfile& profile) {
 }
 
 int32_t ConnectBody(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags, uint32_t BaudRate,
-                    uint32_t* pChannelID) {
+                    j2534::ULONG* pChannelID) {
     if (!pChannelID) return j2534::ERR_NULL_PARAMETER;
     if (BaudRate == 0 && (ProtocolID == j2534::CAN || ProtocolID == j2534::ISO15765 ||
                           ProtocolID == j2534::ISO15765_FD_ALT || ProtocolID == j2534::SCI_A_TRANS)) {
@@ -371,13 +371,13 @@ ConnectProfile ProfileForThisCall(const SessionProfile& s) {
     return p;
 }
 
-void AppendChannel(ChannelContext& ch, uint32_t* pChannelID) {
+void AppendChannel(ChannelContext& ch, j2534::ULONG* pChannelID) {
     *pChannelID = ch.channelId;
     g_device.channels.emplace(ch.channelId, std::move(ch));
 }
 
 int32_t PassThruConnectImpl(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags, uint32_t BaudRate,
-                            uint32_t* pChannelID) {
+                            j2534::ULONG* pChannelID) {
     LogPrintf("=== START proto=0x%lX baud=%lu ===", static_cast<unsigned long>(ProtocolID),
               static_cast<unsigned long>(BaudRate));
     LogPrintf("PassThruConnect: devId=%lu proto=0x%lX flags=0x%lX baud=%lu", static_cast<unsigned long>(DeviceID),

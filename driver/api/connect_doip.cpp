@@ -38,7 +38,7 @@ DoipConfig DoipConfigFor(const char* name) {
 
 // The Ethernet switch and vehicle identification before DirectDoIP. False with *rc when the
 // connect ends here.
-bool DirectPreSteps(bool fallback, uint32_t* pChannelID, int32_t* rc) {
+bool DirectPreSteps(bool fallback, j2534::ULONG* pChannelID, int32_t* rc) {
     if (!g_config.DoIP.SwitchFirst) {
         WriteLogLine("PassThruConnect: DirectDoIP pre-steps skipped (SwitchFirst=0)");
         return true;
@@ -95,7 +95,7 @@ void LogRoad(const DoipRoad& road, bool fallback) {
 
 // The driver's own client. True when the connect ends here with *rc.
 bool ConnectClient(ChannelContext& ch, const std::string& name, const DoipConfig& cfg, bool fallback,
-                   uint32_t* pChannelID, int32_t* rc) {
+                   j2534::ULONG* pChannelID, int32_t* rc) {
     LogPrintf("PassThruConnect: %s connecting to %s:%u", name.c_str(), cfg.targetIp.c_str(), cfg.targetPort);
     DoipClient* client = nullptr;
     std::string error;
@@ -121,7 +121,7 @@ bool ConnectClient(ChannelContext& ch, const std::string& name, const DoipConfig
 
 }  // namespace
 
-bool ConnectDoip(ChannelContext& ch, uint32_t* pChannelID, int32_t* rc) {
+bool ConnectDoip(ChannelContext& ch, j2534::ULONG* pChannelID, int32_t* rc) {
     if (g_device.session.NoEcuMode) {
         AppendChannel(ch, pChannelID);
         SetLastErrorText("OK");

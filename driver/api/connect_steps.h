@@ -18,8 +18,8 @@ struct ConnectProfile {
 ConnectProfile ProfileForThisCall(const SessionProfile& session);
 
 // Caller holds g_deviceLock. Appends the finished channel to the device and hands its id out.
-void AppendChannel(ChannelContext& channel, uint32_t* pChannelID);
+void AppendChannel(ChannelContext& channel, j2534::ULONG* pChannelID);
 
 // Caller holds g_deviceLock. The DoIP roads (NoEcu, DirectDoIP, NativeDoIP). True when the
 // connect ends here with *rc; false to go on with the VCI's DoIP link.
-bool ConnectDoip(ChannelContext& channel, uint32_t* pChannelID, int32_t* rc);
+bool ConnectDoip(ChannelContext& channel, j2534::ULONG* pChannelID, int32_t* rc);

@@ -12,8 +12,8 @@
 
 bool FilterMatches(const FilterRecord& f, const j2534::PASSTHRU_MSG& m) {
     if (f.mask.ProtocolID != 0 && f.mask.ProtocolID != m.ProtocolID) return false;
-    const uint32_t n = std::min({f.mask.DataSize, m.DataSize, f.pattern.DataSize, j2534::kMaxDataSize});
-    for (uint32_t i = 0; i < n; ++i)
+    const auto n = std::min({f.mask.DataSize, m.DataSize, f.pattern.DataSize, j2534::ULONG{j2534::kMaxDataSize}});
+    for (j2534::ULONG i = 0; i < n; ++i)
         if ((m.Data[i] & f.mask.Data[i]) != (f.pattern.Data[i] & f.mask.Data[i])) return false;
     return true;
 }
@@ -33,7 +33,7 @@ bool PassesFilters(const std::vector<FilterRecord>& filters, const j2534::PASSTH
 
 int32_t PassThruStartMsgFilterImpl(uint32_t ChannelID, uint32_t FilterType, j2534::PASSTHRU_MSG* pMaskMsg,
                                    j2534::PASSTHRU_MSG* pPatternMsg, j2534::PASSTHRU_MSG* pFlowControlMsg,
-                                   uint32_t* pFilterID) {
+                                   j2534::ULONG* pFilterID) {
     std::lock_guard<std::mutex> lock(g_deviceLock);
     ChannelContext* ch = FindChannel(ChannelID);
     if (!ch) return j2534::ERR_INVALID_CHANNEL_ID;
@@ -54,7 +54,7 @@ int32_t PassThruStartMsgFilterImpl(uint32_t ChannelID, uint32_t FilterType, j253
         rc = CopyHostMessage(pFlowControlMsg, &f.flowControl);
         if (rc != j2534::STATUS_NOERROR) return rc;
     }
-    if (!platform::CopyGuarded(pFilterID, &f.filterId, sizeof f.filterId)) return j2534::ERR_NULL_PARAMETER;
+    if (!WriteHostWord(pFilterID, f.filterId)) return j2534::ERR_NULL_PARAMETER;
     ch->filters.push_back(f);
     LogPrintf("PassThruStartMsgFilter: ch=%lu type=0x%lx id=%lu", static_cast<unsigned long>(ChannelID),
               static_cast<unsigned long>(FilterType), static_cast<unsigned long>(f.filterId));

@@ -48,3 +48,15 @@ int32_t CopyHostMessage(const j2534::PASSTHRU_MSG* hostMsg, j2534::PASSTHRU_MSG*
     }
     return j2534::STATUS_NOERROR;
 }
+
+bool ReadHostWord(const void* from, uint32_t* value) {
+    j2534::ULONG word = 0;
+    if (!platform::CopyGuarded(&word, from, sizeof word)) return false;
+    *value = (static_cast<uint64_t>(word) >> 32) != 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(word);
+    return true;
+}
+
+bool WriteHostWord(void* to, uint32_t value) {
+    const j2534::ULONG word = value;
+    return platform::CopyGuarded(to, &word, sizeof word);
+}

@@ -15,3 +15,8 @@ HostRecordRead ReadHostRecord(const j2534::PASSTHRU_MSG* record, j2534::PASSTHRU
 // beyond them: a host may hand in a record cut after its data. 0, or ERR_INVALID_MSG with the
 // last error set when the record cannot be read or its DataSize exceeds the record.
 int32_t CopyHostMessage(const j2534::PASSTHRU_MSG* hostMsg, j2534::PASSTHRU_MSG* copy);
+
+// One J2534 word (unsigned long, 64 bits on LP64 hosts) at a host's address, under the guard. A
+// value beyond 32 bits reads as 0xFFFFFFFF.
+bool ReadHostWord(const void* from, uint32_t* value);
+bool WriteHostWord(void* to, uint32_t value);

@@ -12,6 +12,7 @@
 #include "driver/api/filters.h"
 #include "driver/api/last_error.h"
 #include "driver/api/periodic.h"
+#include "driver/api/host_message.h"
 #include "driver/bench/bench.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
@@ -41,8 +42,6 @@ int32_t OutputNotWritable() {
     return j2534::ERR_NULL_PARAMETER;
 }
 
-// Writes one 32-bit word at the host's address.
-bool WriteWord(void* to, uint32_t value) { return platform::CopyGuarded(to, &value, sizeof value); }
 
 // The protocol of a connected channel; 0 for an unknown one.
 uint32_t ChannelProtocol(uint32_t channelId) {
@@ -81,7 +80,7 @@ int32_t ConfigSingle(uint32_t channelId, bool set, const j2534::SCONFIG& in, voi
     const uint32_t value = ConfigParameter(channelId, set, in.Parameter, in.Value, false);
     if (pOutput) {
         const j2534::SCONFIG answer{in.Parameter, value};
-        const bool written = set ? platform::CopyGuarded(pOutput, &answer, sizeof answer) : WriteWord(pOutput, value);
+        const bool written = set ? platform::CopyGuarded(pOutput, &answer, sizeof answer) : WriteHostWord(pOutput, value);
         if (!written) return OutputNotWritable();
     }
     return Ok();
@@ -113,14 +112,16 @@ int32_t ConfigList(uint32_t channelId, bool set, const j2534::SCONFIG_LIST& in, 
 
 int32_t ConfigIoctl(uint32_t channelId, bool set, void* pInput, void* pOutput) {
     if (!pInput) return j2534::ERR_NULL_PARAMETER;
+    // The count word first: one beyond any list's length is the parameter of a single SCONFIG,
+    // which on a 64-bit host may end where a list's pointer begins; only its own bytes are read.
+    uint32_t first = 0;
+    if (!ReadHostWord(pInput, &first)) return InputNotReadable();
     j2534::SCONFIG single;
-    if (!platform::CopyGuarded(&single, pInput, sizeof single)) return InputNotReadable();
-    // Where pointers are wider, a single SCONFIG may end before the list's pointer does.
     j2534::SCONFIG_LIST list{};
-    const bool listReadable = platform::CopyGuarded(&list, pInput, sizeof list);
-    if (listReadable && reinterpret_cast<uintptr_t>(list.ConfigPtr) >= kLowestPointer &&
-        list.NumOfParams <= kMostListParams)
+    if (first <= kMostListParams && platform::CopyGuarded(&list, pInput, sizeof list) &&
+        reinterpret_cast<uintptr_t>(list.ConfigPtr) >= kLowestPointer)
         return ConfigList(channelId, set, list, pOutput);
+    if (!platform::CopyGuarded(&single, pInput, sizeof single)) return InputNotReadable();
     return ConfigSingle(channelId, set, single, pOutput);
 }
 
@@ -170,7 +171,7 @@ int32_t ReadVbatt(void* pOutput) {
             value = reading;
     }
     g_device.lastVbatt = value;
-    return WriteWord(pOutput, value) ? j2534::STATUS_NOERROR : OutputNotWritable();
+    return WriteHostWord(pOutput, value) ? j2534::STATUS_NOERROR : OutputNotWritable();
 }
 
 // ---- K-Line initialisation -------------------------------------------------------------------
@@ -186,7 +187,7 @@ int32_t FiveBaudInit(uint32_t channelId, void* pInput, void* pOutput) {
     if (pInput && platform::CopyGuarded(&in, pInput, sizeof in) && in.NumOfBytes > 0 &&
         platform::CopyGuarded(&first, in.BytePtr, 1) && first != 0)
         address = first;
-    if (pOutput && !WriteWord(pOutput, 1)) return OutputNotWritable();
+    if (pOutput && !WriteHostWord(pOutput, 1)) return OutputNotWritable();
     LogPrintf("PassThruIoctl FIVE_BAUD_INIT (K-Line) -> NO-OP (STATUS_NOERROR) addr=0x%02X", address);
     return Ok();
 }
@@ -206,7 +207,7 @@ int32_t FastInit(uint32_t channelId, void* pOutput) {
         return j2534::ERR_INVALID_IOCTL_ID;
     }
     WriteLogLine("PassThruIoctl FAST_INIT (K-Line) -> NO-OP (STATUS_NOERROR)");
-    if (pOutput && !WriteWord(pOutput, 1)) return OutputNotWritable();
+    if (pOutput && !WriteHostWord(pOutput, 1)) return OutputNotWritable();
     return j2534::STATUS_NOERROR;
 }
 
@@ -241,11 +242,11 @@ int32_t PassThruIoctlImpl(uint32_t ChannelID, uint32_t IoctlID, void* pInput, vo
         case j2534::CLEAR_MSG_FILTERS: return Cleared("CLEAR_MSG_FILTERS", ChannelID, ClearHostFilters(ChannelID));
         case j2534::READ_PROG_VOLTAGE:
             if (!pOutput) return j2534::ERR_NULL_PARAMETER;
-            if (!WriteWord(pOutput, g_device.programmingVoltage)) return OutputNotWritable();
+            if (!WriteHostWord(pOutput, g_device.programmingVoltage)) return OutputNotWritable();
             return Ok();
         case j2534::IGNITION_SENSE: {
             const uint32_t state = IgnitionSense();
-            if (pOutput && !WriteWord(pOutput, state)) return OutputNotWritable();
+            if (pOutput && !WriteHostWord(pOutput, state)) return OutputNotWritable();
             return Ok();
         }
         default: return Ok();  // CLEAR_TX_BUFFER, CLEAR_RX_BUFFER and ids without a meaning here

@@ -58,7 +58,7 @@ void LaunchIgnitionHelper() {
 }
 }  // namespace
 
-int32_t PassThruOpenImpl(const void*, uint32_t* pDeviceID) {
+int32_t PassThruOpenImpl(const void*, j2534::ULONG* pDeviceID) {
     LoadDriverConfig();
     // The profile rules write the configuration record, which connect reads under the lock.
     std::lock_guard<std::mutex> lock(g_deviceLock);

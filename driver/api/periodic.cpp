@@ -10,7 +10,7 @@
 #include "driver/log/log.h"
 #include "platform/platform.h"
 
-int32_t PassThruStartPeriodicMsgImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pMsgID,
+int32_t PassThruStartPeriodicMsgImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pMsgID,
                                      uint32_t TimeInterval) {
     if (!pMsg || !pMsgID) return j2534::ERR_NULL_PARAMETER;
     if (TimeInterval == 0) return j2534::ERR_INVALID_TIME_INTERVAL;
@@ -27,7 +27,7 @@ int32_t PassThruStartPeriodicMsgImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pM
         return j2534::ERR_FAILED;
     }
     record.msgId = ch->nextPeriodicId;
-    if (!platform::CopyGuarded(pMsgID, &record.msgId, sizeof record.msgId)) return j2534::ERR_NULL_PARAMETER;
+    if (!WriteHostWord(pMsgID, record.msgId)) return j2534::ERR_NULL_PARAMETER;
     ++ch->nextPeriodicId;
     record.nextDueUs = platform::MonotonicUs() + uint64_t(TimeInterval) * 1000u;
     ch->periodicMsgs.push_back(record);

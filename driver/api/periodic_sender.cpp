@@ -57,7 +57,7 @@ void RunSender(void*) {
         }
         if (haveDue) {
             try {
-                uint32_t one = 1;
+                j2534::ULONG one = 1;
                 PassThruWriteMsgsImpl(due.channelId, &due.message, &one, 0);  // as a host's write; result not needed
             } catch (...) {
             }

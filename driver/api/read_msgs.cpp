@@ -1,5 +1,7 @@
-// PassThruReadMsgs: at most one message per call from the channel's transport, with the CAN id
-// put back, the channel's filters, and an automatic flow control for ISO 15765 first frames.
+// PassThruReadMsgs: the first message as the host's Timeout allows, then every further one that
+// the channel's transport already holds, up to the count the host asked for; each with the CAN id
+// put back, the channel's filters, an automatic flow control for ISO 15765 first frames, and the
+// microsecond time it was taken off its transport.
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include "driver/api/api_impl.h"
 #include "driver/api/device.h"
 #include "driver/api/filters.h"
+#include "driver/api/host_message.h"
 #include "driver/api/last_error.h"
 #include "driver/api/sw_isotp_channel.h"
 #include "driver/config/driver_config.h"
@@ -26,8 +29,15 @@ namespace {
 constexpr size_t kRecordHeaderSize = offsetof(j2534::PASSTHRU_MSG, Data);
 constexpr uint32_t kBenchMessageIntervalMs = 500;
 constexpr uint64_t kAutoFlowControlRepeatMs = 50;
+// Messages the filters drop do not count towards the host's number, but a bus full of them must
+// not keep a read from returning.
+constexpr unsigned kMostSkippedPerRead = 1024;
 
 int32_t NothingReceived(uint32_t timeout) { return timeout == 0 ? j2534::ERR_BUFFER_EMPTY : j2534::ERR_TIMEOUT; }
+
+// What one take from the transport gave: a message for the host, one the filters dropped, or
+// nothing.
+enum class Take { Message, Skipped, Nothing };
 
 struct Reader {
     uint32_t channelId;
@@ -36,6 +46,7 @@ struct Reader {
     SessionProfile session;
     j2534::PASSTHRU_MSG out;  // the message being built; handed to the host when it is returned
     DpduPayload payload;      // what the link of the VCI gave
+    bool tookAny = false;     // the first take found something, kept or not
 
     void Clear() { std::memset(&out, 0, kRecordHeaderSize); }
 
@@ -50,7 +61,7 @@ struct Reader {
         }
         Clear();
         out.ProtocolID = ch.protocolId;
-        out.Timestamp = now;
+        out.Timestamp = j2534::TimestampFromUs(platform::MonotonicUs());
         out.DataSize = 12;
         std::memset(out.Data, 0, 12);
         out.Data[2] = 0x01;
@@ -104,17 +115,17 @@ struct Reader {
     }
 
     // A received or bench message through automatic flow control and the filters.
-    int32_t Deliver(uint32_t* count, uint32_t learntRxId = 0) {
+    Take Deliver(uint32_t learntRxId = 0) {
         bool sendFc = false;
         uint32_t fcTxId = 0;
         const bool accepted = Accept(&sendFc, &fcTxId, learntRxId);
         if (sendFc) SendAutoFlowControl(fcTxId, ReadBigEndian32(out.Data) & j2534::kCanIdMask);
-        if (!accepted) {
-            *count = 0;
-            return NothingReceived(timeout);
-        }
-        *count = 1;
-        return j2534::STATUS_NOERROR;
+        return accepted ? Take::Message : Take::Skipped;
+    }
+
+    int32_t Answer(Take taken, uint32_t* count) const {
+        *count = taken == Take::Message ? 1 : 0;
+        return taken == Take::Message ? j2534::STATUS_NOERROR : NothingReceived(timeout);
     }
 
     int32_t ReadDpdu(uint32_t* count) {
@@ -127,20 +138,26 @@ struct Reader {
                 HandleCommLost("PassThruReadMsgs");
                 return j2534::ERR_FAILED;
             }
-            if (BenchMessagesWanted() && TakeBenchMessage()) return Deliver(count);
+            if (BenchMessagesWanted() && TakeBenchMessage()) return Answer(Deliver(), count);
             return NothingReceived(timeout);
         }
+        tookAny = true;
+        return Answer(FromPayload(), count);
+    }
+
+    // The payload as the host's message: its CAN id put back (or dropped for its response id,
+    // and then nothing was learnt from it), through the filters.
+    Take FromPayload() {
         const uint32_t knownRxId = ch.iso.expectedRxId;
         Clear();
         out.ProtocolID = ch.protocolId;
+        uint32_t size = 0;
         const bool kept = RestoreRxCanId(Iso15765LinkOf(ch), ch.iso, Iso15765RulesFor(g_config, session),
-                                         payload.bytes, payload.length, out.Data, &out.DataSize);
-        const uint32_t learnt = ch.iso.expectedRxId != knownRxId ? ch.iso.expectedRxId : 0;
-        if (!kept) {  // dropped for its response id: nothing was learnt from it
-            *count = 0;
-            return NothingReceived(timeout);
-        }
-        return Deliver(count, learnt);
+                                         payload.bytes, payload.length, out.Data, &size);
+        if (!kept) return Take::Skipped;
+        out.DataSize = size;
+        out.Timestamp = j2534::TimestampFromUs(payload.receivedUs);
+        return Deliver(ch.iso.expectedRxId != knownRxId ? ch.iso.expectedRxId : 0);
     }
 
     bool BenchMessagesWanted() const {
@@ -153,7 +170,7 @@ struct Reader {
     int32_t ReadWithoutLink(uint32_t* count) {
         const uint64_t deadline = platform::TickCount64() + timeout;
         for (;;) {
-            if (BenchMessagesWanted() && TakeBenchMessage()) return Deliver(count);
+            if (BenchMessagesWanted() && TakeBenchMessage()) return Answer(Deliver(), count);
             const uint64_t now = platform::TickCount64();
             if (now >= deadline) break;
             platform::SleepMs(static_cast<uint32_t>(std::min<uint64_t>(deadline - now, 10)));
@@ -164,27 +181,83 @@ struct Reader {
 
     // Diagnostic messages of the gateway as they come: no filters, no flow control.
     int32_t ReadDoip(uint32_t* count) {
-        std::vector<uint8_t> data;
         std::string error;
-        const DoipRx received = DoipReceive(ch.link.doip.get(), timeout, &data, &error);
+        const DoipRx received = TakeDoip(timeout, &error);
         if (received != DoipRx::Message) {
             *count = 0;
             SetLastErrorText(error);
             if (timeout == 0 || received == DoipRx::TimedOut) return j2534::ERR_BUFFER_EMPTY;
             return j2534::ERR_TIMEOUT;
         }
-        Clear();
-        out.ProtocolID = ch.protocolId;
-        out.Timestamp = platform::TickCount32();
-        out.DataSize = static_cast<uint32_t>(std::min<size_t>(data.size(), j2534::kMaxDataSize));
-        if (out.DataSize) std::memcpy(out.Data, data.data(), out.DataSize);
         *count = 1;
         return j2534::STATUS_NOERROR;
+    }
+
+    DoipRx TakeDoip(uint32_t waitMs, std::string* error) {
+        std::vector<uint8_t> data;
+        uint64_t receivedUs = 0;
+        const DoipRx received = DoipReceive(ch.link.doip.get(), waitMs, &data, error, &receivedUs);
+        if (received != DoipRx::Message) return received;
+        Clear();
+        out.ProtocolID = ch.protocolId;
+        out.Timestamp = j2534::TimestampFromUs(receivedUs);
+        out.DataSize = static_cast<uint32_t>(std::min<size_t>(data.size(), j2534::kMaxDataSize));
+        if (out.DataSize) std::memcpy(out.Data, data.data(), out.DataSize);
+        return received;
+    }
+
+    // The first message, as long as the host's Timeout allows.
+    int32_t ReadFirst(uint32_t* count) {
+        const ChannelTransport transport = ch.link.transport;
+        if (transport == ChannelTransport::NativeDoip) return ReadDoip(count);
+        if (UsesSoftwareIsoTp())
+            return SwIsoTpReceiveOnChannel(ch, DpduSendModeFor(session), &out, count, timeout,
+                                           SwIsoTpWait::UpToTimeout);
+        return ReadDpdu(count);
+    }
+
+    bool UsesSoftwareIsoTp() const {
+        return ch.protocolId == j2534::ISO15765 && ch.link.transport == ChannelTransport::SoftwareIsoTp;
+    }
+
+    // One more message that the transport already holds, without waiting.
+    Take TakeReady() {
+        if (ch.link.transport == ChannelTransport::NativeDoip) {
+            std::string error;
+            return TakeDoip(0, &error) == DoipRx::Message ? Take::Message : Take::Nothing;
+        }
+        if (UsesSoftwareIsoTp()) {
+            uint32_t count = 0;
+            SwIsoTpReceiveOnChannel(ch, DpduSendModeFor(session), &out, &count, 0, SwIsoTpWait::ReadyFramesOnly);
+            return count == 1 ? Take::Message : Take::Nothing;
+        }
+        if (!ch.link.OnVci()) return Take::Nothing;
+        const DpduResult received = Dpdu_TakeReady(ch.link.handle, &payload);
+        if (received.ok()) return FromPayload();
+        if (received.status == DpduStatus::CommLost) HandleCommLost("PassThruReadMsgs");
+        return Take::Nothing;
+    }
+
+    // Further messages into the host's array from dest on, at most room of them, each written
+    // as soon as it is taken; a part of the array that cannot be written ends the read.
+    uint32_t ReadReady(j2534::PASSTHRU_MSG* dest, uint32_t room) {
+        uint32_t written = 0;
+        for (unsigned skipped = 0; written < room && skipped < kMostSkippedPerRead;) {
+            const Take taken = TakeReady();
+            if (taken == Take::Nothing) break;
+            if (taken == Take::Skipped) {
+                ++skipped;
+                continue;
+            }
+            if (!platform::CopyGuarded(dest + written, &out, kRecordHeaderSize + out.DataSize)) break;
+            ++written;
+        }
+        return written;
     }
 };
 
 // NoEcu mode: nothing is expected back; drain what arrived and answer with no message.
-int32_t ReadNoEcu(uint32_t channelId, uint32_t timeout, OemKind oem, uint32_t* pNumMsgs) {
+int32_t ReadNoEcu(uint32_t channelId, uint32_t timeout, OemKind oem, j2534::ULONG* pNumMsgs) {
     const uint32_t wait = timeout == 0 ? 0 : std::min(timeout, g_config.Bench.NoEcuTimeoutMs);
     ChannelState ch;
     if (!CopyChannelState(channelId, &ch)) return j2534::ERR_INVALID_CHANNEL_ID;
@@ -194,17 +267,16 @@ int32_t ReadNoEcu(uint32_t channelId, uint32_t timeout, OemKind oem, uint32_t* p
     } else {
         platform::SleepMs(wait);
     }
-    const uint32_t none = 0;
-    platform::CopyGuarded(pNumMsgs, &none, sizeof none);
+    WriteHostWord(pNumMsgs, 0);
     return j2534::STATUS_NOERROR;
 }
 
 }  // namespace
 
-int32_t PassThruReadMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t Timeout) {
+int32_t PassThruReadMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pNumMsgs, uint32_t Timeout) {
     uint32_t offered = 0;
     if (!pMsg || !pNumMsgs) return j2534::ERR_NULL_PARAMETER;
-    if (!platform::CopyGuarded(&offered, pNumMsgs, sizeof offered)) {
+    if (!ReadHostWord(pNumMsgs, &offered)) {
         SetLastErrorText("Invalid message count pointer");
         return j2534::ERR_INVALID_MSG;
     }
@@ -233,24 +305,21 @@ int32_t PassThruReadMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint
         r.session = g_device.session;
     }
 
-    uint32_t count = 0;
-    int32_t rc;
-    const ChannelTransport transport = r.ch.link.transport;
-    if (transport == ChannelTransport::NativeDoip && !r.ch.link.doip) {
+    if (r.ch.link.transport == ChannelTransport::NativeDoip && !r.ch.link.doip) {
         SetLastErrorText("NativeDoIP channel not initialized");
         return j2534::ERR_FAILED;
     }
-    if (transport == ChannelTransport::NativeDoip)
-        rc = r.ReadDoip(&count);
-    else if (r.ch.protocolId == j2534::ISO15765 && transport == ChannelTransport::SoftwareIsoTp)
-        rc = SwIsoTpReceiveOnChannel(r.ch, DpduSendModeFor(r.session), &r.out, &count, Timeout);
-    else
-        rc = r.ReadDpdu(&count);
+    uint32_t count = 0;
+    int32_t rc = r.ReadFirst(&count);
     if (rc == j2534::ERR_INVALID_CHANNEL_ID) return rc;
     if (count == 1 && !platform::CopyGuarded(pMsg, &r.out, kRecordHeaderSize + r.out.DataSize)) {
         SetLastErrorText("Invalid message buffer");
         return j2534::ERR_NULL_PARAMETER;
     }
-    platform::CopyGuarded(pNumMsgs, &count, sizeof count);
+    if (offered > 1 && (count == 1 || r.tookAny)) {
+        count += r.ReadReady(pMsg + count, offered - count);
+        if (count > 0) rc = j2534::STATUS_NOERROR;
+    }
+    WriteHostWord(pNumMsgs, count);
     return rc;
 }

@@ -19,11 +19,20 @@ constexpr unsigned kMaxFramesPerImmediateRead = 1024;
 // Slices of a flow control wait, so that a frame a reader hands over is seen soon.
 constexpr uint32_t kHandOverPollMs = 5;
 
-// One frame from the link into frame.
-DpduResult ReceiveFrame(uint32_t linkId, std::vector<uint8_t>* frame, uint32_t timeoutMs) {
+// One frame from the link into frame, with the time it was taken off the link.
+DpduResult ReceiveFrame(uint32_t linkId, std::vector<uint8_t>* frame, uint32_t timeoutMs, uint64_t* receivedUs = nullptr) {
     DpduPayload payload;
     const DpduResult received = Dpdu_Receive(linkId, &payload, timeoutMs);
     frame->assign(payload.bytes, payload.bytes + payload.kept());
+    if (receivedUs) *receivedUs = payload.receivedUs;
+    return received;
+}
+
+DpduResult TakeReadyFrame(uint32_t linkId, std::vector<uint8_t>* frame, uint64_t* receivedUs) {
+    DpduPayload payload;
+    const DpduResult received = Dpdu_TakeReady(linkId, &payload);
+    frame->assign(payload.bytes, payload.bytes + payload.kept());
+    *receivedUs = payload.receivedUs;
     return received;
 }
 
@@ -99,11 +108,11 @@ bool TakeFrame(const ChannelState& copy, const std::vector<uint8_t>& frame, IsoT
     return true;
 }
 
-void Deliver(const ChannelState& copy, uint32_t rxId, const std::vector<uint8_t>& message,
+void Deliver(const ChannelState& copy, uint32_t rxId, const std::vector<uint8_t>& message, uint64_t receivedUs,
              j2534::PASSTHRU_MSG* msg) {
     msg->ProtocolID = copy.protocolId;
     msg->RxStatus = msg->TxFlags = msg->ExtraDataIndex = 0;
-    msg->Timestamp = platform::TickCount32();
+    msg->Timestamp = j2534::TimestampFromUs(receivedUs);
     WriteBigEndian32(msg->Data, rxId);
     std::memcpy(msg->Data + 4, message.data(), message.size());
     msg->DataSize = static_cast<uint32_t>(message.size() + 4);
@@ -137,17 +146,22 @@ int32_t SwIsoTpSendOnChannel(const ChannelState& copy, const DpduSendMode& mode,
 }
 
 int32_t SwIsoTpReceiveOnChannel(const ChannelState& copy, const DpduSendMode& mode, j2534::PASSTHRU_MSG* msg,
-                                uint32_t* count, uint32_t timeoutMs) {
+                                uint32_t* count, uint32_t timeoutMs, SwIsoTpWait wait) {
     const uint32_t linkId = copy.link.handle;
     const uint64_t start = platform::TickCount64();
+    const bool readyOnly = wait == SwIsoTpWait::ReadyFramesOnly;
     std::vector<uint8_t> frame, message;
+    uint64_t receivedUs = 0;
     for (unsigned frames = 0;; ++frames) {
         const uint64_t elapsed = platform::TickCount64() - start;
-        const bool timeUp = timeoutMs != 0 ? elapsed >= timeoutMs : frames >= kMaxFramesPerImmediateRead;
+        const bool timeUp =
+            timeoutMs != 0 && !readyOnly ? elapsed >= timeoutMs : frames >= kMaxFramesPerImmediateRead;
         const uint32_t remaining =
             timeoutMs != 0 && elapsed < timeoutMs ? static_cast<uint32_t>(timeoutMs - elapsed) : 0;
         DpduResult received;
-        if (!(frames > 0 && timeUp)) received = ReceiveFrame(linkId, &frame, remaining);
+        if (!(frames > 0 && timeUp))
+            received = readyOnly ? TakeReadyFrame(linkId, &frame, &receivedUs)
+                                 : ReceiveFrame(linkId, &frame, remaining, &receivedUs);
         if ((frames > 0 && timeUp) || !received.ok() || frame.empty()) {
             *count = 0;
             if (!received.text.empty()) SetLastErrorText(received.text);
@@ -164,7 +178,7 @@ int32_t SwIsoTpReceiveOnChannel(const ChannelState& copy, const DpduSendMode& mo
         if (action == IsoTpRxAction::SendFlowControl || action == IsoTpRxAction::SendOverflow) {
             Dpdu_Send(linkId, flowControl, sizeof flowControl, 1000, mode);
         } else if (action == IsoTpRxAction::Complete) {
-            Deliver(copy, rxId, message, msg);
+            Deliver(copy, rxId, message, receivedUs, msg);
             *count = 1;
             return j2534::STATUS_NOERROR;
         }

@@ -19,9 +19,11 @@ void SwIsoTpIds(const ChannelState& copy, const ChannelState& live, uint32_t* tx
 int32_t SwIsoTpSendOnChannel(const ChannelState& copy, const DpduSendMode& mode, bool pcmflashStrip,
                              const uint8_t* data, uint32_t length, bool canIdInData, uint32_t timeoutMs,
                              std::string* failure);
-// Receives one message for PassThruReadMsgs into *msg (ProtocolID, Timestamp, DataSize, Data),
-// collecting frames over as many calls as it takes. Returns STATUS_NOERROR with *count 1, or
-// ERR_BUFFER_EMPTY (Timeout 0) / ERR_TIMEOUT with *count 0, or ERR_INVALID_CHANNEL_ID when the
-// channel went away meanwhile.
+// Receives one message for PassThruReadMsgs into *msg (ProtocolID, Timestamp of the frame that
+// completed it, DataSize, Data), collecting frames over as many calls as it takes: waiting up to
+// timeoutMs, or taking only the frames the link already holds. Returns STATUS_NOERROR with
+// *count 1, or ERR_BUFFER_EMPTY (Timeout 0) / ERR_TIMEOUT with *count 0, or
+// ERR_INVALID_CHANNEL_ID when the channel went away meanwhile.
+enum class SwIsoTpWait { UpToTimeout, ReadyFramesOnly };
 int32_t SwIsoTpReceiveOnChannel(const ChannelState& copy, const DpduSendMode& mode, j2534::PASSTHRU_MSG* msg,
-                                uint32_t* count, uint32_t timeoutMs);
+                                uint32_t* count, uint32_t timeoutMs, SwIsoTpWait wait);

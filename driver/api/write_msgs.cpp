@@ -35,7 +35,7 @@ void SwitchOffAutoFlowControl(uint32_t channelId) {
     if (ChannelContext* live = FindChannel(channelId)) live->rx.autoFlowControl = false;
 }
 
-void WriteCount(uint32_t* pNumMsgs, uint32_t count) { platform::CopyGuarded(pNumMsgs, &count, sizeof count); }
+void WriteCount(j2534::ULONG* pNumMsgs, uint32_t count) { WriteHostWord(pNumMsgs, count); }
 
 // Who asks for the write: the host, or the receive path with its automatic flow control.
 enum class Origin { Host, DriverFlowControl };
@@ -196,7 +196,7 @@ bool SuppressedByNoEcu(const Writer& w, uint32_t count) {
     return true;
 }
 
-int32_t WriteMessages(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t Timeout,
+int32_t WriteMessages(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pNumMsgs, uint32_t Timeout,
                       Origin origin) {
     if (!pMsg || !pNumMsgs) return j2534::ERR_NULL_PARAMETER;
     if (LogActive())
@@ -213,7 +213,7 @@ int32_t WriteMessages(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* p
     int32_t rc = TakeSnapshot(w);
     if (rc != j2534::STATUS_NOERROR) return rc;
     uint32_t count = 0;
-    if (!platform::CopyGuarded(&count, pNumMsgs, sizeof count)) {
+    if (!ReadHostWord(pNumMsgs, &count)) {
         SetLastErrorText("Invalid message count pointer");
         return j2534::ERR_INVALID_MSG;
     }
@@ -241,11 +241,11 @@ int32_t WriteMessages(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* p
 
 }  // namespace
 
-int32_t PassThruWriteMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t Timeout) {
+int32_t PassThruWriteMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pNumMsgs, uint32_t Timeout) {
     return WriteMessages(ChannelID, pMsg, pNumMsgs, Timeout, Origin::Host);
 }
 
 int32_t WriteDriverFlowControl(uint32_t ChannelID, j2534::PASSTHRU_MSG* msg) {
-    uint32_t one = 1;
+    j2534::ULONG one = 1;
     return WriteMessages(ChannelID, msg, &one, 0, Origin::DriverFlowControl);
 }

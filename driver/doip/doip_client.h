@@ -56,7 +56,11 @@ struct DoipClient {
     std::thread receiveThread;
     std::mutex queueLock;
     std::condition_variable queueSignal;
-    std::deque<std::vector<uint8_t>> receiveQueue;  // user data, oldest first
+    struct Received {
+        std::vector<uint8_t> data;
+        uint64_t receivedUs;  // when the receive thread took it off the socket, on platform::MonotonicUs
+    };
+    std::deque<Received> receiveQueue;  // user data, oldest first
     size_t queuedBytes = 0;
     bool queueLimitLogged = false;
 
@@ -79,11 +83,12 @@ bool DoipDiscover(const DoipConfig& config, std::string* address, std::string* e
 // are handed to the socket (acknowledgements are not awaited). A failed send ends the
 // connection: part of a message may have gone out.
 bool DoipSendDiagnostic(DoipClient* client, const uint8_t* data, uint32_t length, std::string* error);
-// Takes the oldest received user data, waiting up to timeoutMs. After the connection has
-// ended the queue is still drained, then Closed ("connection closed") is reported. Every
-// outcome but Message sets *error.
+// Takes the oldest received user data (and, when asked, the time it arrived), waiting up to
+// timeoutMs. After the connection has ended the queue is still drained, then Closed
+// ("connection closed") is reported. Every outcome but Message sets *error.
 enum class DoipRx { Message, TimedOut, Closed, NotConnected };
-DoipRx DoipReceive(DoipClient* client, uint32_t timeoutMs, std::vector<uint8_t>* data, std::string* error);
+DoipRx DoipReceive(DoipClient* client, uint32_t timeoutMs, std::vector<uint8_t>* data, std::string* error,
+                   uint64_t* receivedUs = nullptr);
 
 // Ends the connection now: waiting readers wake, later sends fail, the receive thread stops.
 // The client stays valid (for threads still holding it) until DoipClose.

@@ -16,14 +16,14 @@ bool Fail(const DoipClient* c, const char* text, std::string* error) {
 }
 
 // Appends to the queue; beyond its bound the oldest messages go, which is logged once.
-void Enqueue(DoipClient* c, std::vector<uint8_t> data) {
+void Enqueue(DoipClient* c, std::vector<uint8_t> data, uint64_t receivedUs) {
     bool firstDrop = false;
     {
         std::lock_guard<std::mutex> lock(c->queueLock);
         c->queuedBytes += data.size();
-        c->receiveQueue.push_back(std::move(data));
+        c->receiveQueue.push_back({std::move(data), receivedUs});
         while (c->receiveQueue.size() > kDoipQueueMaxMessages || c->queuedBytes > kDoipQueueMaxBytes) {
-            c->queuedBytes -= c->receiveQueue.front().size();
+            c->queuedBytes -= c->receiveQueue.front().data.size();
             c->receiveQueue.pop_front();
             if (!c->queueLimitLogged) firstDrop = c->queueLimitLogged = true;
         }
@@ -52,7 +52,7 @@ bool HandleMessage(DoipClient* c, uint16_t type, const std::vector<uint8_t>& pay
                 LogPrintf("%s: rx diag #%u size=%u data=%s", tag, c->rxDiagLogCount, static_cast<unsigned>(data.size()),
                           FormatHexBytes(data.data(), data.size(), true).c_str());
             }
-            Enqueue(c, std::move(data));
+            Enqueue(c, std::move(data), platform::MonotonicUs());
             return true;
         }
         case kDoipRoutingActivationResponse:
@@ -126,7 +126,8 @@ bool DoipSendDiagnostic(DoipClient* c, const uint8_t* data, uint32_t length, std
     return true;
 }
 
-DoipRx DoipReceive(DoipClient* c, uint32_t timeoutMs, std::vector<uint8_t>* data, std::string* error) {
+DoipRx DoipReceive(DoipClient* c, uint32_t timeoutMs, std::vector<uint8_t>* data, std::string* error,
+                   uint64_t* receivedUs) {
     if (!c) {
         Fail(c, "channel not initialized", error);
         return DoipRx::NotConnected;
@@ -135,8 +136,9 @@ DoipRx DoipReceive(DoipClient* c, uint32_t timeoutMs, std::vector<uint8_t>* data
     c->queueSignal.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                             [c] { return !c->receiveQueue.empty() || !c->running.load(); });
     if (!c->receiveQueue.empty()) {
-        c->queuedBytes -= c->receiveQueue.front().size();
-        if (data) *data = std::move(c->receiveQueue.front());
+        c->queuedBytes -= c->receiveQueue.front().data.size();
+        if (data) *data = std::move(c->receiveQueue.front().data);
+        if (receivedUs) *receivedUs = c->receiveQueue.front().receivedUs;
         c->receiveQueue.pop_front();
         lock.unlock();
         if (error) error->clear();

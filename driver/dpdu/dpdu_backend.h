@@ -85,11 +85,15 @@ DpduResult Dpdu_Send(uint32_t linkId, const uint8_t* data, uint32_t length, uint
 struct DpduPayload {
     uint8_t bytes[j2534::kMaxDataSize];
     uint32_t length = 0;  // may exceed sizeof bytes: the rest was not kept
+    uint64_t receivedUs = 0;  // when it was taken off the link, on platform::MonotonicUs
     uint32_t kept() const { return length < sizeof bytes ? length : static_cast<uint32_t>(sizeof bytes); }
 };
 // Polls the link until one result with data arrives or the time runs out (Timeout, with a text
 // only when no-response events were seen).
 DpduResult Dpdu_Receive(uint32_t linkId, DpduPayload* out, uint32_t timeoutMs);
+// One result with data that the link already holds, without waiting or sleeping: Timeout when
+// its event queue holds none.
+DpduResult Dpdu_TakeReady(uint32_t linkId, DpduPayload* out);
 DpduResult Dpdu_ReadVBatt(uint32_t moduleId, uint32_t* milliVolts);
 
 // Shared flags.

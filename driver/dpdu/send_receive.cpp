@@ -108,6 +108,60 @@ void CountNoResponse(uint32_t linkId, const DpduLink& link) {
               static_cast<uint32_t>(sinceLast), link.resourceId, name.c_str());
 }
 
+// Event items without data (status, errors) between two results: a take without waiting looks
+// past this many before it gives up, so that a flood of them cannot hold the caller.
+constexpr unsigned kMostItemsPerTake = 64;
+
+enum class Polled { Result, Empty, Other, CommLost };
+
+// One event item of the link: a result with data into *out (stamped), an empty queue, something
+// else (counted or logged), or the loss of the VCI (the backend is then shut down).
+Polled PollEvent(uint32_t linkId, const DpduLink& link, bool trx, DpduPayload* out, bool* sawNoResponse,
+                 uint32_t* code) {
+    PDU_EVENT_ITEM* item = nullptr;
+    *code = CallPDUGetEventItem(link.hMod, link.hCLL, &item);
+    if (MeansCommLost(*code)) {
+        ReleaseItem(item);
+        MarkCommLost("GetEventItem", *code);
+        Dpdu_Shutdown();
+        return Polled::CommLost;
+    }
+    if (*code != PDU_STATUS_NOERROR || !item) {
+        ReleaseItem(item);
+        if (trx && *code == PDU_ERR_EVENT_QUEUE_EMPTY) {
+            PDU_EVENT_ITEM* moduleItem = nullptr;
+            CallPDUGetEventItem(link.hMod, PDU_HANDLE_UNDEF, &moduleItem);
+            ReleaseItem(moduleItem);
+        }
+        return Polled::Empty;
+    }
+    if (item->ItemType == PDU_IT_RESULT) {
+        const PDU_RESULT_DATA* result = static_cast<const PDU_RESULT_DATA*>(item->pData);
+        if (result && result->NumDataBytes > 0 && result->pDataBytes) {
+            out->receivedUs = platform::MonotonicUs();
+            out->length = result->NumDataBytes;
+            std::memcpy(out->bytes, result->pDataBytes, std::min<size_t>(out->length, sizeof out->bytes));
+            ReleaseItem(item);
+            return Polled::Result;
+        }
+    } else if (item->ItemType == PDU_IT_STATUS && item->pData) {
+        const T_PDU_STATUS status = *static_cast<const T_PDU_STATUS*>(item->pData);
+        if (status == PDU_COPST_FINISHED || status == PDU_COPST_CANCELLED) NoteComPrimitiveEnded(item->hCop);
+    } else if (item->ItemType == PDU_IT_ERROR && item->pData) {
+        const PDU_ERROR_DATA* e = static_cast<const PDU_ERROR_DATA*>(item->pData);
+        if (e->ErrorCodeId == kNoResponseError && e->ExtraErrorInfoId == kNoResponseExtra && link.iso15765 &&
+            !g_backend.api.closing.load()) {
+            *sawNoResponse = true;
+            CountNoResponse(linkId, link);
+        } else {
+            LogPrintf("Dpdu_Receive: CoP error event hCoP=%u errId=0x%X (%u) extra=0x%X (%u)", item->hCop,
+                      e->ErrorCodeId, e->ErrorCodeId, e->ExtraErrorInfoId, e->ExtraErrorInfoId);
+        }
+    }
+    ReleaseItem(item);
+    return Polled::Other;
+}
+
 }  // namespace
 
 DpduSendMode DpduSendModeFor(const SessionProfile& s) {
@@ -169,49 +223,33 @@ DpduResult Dpdu_Receive(uint32_t linkId, DpduPayload* out, uint32_t timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs ? timeoutMs : 1);
     // The first poll needs no look at the clock: the deadline lies ahead.
     for (bool first = true; first || std::chrono::steady_clock::now() < deadline; first = false) {
-        PDU_EVENT_ITEM* item = nullptr;
-        const uint32_t code = CallPDUGetEventItem(link.hMod, link.hCLL, &item);
-        if (MeansCommLost(code)) {
-            ReleaseItem(item);
-            MarkCommLost("GetEventItem", code);
-            Dpdu_Shutdown();
-            return DpduFailure(DpduStatus::CommLost, "Dpdu_Receive: comm lost", code);
+        uint32_t code = 0;
+        switch (PollEvent(linkId, link, trx, out, &sawNoResponse, &code)) {
+            case Polled::Result: return {};
+            case Polled::CommLost: return DpduFailure(DpduStatus::CommLost, "Dpdu_Receive: comm lost", code);
+            case Polled::Empty: platform::SleepMs(1); break;
+            case Polled::Other: break;
         }
-        if (code != PDU_STATUS_NOERROR || !item) {
-            ReleaseItem(item);
-            if (trx && code == PDU_ERR_EVENT_QUEUE_EMPTY) {
-                PDU_EVENT_ITEM* moduleItem = nullptr;
-                CallPDUGetEventItem(link.hMod, PDU_HANDLE_UNDEF, &moduleItem);
-                ReleaseItem(moduleItem);
-            }
-            platform::SleepMs(1);
-            continue;
-        }
-        if (item->ItemType == PDU_IT_RESULT) {
-            const PDU_RESULT_DATA* result = static_cast<const PDU_RESULT_DATA*>(item->pData);
-            if (result && result->NumDataBytes > 0 && result->pDataBytes) {
-                out->length = result->NumDataBytes;
-                std::memcpy(out->bytes, result->pDataBytes, std::min<size_t>(out->length, sizeof out->bytes));
-                ReleaseItem(item);
-                return {};
-            }
-        } else if (item->ItemType == PDU_IT_STATUS && item->pData) {
-            const T_PDU_STATUS status = *static_cast<const T_PDU_STATUS*>(item->pData);
-            if (status == PDU_COPST_FINISHED || status == PDU_COPST_CANCELLED) NoteComPrimitiveEnded(item->hCop);
-        } else if (item->ItemType == PDU_IT_ERROR && item->pData) {
-            const PDU_ERROR_DATA* e = static_cast<const PDU_ERROR_DATA*>(item->pData);
-            if (e->ErrorCodeId == kNoResponseError && e->ExtraErrorInfoId == kNoResponseExtra && link.iso15765 &&
-                !g_backend.api.closing.load()) {
-                sawNoResponse = true;
-                CountNoResponse(linkId, link);
-            } else {
-                LogPrintf("Dpdu_Receive: CoP error event hCoP=%u errId=0x%X (%u) extra=0x%X (%u)", item->hCop,
-                          e->ErrorCodeId, e->ErrorCodeId, e->ExtraErrorInfoId, e->ExtraErrorInfoId);
-            }
-        }
-        ReleaseItem(item);
     }
     return DpduFailure(DpduStatus::Timeout, sawNoResponse ? "Dpdu_Receive: no response (0x105/0x208)" : "");
+}
+
+DpduResult Dpdu_TakeReady(uint32_t linkId, DpduPayload* out) {
+    out->length = 0;
+    DpduLink link;
+    if (!LookupLink(linkId, &link)) return DpduFailure(DpduStatus::Failed, "Dpdu_Receive: invalid link handle");
+    const bool trx = CurrentBackendType() == BackendType::TRX4820;
+    bool sawNoResponse = false;
+    for (unsigned items = 0; items < kMostItemsPerTake; ++items) {
+        uint32_t code = 0;
+        switch (PollEvent(linkId, link, trx, out, &sawNoResponse, &code)) {
+            case Polled::Result: return {};
+            case Polled::CommLost: return DpduFailure(DpduStatus::CommLost, "Dpdu_Receive: comm lost", code);
+            case Polled::Empty: return DpduFailure(DpduStatus::Timeout, "");
+            case Polled::Other: break;
+        }
+    }
+    return DpduFailure(DpduStatus::Timeout, "");
 }
 
 DpduResult Dpdu_ReadVBatt(uint32_t moduleId, uint32_t* milliVolts) {

@@ -342,7 +342,7 @@ TEST(ControlpadWindow, ShowsTheSettingsAndWritesEveryChange) {
     ASSERT_NE(driver, nullptr);
     J2534Functions j2534;
     ASSERT_TRUE(BindJ2534Functions([&](const char* name) { return platform::GetLibrarySymbol(driver, name); }, &j2534));
-    uint32_t device = 0, ignitionSense = 7;
+    j2534::ULONG device = 0, ignitionSense = 7;
     ASSERT_EQ(j2534.Open(nullptr, &device), 0);
     EXPECT_EQ(j2534.Ioctl(0, j2534::IGNITION_SENSE, nullptr, &ignitionSense), 0);
     EXPECT_EQ(ignitionSense, 0u);

@@ -24,24 +24,24 @@
 #include "tests/support/temp_dir.h"
 
 extern "C" {
-int32_t PassThruOpen(const void* pName, uint32_t* pDeviceID);
-int32_t PassThruClose(uint32_t DeviceID);
-int32_t PassThruConnect(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags, uint32_t BaudRate,
-                        uint32_t* pChannelID);
-int32_t PassThruDisconnect(uint32_t ChannelID);
-int32_t PassThruReadMsgs(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t Timeout);
-int32_t PassThruWriteMsgs(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t Timeout);
-int32_t PassThruStartPeriodicMsg(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, uint32_t* pMsgID,
-                                 uint32_t TimeInterval);
-int32_t PassThruStopPeriodicMsg(uint32_t ChannelID, uint32_t MsgID);
-int32_t PassThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterType, j2534::PASSTHRU_MSG* pMaskMsg,
+long PassThruOpen(const void* pName, j2534::ULONG* pDeviceID);
+long PassThruClose(j2534::ULONG DeviceID);
+long PassThruConnect(j2534::ULONG DeviceID, j2534::ULONG ProtocolID, j2534::ULONG Flags, j2534::ULONG BaudRate,
+                        j2534::ULONG* pChannelID);
+long PassThruDisconnect(j2534::ULONG ChannelID);
+long PassThruReadMsgs(j2534::ULONG ChannelID, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pNumMsgs, j2534::ULONG Timeout);
+long PassThruWriteMsgs(j2534::ULONG ChannelID, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pNumMsgs, j2534::ULONG Timeout);
+long PassThruStartPeriodicMsg(j2534::ULONG ChannelID, j2534::PASSTHRU_MSG* pMsg, j2534::ULONG* pMsgID,
+                                 j2534::ULONG TimeInterval);
+long PassThruStopPeriodicMsg(j2534::ULONG ChannelID, j2534::ULONG MsgID);
+long PassThruStartMsgFilter(j2534::ULONG ChannelID, j2534::ULONG FilterType, j2534::PASSTHRU_MSG* pMaskMsg,
                                j2534::PASSTHRU_MSG* pPatternMsg, j2534::PASSTHRU_MSG* pFlowControlMsg,
-                               uint32_t* pFilterID);
-int32_t PassThruStopMsgFilter(uint32_t ChannelID, uint32_t FilterID);
-int32_t PassThruSetProgrammingVoltage(uint32_t DeviceID, uint32_t PinNumber, uint32_t Voltage);
-int32_t PassThruReadVersion(uint32_t DeviceID, char* pFirmwareVersion, char* pDllVersion, char* pApiVersion);
-int32_t PassThruGetLastError(char* pErrorDescription);
-int32_t PassThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInput, void* pOutput);
+                               j2534::ULONG* pFilterID);
+long PassThruStopMsgFilter(j2534::ULONG ChannelID, j2534::ULONG FilterID);
+long PassThruSetProgrammingVoltage(j2534::ULONG DeviceID, j2534::ULONG PinNumber, j2534::ULONG Voltage);
+long PassThruReadVersion(j2534::ULONG DeviceID, char* pFirmwareVersion, char* pDllVersion, char* pApiVersion);
+long PassThruGetLastError(char* pErrorDescription);
+long PassThruIoctl(j2534::ULONG ChannelID, j2534::ULONG IoctlID, void* pInput, void* pOutput);
 }
 
 namespace {

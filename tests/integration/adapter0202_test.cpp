@@ -49,7 +49,7 @@ TEST_F(Adapter0202, OwnErrorTextUntilTheDriverIsLoadedAndAFailedLoadIsRetried) {
     EXPECT_STREQ(text, "Legacy wrapper not initialized");
     EXPECT_EQ(a.GetLastError(nullptr), 0);
 
-    uint32_t ch = 77;
+    j2534::ULONG ch = 77;
     EXPECT_EQ(a.Connect(j2534::ISO15765, 0, nullptr), j2534::ERR_NULL_PARAMETER);
     EXPECT_EQ(a.LastError(), "PassThruConnect: pChannelID is null");
     EXPECT_EQ(a.Connect(j2534::ISO15765, 0, &ch), j2534::ERR_FAILED);
@@ -66,7 +66,7 @@ TEST_F(Adapter0202, OwnErrorTextUntilTheDriverIsLoadedAndAFailedLoadIsRetried) {
 
 TEST_F(Adapter0202, RenamedAdapterLoadsItselfAndLacksTheDriverFunctions) {
     Load("adapter_renamed", std::string("Legacy_J2534") + platform::SharedLibrarySuffix());
-    uint32_t ch = 0;
+    j2534::ULONG ch = 0;
     char fw[80], dll[80], api[80];
     EXPECT_EQ(a.Connect(j2534::CAN, 0, &ch), j2534::ERR_FAILED);
     EXPECT_EQ(a.LastError(), "Sibling 04.04 J2534 DLL missing required exports");
@@ -77,7 +77,7 @@ TEST_F(Adapter0202, RenamedAdapterLoadsItselfAndLacksTheDriverFunctions) {
 
 TEST_F(Adapter0202, TheDeviceStaysOpenUntilTheLastChannelIsDisconnected) {
     Load("adapter_two");
-    uint32_t can = 0, iso = 0;
+    j2534::ULONG can = 0, iso = 0;
     ASSERT_EQ(a.Connect(j2534::CAN, 0, &can), 0);
     ASSERT_EQ(a.Connect(j2534::ISO15765, 0, &iso), 0);
     EXPECT_NE(can, iso);
@@ -99,7 +99,7 @@ TEST_F(Adapter0202, TheDeviceStaysOpenUntilTheLastChannelIsDisconnected) {
 
 TEST_F(Adapter0202, AFailedDisconnectKeepsTheChannelAndTheDevice) {
     Load("adapter_baddisc");
-    uint32_t ch = 0;
+    j2534::ULONG ch = 0;
     ASSERT_EQ(a.Connect(j2534::ISO15765, 0, &ch), 0);
     EXPECT_EQ(a.Disconnect(ch + 5), j2534::ERR_INVALID_CHANNEL_ID);  // the driver's answer, unchanged
     EXPECT_EQ(Closes(), 0u);
@@ -127,7 +127,7 @@ TEST_F(Adapter0202, ConnectPassesTheBaudOfTheProtocol) {
     uint32_t connected[16];
     size_t n = 0;
     for (const Case& c : cases) {
-        uint32_t ch = 0;
+        j2534::ULONG ch = 0;
         if (a.Connect(c.protocol, 0, &ch) == 0) connected[n++] = ch;
         EXPECT_NE(Log().find(c.start), std::string::npos) << c.start;
     }
@@ -154,10 +154,10 @@ TEST_F(Adapter0202, VersionAndProgrammingVoltageOpenTheDevice) {
 
 TEST_F(Adapter0202, HostSessionAgainstTheSimulatedVci) {
     Load("adapter_session");
-    uint32_t ch = 0;
+    j2534::ULONG ch = 0;
     ASSERT_EQ(a.Connect(j2534::ISO15765, 0, &ch), 0);
     j2534::PASSTHRU_MSG msg{};
-    uint32_t count = 1;
+    j2534::ULONG count = 1;
     // Calls on a channel reach the driver with the channel as given.
     EXPECT_EQ(a.ReadMsgs(ch, &msg, &count, 0), j2534::ERR_BUFFER_EMPTY);
     EXPECT_EQ(count, 0u);
@@ -177,13 +177,13 @@ TEST_F(Adapter0202, HostSessionAgainstTheSimulatedVci) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(msg.Data) + 7, msg.DataSize - 7), "WVSIM000000000001");
     count = 1;
     EXPECT_EQ(a.WriteMsgs(ch + 9, &msg, &count, 0), j2534::ERR_INVALID_CHANNEL_ID);
-    uint32_t id = 0;
+    j2534::ULONG id = 0;
     EXPECT_EQ(a.StartPeriodicMsg(ch + 9, &msg, &id, 100), j2534::ERR_INVALID_CHANNEL_ID);
     EXPECT_EQ(a.StopPeriodicMsg(ch + 9, 1), j2534::ERR_INVALID_CHANNEL_ID);
     EXPECT_EQ(a.StartMsgFilter(ch + 9, j2534::PASS_FILTER, &msg, &msg, nullptr, &id), j2534::ERR_INVALID_CHANNEL_ID);
     EXPECT_EQ(a.StopMsgFilter(ch + 9, 1), j2534::ERR_INVALID_CHANNEL_ID);
     EXPECT_EQ(CountOf(Log(), "PassThruIoctl(Channel=" + std::to_string(ch) + ", IoctlID=3)"), 0u);
-    uint32_t vbatt = 0;
+    j2534::ULONG vbatt = 0;
     a.Ioctl(ch, j2534::READ_VBATT, nullptr, &vbatt);
     EXPECT_EQ(CountOf(Log(), "PassThruIoctl(Channel=" + std::to_string(ch) + ", IoctlID=3)"), 1u);
 
@@ -199,7 +199,7 @@ TEST_F(Adapter0202, HostSessionAgainstTheSimulatedVci) {
 // device and unloads the driver while the periodic sender still runs.
 TEST_F(Adapter0202, PeriodicMessagesFiltersAndConfigurationThroughTheAdapter) {
     Load("adapter_periodic");
-    uint32_t ch = 0, msgId = 0, filterId = 0;
+    j2534::ULONG ch = 0, msgId = 0, filterId = 0;
     ASSERT_EQ(a.Connect(j2534::CAN, 0, &ch), 0);
     j2534::PASSTHRU_MSG frame = MakeMsg(j2534::CAN, HexBytes("00 00 01 23 AA")), mask = MakeMsg(j2534::CAN, {});
     ASSERT_EQ(a.StartPeriodicMsg(ch, &frame, &msgId, 10), 0);
@@ -218,7 +218,7 @@ TEST_F(Adapter0202, PeriodicMessagesFiltersAndConfigurationThroughTheAdapter) {
 
 TEST_F(Adapter0202, UnloadClosesTheDeviceAndTheDriverGoesWithIt) {
     Load("adapter_unload");
-    uint32_t ch = 0;
+    j2534::ULONG ch = 0;
     ASSERT_EQ(a.Connect(j2534::ISO15765, 0, &ch), 0);
     ASSERT_EQ(a.Connect(j2534::CAN, 0, &ch), 0);
     EXPECT_EQ(ch, 2u);

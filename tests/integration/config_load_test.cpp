@@ -49,7 +49,7 @@ TEST(ConfigLoad, Trx4820CopyReadsItsOwnIniAndLogsTheEarlyLinesInOrder) {
 TEST(ConfigLoad, FamilyMismatchIsFatalButTheLibraryLoads) {
     DriverUnderTest d;
     ASSERT_TRUE(LoadDriverCopy(&d, "cfg_mismatch", "TRX4820_J2534", "[Backend]\nType=Orvex\n"));
-    uint32_t dev = 0;
+    j2534::ULONG dev = 0;
     EXPECT_NE(d.Open(nullptr, &dev), 0);
     const std::string log = d.LogText();
     UnloadDriverCopy(&d);
@@ -64,7 +64,7 @@ TEST(ConfigLoad, FamilyMismatchIsFatalButTheLibraryLoads) {
 TEST(ConfigLoad, LogEnabledZeroKeepsTheEarlyLinesOut) {
     DriverUnderTest d;
     ASSERT_TRUE(LoadDriverCopy(&d, "cfg_nolog", "Orvex_J2534", "[Backend]\nType=Orvex\n[Logging]\nLogEnabled=0\n"));
-    uint32_t dev = 0;
+    j2534::ULONG dev = 0;
     d.Open(nullptr, &dev);
     d.Close(dev);
     UnloadDriverCopy(&d);
@@ -77,7 +77,7 @@ TEST(ConfigLoad, ExampleInisLoadWithoutFatalError) {
         ASSERT_FALSE(ini.empty()) << family;
         DriverUnderTest d;
         ASSERT_TRUE(LoadDriverCopy(&d, std::string("cfg_example_") + family, family, ini.c_str()));
-        uint32_t dev = 0;
+        j2534::ULONG dev = 0;
         EXPECT_EQ(d.Open(nullptr, &dev), 0) << family << ": " << d.LastError();
         d.Close(dev);
         const std::string log = d.LogText();

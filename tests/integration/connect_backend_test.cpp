@@ -19,7 +19,7 @@ TEST(ConnectBackend, LockedModuleIsUnloadedOnceAndRetried) {
         &d, "lockdevice", "Orvex_J2534", kQuickProbeIni,
         "[Module1]\nName=ORVEX3-VCI\nInfo=Vendor=MIVRA ModuleName=ORVEX3-VCI SerialNumber=1 ConnectionType=USB\n"
         "ConnectResults=1,1\n"));
-    uint32_t dev = 0, ch = 0;
+    j2534::ULONG dev = 0, ch = 0;
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
     auto start = std::chrono::steady_clock::now();
     int32_t rc = d.Connect(dev, 5, 0, 500000, &ch);
@@ -43,7 +43,7 @@ TEST(ConnectBackend, CommLostBeforeConnectRunsTheBackOff) {
     // The DAS wake-up's first send finds the VCI gone.
     ASSERT_TRUE(LoadDriverWithVciSim(&d, "commlost", "Orvex_J2534", kQuickProbeIni + "[Profile]\nMode=DAS\n[DAS]\nInjectDelayMs=0\n",
                                      "[Faults]\nError=PDUStartComPrimitive@1=0x11\n"));
-    uint32_t dev = 0, a = 0, b = 0;
+    j2534::ULONG dev = 0, a = 0, b = 0;
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
     ASSERT_EQ(d.Connect(dev, 6, 0, 500000, &a), 0);
     ASSERT_NE(d.LogText().find("Dpdu: COMM LOST at StartComPrimitive"), std::string::npos);
@@ -68,7 +68,7 @@ TEST(ConnectBackend, CommLostRecoversEvenWithTheToolkitKeptLoaded) {
                       "[Profile]\nMode=DAS\n[DAS]\nInjectDelayMs=0\n";
     ASSERT_TRUE(LoadDriverWithVciSim(&d, "commlost_keep", "Orvex_J2534", ini,
                                      "[Faults]\nError=PDUStartComPrimitive@1=0x11\n"));
-    uint32_t dev = 0, ch = 0;
+    j2534::ULONG dev = 0, ch = 0;
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
     ASSERT_EQ(d.Connect(dev, 6, 0, 500000, &ch), 0);  // its wake-up loses the VCI
     ASSERT_EQ(d.Connect(dev, 5, 0, 500000, &ch), 0);  // back-off and a fresh start

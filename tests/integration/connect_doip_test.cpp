@@ -10,6 +10,7 @@
 
 #include "common/j2534.h"
 #include "doipsim/gateway.h"
+#include "platform/platform.h"
 #include "tests/support/driver_under_test.h"
 #include "tests/support/loopback_gateway.h"
 #include "tests/support/temp_dir.h"
@@ -48,7 +49,7 @@ protected:
     std::string Trace() const { return ReadFileText(JoinPath(d.dir, "trace.txt")); }
 
     DriverUnderTest d;
-    uint32_t dev = 0;
+    j2534::ULONG dev = 0;
     std::unique_ptr<doipsim::Gateway> gateway;
 };
 
@@ -61,7 +62,7 @@ bool Has(const std::string& log, const std::string& line) { return log.find(line
 TEST_F(ConnectDoip, NativeRoadConnectsToTheGateway) {
     StartGateway();
     Open("NativeDoIP=1\n", kTraced);
-    uint32_t ch = 0;
+    j2534::ULONG ch = 0;
     ASSERT_EQ(d.Connect(dev, j2534::DOIP, 0, 0, &ch), 0) << d.LastError();
     EXPECT_EQ(d.LastError(), "OK");
     const std::string port = std::to_string(gateway->TcpPort());
@@ -81,7 +82,7 @@ TEST_F(ConnectDoip, NativeRoadConnectsToTheGateway) {
     EXPECT_EQ(d.Disconnect(ch), 0);
 
     // The other DoIP protocol id takes the same road; closing the device ends the connection.
-    uint32_t second = 0;
+    j2534::ULONG second = 0;
     ASSERT_EQ(d.Connect(dev, j2534::DOIP_ALT, 0, 0, &second), 0) << d.LastError();
     EXPECT_EQ(second, ch + 1);
     EXPECT_EQ(gateway->Connections(), 2u);
@@ -94,7 +95,7 @@ class ConnectDoipDiscovery : public ConnectDoip {};
 TEST_F(ConnectDoipDiscovery, NativeRoadFindsTheGateway) {
     StartGateway({}, true);
     Open("NativeDoIP=1\nNativeTargetIp=\nDiscoveryUnicast=127.0.0.1\n");
-    uint32_t ch = 0;
+    j2534::ULONG ch = 0;
     ASSERT_EQ(d.Connect(dev, j2534::DOIP, 0, 0, &ch), 0) << d.LastError();
     EXPECT_TRUE(Has(d.LogText(), "NativeDoIP: discovery response from 127.0.0.1"));
     EXPECT_EQ(gateway->DiscoveryRequests(), 2u);
@@ -105,7 +106,7 @@ TEST_F(ConnectDoip, NativeFailureIsReportedOrFallsBackToTheVci) {
     gc.routingResponseCode = 0x06;
     StartGateway(gc);
     Open("NativeDoIP=1\n", kTraced);
-    uint32_t ch = 77;
+    j2534::ULONG ch = 77;
     EXPECT_EQ(d.Connect(dev, j2534::DOIP, 0, 0, &ch), j2534::ERR_FAILED);
     EXPECT_EQ(d.LastError(), "NativeDoIP: routing activation rejected (code=0x6)");
     EXPECT_EQ(ch, 77u);
@@ -125,7 +126,7 @@ TEST_F(ConnectDoip, NativeFailureIsReportedOrFallsBackToTheVci) {
 TEST_F(ConnectDoip, DirectRoadSwitchesTheVciEthernetFirst) {
     StartGateway();
     Open("DirectDoIP=1\n", kTraced);
-    uint32_t ch = 0;
+    j2534::ULONG ch = 0;
     ASSERT_EQ(d.Connect(dev, j2534::DOIP, 0, 0, &ch), 0) << d.LastError();
     std::string log = d.LogText();
     EXPECT_NE(log.find(" mode=Auto direct=1 native=0 "), std::string::npos);
@@ -146,7 +147,7 @@ TEST_F(ConnectDoip, DirectRoadSwitchesTheVciEthernetFirst) {
 TEST_F(ConnectDoip, DirectRoadWithoutItsPreSteps) {
     StartGateway();
     Open("Mode=Direct\n", "[Ioctls]\nFail=PDU_IOCTL_SET_ETH_SWITCH_STATE\n");
-    uint32_t ch = 77;
+    j2534::ULONG ch = 77;
     EXPECT_EQ(d.Connect(dev, j2534::DOIP, 0, 0, &ch), j2534::ERR_FAILED);
     EXPECT_EQ(ch, 0u);
     EXPECT_EQ(d.LastError(), "DoIP pre-steps failed (ETH switch)");
@@ -177,7 +178,7 @@ TEST_F(ConnectDoip, DirectRoadWithoutItsPreSteps) {
 TEST_F(ConnectDoip, AutoPrefersDirectWhenBothAreOn) {
     StartGateway();
     Open("DirectDoIP=1\nNativeDoIP=1\n");
-    uint32_t ch = 0;
+    j2534::ULONG ch = 0;
     ASSERT_EQ(d.Connect(dev, j2534::DOIP, 0, 0, &ch), 0) << d.LastError();
     EXPECT_TRUE(Has(d.LogText(), "PassThruConnect: DirectDoIP connected"));
 }
@@ -185,7 +186,7 @@ TEST_F(ConnectDoip, AutoPrefersDirectWhenBothAreOn) {
 TEST_F(ConnectDoip, BackendAndDefaultRoadsOpenTheVciDoipLink) {
     StartGateway();
     Open("NativeDoIP=1\nMode=Backend\n", kTraced);
-    uint32_t ch = 0;
+    j2534::ULONG ch = 0;
     ASSERT_EQ(d.Connect(dev, j2534::DOIP, 0, 0, &ch), 0) << d.LastError();
     std::string log = d.LogText();
     EXPECT_TRUE(Has(log, "PassThruConnect: DoIP Mode=Backend (using D-PDU OpenLink)"));
@@ -204,7 +205,7 @@ TEST_F(ConnectDoip, BackendAndDefaultRoadsOpenTheVciDoipLink) {
 TEST_F(ConnectDoip, NoEcuModeCreatesTheChannelWithoutALink) {
     StartGateway();
     Open("NativeDoIP=1\n", kTraced, "[Bench]\nNoEcuMode=1\n");
-    uint32_t ch = 0;
+    j2534::ULONG ch = 0;
     ASSERT_EQ(d.Connect(dev, j2534::DOIP, 0, 0, &ch), 0) << d.LastError();
     EXPECT_EQ(d.LastError(), "OK");
     EXPECT_TRUE(Has(d.LogText(), "PassThruConnect: NoEcuMode DoIP link skipped; channel created without link"));
@@ -217,7 +218,7 @@ TEST_F(ConnectDoip, NoEcuModeCreatesTheChannelWithoutALink) {
 TEST_F(ConnectDoip, UdsRequestThroughWriteAndReadMsgs) {
     StartGateway();
     Open("NativeDoIP=1\n");
-    uint32_t ch = 0;
+    j2534::ULONG ch = 0;
     ASSERT_EQ(d.Connect(dev, j2534::DOIP, 0, 0, &ch), 0) << d.LastError();
     j2534::PASSTHRU_MSG request{};
     request.ProtocolID = j2534::DOIP;
@@ -225,7 +226,7 @@ TEST_F(ConnectDoip, UdsRequestThroughWriteAndReadMsgs) {
     request.Data[0] = 0x22;
     request.Data[1] = 0xF1;
     request.Data[2] = 0x90;
-    uint32_t count = 1;
+    j2534::ULONG count = 1;
     ASSERT_EQ(d.WriteMsgs(ch, &request, &count, 1000), 0) << d.LastError();
     EXPECT_EQ(count, 1u);
     j2534::PASSTHRU_MSG answer{};
@@ -249,4 +250,33 @@ TEST_F(ConnectDoip, UdsRequestThroughWriteAndReadMsgs) {
     count = 1;
     EXPECT_EQ(d.WriteMsgs(ch, &request, &count, 1000), j2534::ERR_FAILED);
     EXPECT_EQ(d.LastError(), "NativeDoIP: TCP send failed");
+}
+
+// Answers that wait in the client's queue come in one read, each stamped when it arrived.
+TEST_F(ConnectDoip, WaitingAnswersComeInOneRead) {
+    StartGateway();
+    Open("NativeDoIP=1\n");
+    j2534::ULONG ch = 0;
+    ASSERT_EQ(d.Connect(dev, j2534::DOIP, 0, 0, &ch), 0) << d.LastError();
+    j2534::PASSTHRU_MSG requests[3] = {};
+    for (j2534::PASSTHRU_MSG& r : requests) {
+        r.ProtocolID = j2534::DOIP;
+        r.DataSize = 2;
+        r.Data[0] = 0x3E;
+    }
+    j2534::ULONG count = 3;
+    ASSERT_EQ(d.WriteMsgs(ch, requests, &count, 1000), 0) << d.LastError();
+    platform::SleepMs(300);
+    j2534::PASSTHRU_MSG answers[10] = {};
+    count = 10;
+    ASSERT_EQ(d.ReadMsgs(ch, answers, &count, 1000), 0) << d.LastError();
+    ASSERT_EQ(count, 3u);
+    for (j2534::ULONG i = 0; i < count; ++i) {
+        EXPECT_EQ(answers[i].DataSize, 2u);
+        EXPECT_EQ(answers[i].Data[0], 0x7E);
+        if (i > 0) EXPECT_LT(static_cast<uint32_t>(answers[i].Timestamp - answers[i - 1].Timestamp), 0x80000000u);
+    }
+    count = 10;
+    EXPECT_EQ(d.ReadMsgs(ch, answers, &count, 0), j2534::ERR_BUFFER_EMPTY);
+    EXPECT_EQ(count, 0u);
 }

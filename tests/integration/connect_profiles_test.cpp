@@ -24,12 +24,12 @@ protected:
         ASSERT_EQ(d.Open(nullptr, &dev), 0);
     }
     uint32_t ConnectIso15765() {
-        uint32_t ch = 0;
+        j2534::ULONG ch = 0;
         EXPECT_EQ(d.Connect(dev, 6, 0, 500000, &ch), 0) << d.LastError();
         return ch;
     }
     DriverUnderTest d;
-    uint32_t dev = 0;
+    j2534::ULONG dev = 0;
 };
 }  // namespace
 
@@ -98,7 +98,7 @@ TEST_F(ConnectProfiles, PcmflashRawCanRunsSoftwareIsoTp) {
 
 TEST_F(ConnectProfiles, PcmflashSingleChannelAndResponseFilters) {
     Open("[Profile]\nMode=PCMFLASH\n[PCMflash]\nPCMflashEnabled=1\nExclusiveDevice=1\nUseKwpOnCan=0\n", nullptr);
-    uint32_t first = ConnectIso15765(), second = 99;
+    j2534::ULONG first = ConnectIso15765(), second = 99;
     EXPECT_EQ(d.Connect(dev, 5, 0, 500000, &second), 0x0E);
     EXPECT_EQ(second, 99u);
     EXPECT_EQ(d.LastError(), "Device is already in use (single channel enforced)");
@@ -124,7 +124,7 @@ TEST_F(ConnectProfiles, PcmflashKwpOnCanFallsBackToIso15765) {
 TEST_F(ConnectProfiles, XentryInstallsResponseFilters) {
     Open("[Profile]\nMode=XENTRY\n", nullptr);
     ConnectIso15765();
-    uint32_t can = 0;
+    j2534::ULONG can = 0;
     ASSERT_EQ(d.Connect(dev, 5, 0, 500000, &can), 0);
     std::string log = d.LogText();
     size_t n = 0;

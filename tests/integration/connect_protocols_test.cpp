@@ -20,14 +20,14 @@ protected:
         ASSERT_EQ(d.Open(nullptr, &dev), 0);
     }
     int32_t Refusal(uint32_t protocol, std::string* text) {
-        uint32_t ch = 99;
+        j2534::ULONG ch = 99;
         int32_t rc = d.Connect(dev, protocol, 0, 500000, &ch);
         EXPECT_EQ(ch, 99u) << protocol;  // untouched on a refusal
         *text = d.LastError();
         return rc;
     }
     DriverUnderTest d;
-    uint32_t dev = 0;
+    j2534::ULONG dev = 0;
 };
 }  // namespace
 
@@ -59,7 +59,7 @@ TEST_F(Connect, CanFdNeedsTheConfigurationAndTheVci) {
     UnloadDriverCopy(&d);
     // Enabled, but the VCI turns the FD baud rate down: the link failure says so.
     Open("[CanFd]\nEnable=1\n", "[ComParams]\nReject=CP_CANFDBaudrate\n");
-    uint32_t ch = 99;
+    j2534::ULONG ch = 99;
     EXPECT_EQ(d.Connect(dev, 16, 0, 500000, &ch), 0x03);
     EXPECT_EQ(ch, 0u);
     EXPECT_EQ(d.LastError().rfind("Dpdu_OpenLink failed in PassThruConnect: ", 0), 0u) << d.LastError();
@@ -90,7 +90,7 @@ TEST_F(Connect, PcmflashRefusesKLine) {
 
 TEST_F(Connect, BaudZeroIsClampedForCanProtocols) {
     Open("");
-    uint32_t ch = 0;
+    j2534::ULONG ch = 0;
     ASSERT_EQ(d.Connect(dev, 6, 0, 0, &ch), 0);
     std::string log = d.LogText();
     EXPECT_NE(log.find("=== START proto=0x6 baud=0 ===\r\nPassThruConnect: devId=1 proto=0x6 flags=0x0 baud=0\r\n"
@@ -102,7 +102,7 @@ TEST_F(Connect, BaudZeroIsClampedForCanProtocols) {
 
 TEST_F(Connect, MappedNameWithoutIsoTpBecomesIso15765) {
     Open("[LogicalLinkMappings]\nISO15765_500k=CanRawHS\nCAN_500000=CanRawHS\n");
-    uint32_t a = 0, b = 0;
+    j2534::ULONG a = 0, b = 0;
     ASSERT_EQ(d.Connect(dev, 6, 0, 500000, &a), 0);
     ASSERT_EQ(d.Connect(dev, 5, 0x100, 500000, &b), 0);
     std::string log = d.LogText();
@@ -113,7 +113,7 @@ TEST_F(Connect, MappedNameWithoutIsoTpBecomesIso15765) {
 
 TEST_F(Connect, FailedLinkConsumesTheChannelId) {
     Open("[ResourceIds]\nKLine=0\n");
-    uint32_t ch = 55;
+    j2534::ULONG ch = 55;
     EXPECT_EQ(d.Connect(dev, 3, 0, 10400, &ch), 0x07);
     EXPECT_EQ(ch, 0u);
     EXPECT_EQ(d.LastError().rfind("Dpdu_OpenLink failed in PassThruConnect: ", 0), 0u) << d.LastError();
@@ -125,7 +125,7 @@ TEST_F(Connect, FailedLinkConsumesTheChannelId) {
 
 TEST_F(Connect, DisconnectUnknownAndBeforeOpen) {
     Open("");
-    uint32_t ch = 0;
+    j2534::ULONG ch = 0;
     ASSERT_EQ(d.Connect(dev, 5, 0, 500000, &ch), 0);
     EXPECT_EQ(d.Disconnect(ch + 1), 0x02);
     EXPECT_EQ(d.Disconnect(ch), 0);
@@ -138,7 +138,7 @@ TEST_F(Connect, DisconnectUnknownAndBeforeOpen) {
 
 TEST_F(Connect, EveryExitWritesTheEndLine) {
     Open("");
-    uint32_t ch = 0;
+    j2534::ULONG ch = 0;
     d.Connect(dev, 1, 0, 0, &ch);        // refusal
     d.Connect(dev, 5, 0, 500000, &ch);   // success
     d.Connect(dev, 6, 0, 500000, nullptr);
@@ -154,7 +154,7 @@ TEST_F(Connect, EveryExitWritesTheEndLine) {
 TEST_F(Connect, BenchModeWithoutModuleGivesALinklessChannel) {
     // The simulated VCI lists only a module that is in use elsewhere.
     Open("[Bench]\nBenchEnabled=1\n", "[Module1]\nName=ORVEX3\nStatus=NOT_AVAIL\n");
-    uint32_t ch = 0;
+    j2534::ULONG ch = 0;
     ASSERT_EQ(d.Connect(dev, 6, 0, 500000, &ch), 0);
     EXPECT_EQ(ch, 1u);
     EXPECT_EQ(d.LastError(), "OK");
@@ -167,7 +167,7 @@ TEST_F(Connect, BenchModeWithoutModuleGivesALinklessChannel) {
 
 TEST_F(Connect, WithoutBenchModeAMissingModuleFailsTheConnect) {
     Open("", "[Module1]\nName=ORVEX3\nStatus=NOT_AVAIL\n");
-    uint32_t ch = 0;
+    j2534::ULONG ch = 0;
     EXPECT_EQ(d.Connect(dev, 6, 0, 500000, &ch), 0x07);
     EXPECT_EQ(d.LastError().rfind("Dpdu_OpenModule failed: ", 0), 0u) << d.LastError();
     EXPECT_NE(d.LogText().find("Dpdu_Shutdown: completed"), std::string::npos);

@@ -75,7 +75,7 @@ TEST(InstanceLock, SecondProcessIsRefusedUntilTheFirstClosesAndARefusedOpenKeeps
     platform::WriteWholeFile(JoinPath(otherDir, "Orvex_J2534.ini"), XentryIni());
     std::string result = JoinPath(otherDir, "probe.txt");
 
-    uint32_t dev = 0;
+    j2534::ULONG dev = 0;
     ASSERT_EQ(first.Open(nullptr, &dev), 0);
     const std::string refused = "rc=14\nerror=Device is already in use by another Orvex_J2534 instance.\n";
     EXPECT_EQ(OpenFromAnotherProcess(otherDriver, result), refused);
@@ -98,7 +98,7 @@ TEST(InstanceLock, NotTakenWhenDisabled) {
     std::string otherDriver = JoinPath(otherDir, std::string("Orvex_J2534") + platform::SharedLibrarySuffix());
     ASSERT_TRUE(CopyFileTo(BuiltLibrary("Orvex_J2534"), otherDriver));
     platform::WriteWholeFile(JoinPath(otherDir, "Orvex_J2534.ini"), XentryIni() + "[General]\nEnableInstanceLock=0\n");
-    uint32_t dev = 0;
+    j2534::ULONG dev = 0;
     ASSERT_EQ(first.Open(nullptr, &dev), 0);
     EXPECT_TRUE(OpensFromAnotherProcessSoon(otherDriver, JoinPath(otherDir, "probe.txt")));
     EXPECT_EQ(first.Close(dev), 0);
@@ -115,7 +115,7 @@ TEST(IgnitionHelper, StartedWithTheConfiguredPathAndTheIniPath) {
     std::string ini = "[Backend]\nType=Orvex\n[DpduSettings]\nDllName=" + VciSimFileName() +
                       "\n[Ignition]\nLauncherEnabled=1\nIgnitionExePath=" + exe + "\n";
     ASSERT_TRUE(LoadDriverCopy(&d, "ignition_cfg_drv", "Orvex_J2534", ini.c_str()));
-    uint32_t dev = 0;
+    j2534::ULONG dev = 0;
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
     std::string iniPath = JoinPath(d.dir, "Orvex_J2534.ini");
     // Quoting keeps the blank in the folder name inside one argument.
@@ -132,7 +132,7 @@ TEST(IgnitionHelper, DefaultsToIgnitionExeBesideTheIni) {
     ASSERT_TRUE(LoadDriverCopy(&d, "ignition_default", "Orvex_J2534", ini.c_str()));
     std::string exe = JoinPath(d.dir, "Ignition.exe");
     ASSERT_TRUE(InstallRecorder(exe));
-    uint32_t dev = 0;
+    j2534::ULONG dev = 0;
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
     EXPECT_EQ(RecordedArgs(exe), exe + "\n--inipath\n" + JoinPath(d.dir, "Orvex_J2534.ini") + "\n");
     EXPECT_EQ(d.Close(dev), 0);
@@ -144,7 +144,7 @@ TEST(IgnitionHelper, MissingProgramOrLauncherOffStartsNothing) {
     std::string ini = "[Backend]\nType=Orvex\n[DpduSettings]\nDllName=" + VciSimFileName() +
                       "\n[Ignition]\nLauncherEnabled=1\n";
     ASSERT_TRUE(LoadDriverCopy(&d, "ignition_missing", "Orvex_J2534", ini.c_str()));
-    uint32_t dev = 0;
+    j2534::ULONG dev = 0;
     ASSERT_EQ(d.Open(nullptr, &dev), 0);  // no Ignition.exe in the folder: silent
     EXPECT_EQ(d.LogText().find("Ignition helper launched."), std::string::npos);
     EXPECT_EQ(d.Close(dev), 0);

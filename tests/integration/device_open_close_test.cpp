@@ -22,7 +22,7 @@ protected:
 
 TEST_F(DeviceOpenClose, SecondOpenIsRefusedAndTheFirstSessionStays) {
     Load("");
-    uint32_t dev = 0, dev2 = 77, ch = 0;
+    j2534::ULONG dev = 0, dev2 = 77, ch = 0;
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
     EXPECT_EQ(dev, 1u);
     ASSERT_EQ(d.Connect(dev, 5, 0, 500000, &ch), 0);
@@ -36,14 +36,14 @@ TEST_F(DeviceOpenClose, SecondOpenIsRefusedAndTheFirstSessionStays) {
 TEST_F(DeviceOpenClose, NullDeviceIdPointer) {
     Load("");
     EXPECT_EQ(d.Open(nullptr, nullptr), 0x04);
-    uint32_t dev = 0;
+    j2534::ULONG dev = 0;
     EXPECT_EQ(d.Open(nullptr, &dev), 0);  // the refused call left the device closed
     EXPECT_EQ(d.Close(dev), 0);
 }
 
 TEST_F(DeviceOpenClose, CloseTwiceAndCloseWithWrongId) {
     Load("");
-    uint32_t dev = 0, ch = 0;
+    j2534::ULONG dev = 0, ch = 0;
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
     EXPECT_EQ(d.Close(dev), 0);
     EXPECT_EQ(d.Close(dev), 0x08);
@@ -62,7 +62,7 @@ TEST_F(DeviceOpenClose, CloseTwiceAndCloseWithWrongId) {
 
 TEST_F(DeviceOpenClose, ChannelIdsContinueAcrossSessions) {
     Load("");
-    uint32_t dev = 0, a = 0, b = 0, c = 0;
+    j2534::ULONG dev = 0, a = 0, b = 0, c = 0;
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
     ASSERT_EQ(d.Connect(dev, 5, 0, 500000, &a), 0);
     ASSERT_EQ(d.Connect(dev, 6, 0, 500000, &b), 0);
@@ -84,7 +84,7 @@ TEST_F(DeviceOpenClose, ChannelIdsContinueAcrossSessions) {
 TEST_F(DeviceOpenClose, FatalConfigurationRefusesOpen) {
     // The INI names another VCI family than the library's file name.
     ASSERT_TRUE(LoadDriverCopy(&d, "fatal", "Orvex_J2534", "[Backend]\nType=TVN\n[DpduSettings]\nDllName=x.dll\n"));
-    uint32_t dev = 0;
+    j2534::ULONG dev = 0;
     EXPECT_EQ(d.Open(nullptr, &dev), 0x07);
     EXPECT_EQ(d.LastError(), "Configuration error (see log file)");
     EXPECT_EQ(d.Open(nullptr, &dev), 0x07);  // every time
@@ -98,7 +98,7 @@ TEST_F(DeviceOpenClose, NoEcuVwOdisKeepsTheModuleForTheNextSession) {
     std::string ini = "[DpduSettings]\nKeepLoaded=1\n" + kQuickProbeIni.substr(std::string("[DpduSettings]\n").size()) +
                       "[Bench]\nNoEcuMode=1\n";
     ASSERT_TRUE(LoadDriverWithVciSim(&d, "noecu", "TRX4820_J2534", ini, nullptr));
-    uint32_t dev = 0, ch = 0;
+    j2534::ULONG dev = 0, ch = 0;
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
     ASSERT_EQ(d.Connect(dev, 5, 0, 500000, &ch), 0);
     EXPECT_EQ(d.Close(dev), 0);

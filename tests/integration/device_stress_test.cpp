@@ -17,7 +17,7 @@
 TEST(DeviceStress, ConnectDisconnectIoctlAndCloseFromManyThreads) {
     DriverUnderTest d;
     ASSERT_TRUE(LoadDriverWithVciSim(&d, "stress", "Orvex_J2534", kQuickProbeIni, nullptr));
-    uint32_t dev = 0;
+    j2534::ULONG dev = 0;
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
 
     std::atomic<bool> stop{false};
@@ -27,7 +27,7 @@ TEST(DeviceStress, ConnectDisconnectIoctlAndCloseFromManyThreads) {
 
     auto connector = [&](uint32_t protocol) {
         for (int i = 0; i < 25; ++i) {
-            uint32_t ch = 0;
+            j2534::ULONG ch = 0;
             int32_t rc = d.Connect(0, protocol, 0, 500000, &ch);
             if (rc == 0) {
                 {
@@ -44,7 +44,7 @@ TEST(DeviceStress, ConnectDisconnectIoctlAndCloseFromManyThreads) {
     };
     auto ioctls = [&] {
         while (!stop) {
-            uint32_t out = 0;
+            j2534::ULONG out = 0;
             d.Ioctl(1, 3, nullptr, &out);
             char text[80];
             d.GetLastError(text);
@@ -55,7 +55,7 @@ TEST(DeviceStress, ConnectDisconnectIoctlAndCloseFromManyThreads) {
             platform::SleepMs(20);
             int32_t rc = d.Close(1);
             if (rc != 0 && rc != 0x08) ++unexpected;
-            uint32_t again = 0;
+            j2534::ULONG again = 0;
             rc = d.Open(nullptr, &again);
             if (rc != 0 && rc != 0x0E) ++unexpected;
         }
@@ -78,7 +78,7 @@ TEST(DeviceStress, ConnectDisconnectIoctlAndCloseFromManyThreads) {
     // The device is still usable and the id counter never went back.
     d.Close(0);
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
-    uint32_t last = 0;
+    j2534::ULONG last = 0;
     ASSERT_EQ(d.Connect(dev, 5, 0, 500000, &last), 0);
     if (!ids.empty()) {
         EXPECT_GT(last, ids.back());
@@ -96,9 +96,9 @@ TEST(DeviceStress, TrafficRacesWithDisconnect) {
                                      kQuickProbeIni + "[Profile]\nMode=PCMFLASH\n[PCMflash]\nPCMflashEnabled=1\n"
                                                       "ForceRawCan=1\nExclusiveDevice=0\n[Logging]\nLogEnabled=0\n",
                                      nullptr));
-    uint32_t dev = 0;
+    j2534::ULONG dev = 0;
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
-    uint32_t first = 0;
+    j2534::ULONG first = 0;
     ASSERT_EQ(d.Connect(dev, 6, 0, 500000, &first), 0);
     std::atomic<uint32_t> channel{first};
     std::atomic<int> unexpected{0};
@@ -112,7 +112,7 @@ TEST(DeviceStress, TrafficRacesWithDisconnect) {
         const uint8_t head[] = {0, 0, 7, 0xE0, 0x2E, 0x12, 0x34};
         std::copy(head, head + sizeof head, m.Data);
         for (int i = 0; i < 40; ++i) {
-            uint32_t n = 1;
+            j2534::ULONG n = 1;
             int32_t rc = d.WriteMsgs(channel, &m, &n, 100);
             if (rc != 0 && rc != 0x02 && rc != 0x07) ++unexpected;
         }
@@ -120,7 +120,7 @@ TEST(DeviceStress, TrafficRacesWithDisconnect) {
     auto reader = [&] {
         while (!stop) {
             j2534::PASSTHRU_MSG m = {};
-            uint32_t n = 1;
+            j2534::ULONG n = 1;
             int32_t rc = d.ReadMsgs(channel, &m, &n, 5);
             if (rc != 0 && rc != 0x02 && rc != 0x09) ++unexpected;
         }
@@ -129,7 +129,7 @@ TEST(DeviceStress, TrafficRacesWithDisconnect) {
         for (int i = 0; i < 5; ++i) {
             platform::SleepMs(30);
             d.Disconnect(channel);
-            uint32_t ch = 0;
+            j2534::ULONG ch = 0;
             if (d.Connect(0, 6, 0, 500000, &ch) != 0) ++unexpected;
             channel = ch;
         }
@@ -154,7 +154,7 @@ TEST(DeviceStress, PeriodicSendsWithHostTrafficOnOneChannel) {
     DriverUnderTest d;
     ASSERT_TRUE(LoadDriverWithVciSim(&d, "stress_periodic", "Orvex_J2534", kQuickProbeIni + "[Logging]\nLogEnabled=0\n",
                                      nullptr));
-    uint32_t dev = 0, ch = 0;
+    j2534::ULONG dev = 0, ch = 0;
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
     ASSERT_EQ(d.Connect(dev, 5, 0, 500000, &ch), 0);
     auto frame = [](uint8_t id) {
@@ -170,28 +170,28 @@ TEST(DeviceStress, PeriodicSendsWithHostTrafficOnOneChannel) {
     auto expect = [&](int32_t rc, std::initializer_list<int32_t> allowed) {
         if (std::find(allowed.begin(), allowed.end(), rc) == allowed.end()) ++unexpected;
     };
-    uint32_t id = 0;
+    j2534::ULONG id = 0;
     j2534::PASSTHRU_MSG base = frame(0x20);
     expect(d.StartPeriodicMsg(ch, &base, &id, 5), {0});
 
     auto writer = [&] {
         j2534::PASSTHRU_MSG m = frame(0x30);
         for (int i = 0; i < 200; ++i) {
-            uint32_t n = 1;
+            j2534::ULONG n = 1;
             expect(d.WriteMsgs(ch, &m, &n, 0), {0});
         }
     };
     auto reader = [&] {
         while (!stop) {
             j2534::PASSTHRU_MSG m = {};
-            uint32_t n = 1;
+            j2534::ULONG n = 1;
             expect(d.ReadMsgs(ch, &m, &n, 2), {0, 0x09});
         }
     };
     auto changer = [&] {
         for (int i = 0; i < 40; ++i) {
             j2534::PASSTHRU_MSG m = frame(static_cast<uint8_t>(0x40 + i % 8));
-            uint32_t msgId = 0, filterId = 0;
+            j2534::ULONG msgId = 0, filterId = 0;
             expect(d.StartPeriodicMsg(ch, &m, &msgId, 1 + i % 4), {0});
             j2534::PASSTHRU_MSG mask = frame(0), pattern = frame(0x50);
             expect(d.StartMsgFilter(ch, j2534::BLOCK_FILTER, &mask, &pattern, nullptr, &filterId), {0});

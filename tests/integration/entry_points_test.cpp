@@ -36,9 +36,9 @@ TEST_F(EntryPoints, GetLastErrorDefaultsAndNullPointer) {
 }
 
 TEST_F(EntryPoints, EveryDeviceCheckingCallFailsBeforeOpen) {
-    uint32_t id = 0, n = 1;
+    j2534::ULONG id = 0, n = 1;
     j2534::PASSTHRU_MSG msg{};
-    uint32_t out = 0;
+    j2534::ULONG out = 0;
     EXPECT_EQ(d.Close(1), j2534::ERR_DEVICE_NOT_CONNECTED);
     EXPECT_EQ(d.LastError(), "Device not open.");
     EXPECT_EQ(d.Connect(1, j2534::ISO15765, 0, 500000, &id), j2534::ERR_DEVICE_NOT_CONNECTED);
@@ -55,7 +55,7 @@ TEST_F(EntryPoints, EveryDeviceCheckingCallFailsBeforeOpen) {
 
 TEST_F(EntryPoints, ArgumentChecksNeedNoDevice) {
     j2534::PASSTHRU_MSG msg{};
-    uint32_t n = 0, id = 0;
+    j2534::ULONG n = 0, id = 0;
     EXPECT_EQ(d.ReadMsgs(1, &msg, &n, 0), j2534::ERR_NULL_PARAMETER);  // count 0
     n = 1;
     EXPECT_EQ(d.WriteMsgs(1, reinterpret_cast<j2534::PASSTHRU_MSG*>(0x8000), &n, 0), j2534::ERR_NULL_PARAMETER);
@@ -72,7 +72,7 @@ TEST_F(EntryPoints, ArgumentChecksNeedNoDevice) {
 
 TEST_F(EntryPoints, WriteMsgsLogsItsEntryAndJudgesTheCountAfterTheChannel) {
     j2534::PASSTHRU_MSG msg{};
-    uint32_t n = 0, dev = 0;
+    j2534::ULONG n = 0, dev = 0;
     EXPECT_EQ(d.WriteMsgs(1, nullptr, &n, 0), j2534::ERR_NULL_PARAMETER);
     EXPECT_EQ(d.LogText().find("WriteMsgs ENTRY"), std::string::npos);  // nothing logged for null pointers
     EXPECT_EQ(d.WriteMsgs(1, &msg, &n, 25), j2534::ERR_DEVICE_NOT_CONNECTED);
@@ -86,7 +86,7 @@ TEST_F(EntryPoints, WriteMsgsLogsItsEntryAndJudgesTheCountAfterTheChannel) {
 }
 
 TEST_F(EntryPoints, IoctlOnAnOpenDeviceIsNotReportedAsNotConnected) {
-    uint32_t dev = 0, out = 0;
+    j2534::ULONG dev = 0, out = 0;
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
     EXPECT_NE(d.Ioctl(0, j2534::READ_VBATT, nullptr, &out), j2534::ERR_DEVICE_NOT_CONNECTED);
     EXPECT_NE(d.LogText().find("PassThruIoctl(Channel=0, IoctlID=3)\r\n"), std::string::npos);
@@ -119,7 +119,7 @@ TEST_F(EntryPoints, LastErrorIsPerThread) {
     std::string other;
     std::thread t([&] {
         other = d.LastError();
-        uint32_t n = 1;
+        j2534::ULONG n = 1;
         j2534::PASSTHRU_MSG* tiny = reinterpret_cast<j2534::PASSTHRU_MSG*>(0x100);
         d.WriteMsgs(1, tiny, &n, 0);
     });
@@ -129,7 +129,7 @@ TEST_F(EntryPoints, LastErrorIsPerThread) {
 }
 
 TEST_F(EntryPoints, OpenTwiceAndCloseTwice) {
-    uint32_t dev = 0;
+    j2534::ULONG dev = 0;
     EXPECT_EQ(d.Open(nullptr, nullptr), j2534::ERR_NULL_PARAMETER);
     ASSERT_EQ(d.Open("x", &dev), 0);
     EXPECT_EQ(dev, 1u);

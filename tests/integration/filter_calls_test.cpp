@@ -6,7 +6,7 @@ namespace {
 
 class FilterCalls : public TrafficTest {
 protected:
-    int32_t StartFilter(uint32_t ch, uint32_t type, const std::string& pattern, uint32_t* id,
+    int32_t StartFilter(uint32_t ch, uint32_t type, const std::string& pattern, j2534::ULONG* id,
                         const std::string& flowControl = "") {
         j2534::PASSTHRU_MSG mask = MakeMsg(6, HexBytes("FF FF FF FF")), pat = MakeMsg(6, HexBytes(pattern));
         j2534::PASSTHRU_MSG fc = MakeMsg(6, HexBytes(flowControl));
@@ -22,7 +22,7 @@ const char kTwoEcus[] = "[Ecu1]\nName=Engine\n[Ecu2]\nName=Gateway\nRequestId=0x
 TEST_F(FilterCalls, IdsTypesAndBadArguments) {
     Start("");
     const uint32_t ch = Connect(6), other = Connect(6);
-    uint32_t id = 0;
+    j2534::ULONG id = 0;
     ASSERT_EQ(StartFilter(ch, j2534::PASS_FILTER, "00 00 07 E8", &id), 0);
     EXPECT_EQ(id, 1u);
     ASSERT_EQ(StartFilter(ch, j2534::BLOCK_FILTER, "00 00 07 E9", &id), 0);
@@ -65,7 +65,7 @@ TEST_F(FilterCalls, IdsTypesAndBadArguments) {
 TEST_F(FilterCalls, FiltersDecideWhatIsReadAndStoppingOneUndoesIt) {
     Start("", kTwoEcus);
     const uint32_t ch = Connect(6);
-    uint32_t block = 0;
+    j2534::ULONG block = 0;
     ASSERT_EQ(StartFilter(ch, j2534::BLOCK_FILTER, "00 00 07 E8", &block), 0);
     Bytes data;
     ASSERT_EQ(Send(ch, 6, "00 00 07 E0 22 F1 90"), 0);
@@ -81,7 +81,7 @@ TEST_F(FilterCalls, FiltersDecideWhatIsReadAndStoppingOneUndoesIt) {
 TEST_F(FilterCalls, ClearingKeepsTheDriversResponseFilters) {
     Start("[Profile]\nMode=XENTRY\n", kTwoEcus);
     const uint32_t ch = Connect(6);
-    uint32_t pass = 0, block = 0;
+    j2534::ULONG pass = 0, block = 0;
     ASSERT_EQ(StartFilter(ch, j2534::PASS_FILTER, "00 00 06 F8", &pass), 0);
     EXPECT_EQ(pass, 3u);  // after the driver's two
     Bytes data;

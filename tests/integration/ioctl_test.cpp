@@ -15,22 +15,22 @@ using Params = std::vector<j2534::SCONFIG>;
 class Ioctls : public TrafficTest {
 protected:
     // GET_CONFIG or SET_CONFIG of a list; the answered list in *params.
-    int32_t Config(uint32_t ch, uint32_t ioctl, Params* params) {
+    int32_t Config(j2534::ULONG ch, uint32_t ioctl, Params* params) {
         j2534::SCONFIG_LIST list{static_cast<uint32_t>(params->size()), params->data()};
         return d.Ioctl(ch, ioctl, &list, nullptr);
     }
-    uint32_t Get(uint32_t ch, uint32_t parameter) {
+    uint32_t Get(j2534::ULONG ch, uint32_t parameter) {
         Params p = {{parameter, 0xDEADu}};
         EXPECT_EQ(Config(ch, j2534::GET_CONFIG, &p), 0);
         return p[0].Value;
     }
     uint32_t Vbatt() {
-        uint32_t mv = 0;
+        j2534::ULONG mv = 0;
         EXPECT_EQ(d.Ioctl(0, j2534::READ_VBATT, nullptr, &mv), 0);
         return mv;
     }
     uint32_t Ignition() {
-        uint32_t on = 7;
+        j2534::ULONG on = 7;
         EXPECT_EQ(d.Ioctl(0, j2534::IGNITION_SENSE, nullptr, &on), 0);
         EXPECT_EQ(d.LastError(), "OK");
         return on;
@@ -42,7 +42,7 @@ protected:
 
 TEST_F(Ioctls, ConfigValuesOfTheChannel) {
     Start("");
-    uint32_t ch = 0;
+    j2534::ULONG ch = 0;
     ASSERT_EQ(d.Connect(dev, 5, 0, 0, &ch), 0);  // baud 0 becomes 500000
     Params p = {{j2534::DATA_RATE, 0}, {j2534::LOOPBACK, 9}, {0x20, 9}, {j2534::IGNITION_SENSE, 9}};
     ASSERT_EQ(Config(ch, j2534::GET_CONFIG, &p), 0);
@@ -85,15 +85,16 @@ TEST_F(Ioctls, ListsAndSingleConfigsInTheirPlace) {
     j2534::SCONFIG_LIST list{300, big.data()};
     j2534::SCONFIG answer{};
     ASSERT_EQ(d.Ioctl(ch, j2534::SET_CONFIG, &list, &answer), 0);
-    uint32_t lowWord = 0;
-    std::memcpy(&lowWord, reinterpret_cast<const unsigned char*>(&list) + sizeof(uint32_t), sizeof lowWord);
+    j2534::ULONG second = 0;  // the value word of an SCONFIG read where the list lies
+    std::memcpy(&second, reinterpret_cast<const unsigned char*>(&list) + sizeof second, sizeof second);
+    const uint32_t lowWord = static_cast<uint32_t>(second);
     EXPECT_EQ(answer.Parameter, 300u);
     EXPECT_EQ(answer.Value, lowWord);
     EXPECT_EQ(big[0].Value, 0x66u);  // the list itself is not touched
     EXPECT_EQ(Get(ch, 300), lowWord);
     // A GET that way answers in the first word, without the stored values.
     list.NumOfParams = 257;
-    uint32_t word = 9;
+    j2534::ULONG word = 9;
     ASSERT_EQ(d.Ioctl(ch, j2534::GET_CONFIG, &list, &word), 0);
     EXPECT_EQ(word, 0u);
     // So does a "pointer" below 0x10000: a host passing SCONFIG{DATA_RATE, 0x1234} (followed by
@@ -181,7 +182,7 @@ TEST(IoctlWithoutVci, BatteryFallbackAndItsText) {
     DriverUnderTest d;
     ASSERT_TRUE(LoadDriverCopy(&d, "vbatt_no_vci", "Orvex_J2534",
                                (kQuickProbeIni + "[Backend]\nType=Orvex\n[DpduSettings]\nDllName=missing_vci.dll\n").c_str()));
-    uint32_t dev = 0, mv = 0;
+    j2534::ULONG dev = 0, mv = 0;
     EXPECT_EQ(d.Ioctl(0, j2534::READ_VBATT, nullptr, &mv), 0x08);
     EXPECT_EQ(d.LastError(), "Device not open.");
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
@@ -221,7 +222,7 @@ TEST_F(Ioctls, IgnitionFollowsTheForcedValueOfTheIni) {
 
 TEST_F(Ioctls, InitialisationsProgrammingVoltageAndTheRest) {
     Start("");
-    uint32_t kline = 0;
+    j2534::ULONG kline = 0;
     ASSERT_EQ(d.Connect(dev, j2534::ISO14230, 0, 10400, &kline), 0) << d.LastError();
     const uint32_t can = Connect(5);
     uint8_t address = 0x01, keyBytes[2] = {};
@@ -238,7 +239,7 @@ TEST_F(Ioctls, InitialisationsProgrammingVoltageAndTheRest) {
     EXPECT_EQ(d.Ioctl(can, j2534::FIVE_BAUD_INIT, &in, &out), 0x0F);
     EXPECT_EQ(d.Ioctl(99, j2534::FIVE_BAUD_INIT, &in, &out), 0x0F);
     EXPECT_NE(Log().find("PassThruIoctl FIVE_BAUD_INIT on non-K-Line channel -> ERR_INVALID_IOCTL_ID"), std::string::npos);
-    uint32_t word = 0;
+    j2534::ULONG word = 0;
     ASSERT_EQ(d.Ioctl(kline, j2534::FAST_INIT, &in, &word), 0);
     EXPECT_EQ(word, 1u);
     EXPECT_NE(Log().find("PassThruIoctl FAST_INIT (K-Line) -> NO-OP (STATUS_NOERROR)"), std::string::npos);

@@ -22,7 +22,7 @@ std::string HexOf(const Bytes& b, size_t from) {
     return s;
 }
 
-Bytes IdBytes(uint32_t id) { return {uint8_t(id >> 24), uint8_t(id >> 16), uint8_t(id >> 8), uint8_t(id)}; }
+Bytes IdBytes(j2534::ULONG id) { return {uint8_t(id >> 24), uint8_t(id >> 16), uint8_t(id >> 8), uint8_t(id)}; }
 
 const std::string kObdVin = "49 02 01 57 56 53 49 4D 30 30 30 30 30 30 30 30 30 30 30 31";
 
@@ -36,7 +36,7 @@ protected:
             j2534::PASSTHRU_MSG mask = MakeMsg(j2534::ISO15765, IdBytes(0x1FFFFFFF), 0);
             j2534::PASSTHRU_MSG pattern = MakeMsg(j2534::ISO15765, IdBytes(ids.second), 0);
             j2534::PASSTHRU_MSG flow = MakeMsg(j2534::ISO15765, IdBytes(ids.first), j2534::ISO15765_FRAME_PAD);
-            uint32_t id = 0;
+            j2534::ULONG id = 0;
             EXPECT_EQ(d.StartMsgFilter(ch, j2534::FLOW_CONTROL_FILTER, &mask, &pattern, &flow, &id), 0);
         }
         EXPECT_EQ(d.Ioctl(ch, j2534::CLEAR_TX_BUFFER, nullptr, nullptr), 0);

@@ -16,7 +16,7 @@ class Periodic : public TrafficTest {
 protected:
     void StartTimed() { Start("[Logging]\nLogEnabled=0\n", "TraceTimes=1\n"); }
 
-    int32_t StartMsg(uint32_t ch, uint32_t protocol, const std::string& hex, uint32_t intervalMs, uint32_t* id) {
+    int32_t StartMsg(j2534::ULONG ch, uint32_t protocol, const std::string& hex, uint32_t intervalMs, j2534::ULONG* id) {
         j2534::PASSTHRU_MSG m = MakeMsg(protocol, HexBytes(hex));
         return d.StartPeriodicMsg(ch, &m, id, intervalMs);
     }
@@ -63,7 +63,7 @@ TEST_F(Periodic, FirstSendAfterOneIntervalThenEveryInterval) {
     StartTimed();
     const uint32_t ch = Connect(5);
     ASSERT_EQ(Send(ch, 5, kMarker, 0), 0);  // the VCI's time of a send made before the start
-    uint32_t id = 0;
+    j2534::ULONG id = 0;
     ASSERT_EQ(StartMsg(ch, 5, kFrameA, 50, &id), 0);
     EXPECT_EQ(id, 1u);
     ASSERT_TRUE(WaitForSends({kFrameA}, 6));
@@ -84,7 +84,7 @@ TEST_F(Periodic, FirstSendAfterOneIntervalThenEveryInterval) {
 TEST_F(Periodic, SeveralMessagesOnTwoChannelsStoppedAndCleared) {
     Start("");
     const uint32_t can = Connect(5), iso = Connect(6);
-    uint32_t a = 0, b = 0, tp = 0;
+    j2534::ULONG a = 0, b = 0, tp = 0;
     ASSERT_EQ(StartMsg(can, 5, kFrameA, 20, &a), 0);
     ASSERT_EQ(StartMsg(can, 5, kFrameB, 30, &b), 0);
     ASSERT_EQ(StartMsg(iso, 6, "00 00 07 E0 3E 80", 25, &tp), 0);  // tester present, no answer wanted
@@ -109,7 +109,7 @@ TEST_F(Periodic, SeveralMessagesOnTwoChannelsStoppedAndCleared) {
     EXPECT_EQ(SendsAfterPause("3E 80"), 0u);
     EXPECT_EQ(d.StopPeriodicMsg(iso, tp), 0x0D);
     ASSERT_TRUE(WaitForSends({kFrameB}, SendsOf(kFrameB) + 2));
-    uint32_t next = 0;
+    j2534::ULONG next = 0;
     ASSERT_EQ(StartMsg(iso, 6, "00 00 07 E0 3E 80", 25, &next), 0);
     EXPECT_EQ(next, 2u);  // ids are not reused
 
@@ -124,7 +124,7 @@ TEST_F(Periodic, SeveralMessagesOnTwoChannelsStoppedAndCleared) {
 TEST_F(Periodic, BadArguments) {
     Start("");
     const uint32_t ch = Connect(5);
-    uint32_t id = 0;
+    j2534::ULONG id = 0;
     j2534::PASSTHRU_MSG m = MakeMsg(5, HexBytes(kFrameA));
     EXPECT_EQ(d.StartPeriodicMsg(ch, nullptr, &id, 50), 0x04);
     EXPECT_EQ(d.StartPeriodicMsg(ch, &m, nullptr, 50), 0x04);
@@ -154,7 +154,7 @@ TEST(PeriodicUnload, RightAfterCloseAndWhileMessagesRun) {
     const std::string path = JoinPath(d.dir, std::string("Orvex_J2534") + platform::SharedLibrarySuffix());
     auto sends = [&] { return SentData(ReadFileText(JoinPath(d.dir, "trace.txt"))).size(); };
     auto startSending = [&](DriverUnderTest& drv) {
-        uint32_t dev = 0, ch = 0, id = 0;
+        j2534::ULONG dev = 0, ch = 0, id = 0;
         ASSERT_EQ(drv.Open(nullptr, &dev), 0);
         ASSERT_EQ(drv.Connect(dev, 5, 0, 500000, &ch), 0);
         j2534::PASSTHRU_MSG m = MakeMsg(5, HexBytes(kFrameA));
@@ -177,7 +177,7 @@ TEST(PeriodicUnload, RightAfterCloseAndWhileMessagesRun) {
     UnloadDriverCopy(&again);
     const size_t atUnload = sends();
     DriverUnderTest third;
-    uint32_t dev = 0;
+    j2534::ULONG dev = 0;
 #if defined(_WIN32)
     for (int i = 0; i < 300 && sends() == atUnload; ++i) platform::SleepMs(10);
     EXPECT_GT(sends(), atUnload);

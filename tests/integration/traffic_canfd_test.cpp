@@ -80,7 +80,7 @@ TEST_F(CanFd, RawCanFdCarriesTheHostsOwnIsoTp) {
         frames.push_back(MakeMsg(15, cf));
     }
     EXPECT_EQ(frames.size(), 63u);
-    uint32_t written = 0;
+    j2534::ULONG written = 0;
     ASSERT_EQ(Write(ch, frames, &written), 0);
     EXPECT_EQ(written, 63u);
     ASSERT_EQ(Read(ch, &data), 0);

@@ -80,7 +80,7 @@ TEST_F(SoftwareIsoTp, EcuWaitsAndRefusals) {
     EXPECT_EQ(data, HexBytes("00 00 07 E8 6E 12 34"));
 
     StartRawCan("[Ecu1]\nName=Engine\nFlowControlOverflow=1\n");
-    uint32_t n = 1;
+    j2534::ULONG n = 1;
     j2534::PASSTHRU_MSG m = WriteDid(0x1234, 20, 0x11);
     EXPECT_EQ(d.WriteMsgs(ch, &m, &n, 100), 0x07);
     EXPECT_EQ(d.LastError(), "ISO15765: SW-ISO-TP ECU flow control OVERFLOW (rx=0x7E8)");

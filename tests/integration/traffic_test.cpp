@@ -21,7 +21,7 @@ TEST_F(Traffic, VinRequestAndItsAnswer) {
 
     // A host offering ten records gets one message back, and the count says so.
     std::vector<j2534::PASSTHRU_MSG> ten(10);
-    uint32_t n = 10;
+    j2534::ULONG n = 10;
     ASSERT_EQ(d.ReadMsgs(ch, ten.data(), &n, 500), 0);
     EXPECT_EQ(n, 1u);
     EXPECT_EQ(DataOf(ten[0]), VinAnswer());
@@ -80,7 +80,7 @@ TEST_F(Traffic, DasRewritesFunctionalRequestsInTheHostsRecord) {
     Start("[Profile]\nMode=DAS\n[DAS]\nInjectDelayMs=0\nInjectSessionStart=0\nInjectTesterPresent=0\nPairs=0x7E1:0x7E9\n");
     uint32_t ch = Connect(6);
     j2534::PASSTHRU_MSG m = MakeMsg(6, HexBytes("00 00 07 DF 22 F1 90"), 0x40);
-    uint32_t n = 1;
+    j2534::ULONG n = 1;
     ASSERT_EQ(d.WriteMsgs(ch, &m, &n, 100), 0);
     EXPECT_EQ(DataOf(m), HexBytes("00 00 07 E1 22 F1 90"));
     EXPECT_EQ(SentData(Trace()).back(), "00 00 07 E1 22 F1 90");
@@ -163,7 +163,7 @@ TEST_F(Traffic, AutomaticFlowControlAnswersEveryFirstFrame) {
 TEST_F(Traffic, NoEcuModeSuppressesAndTimesOutCleanly) {
     Start("[Bench]\nNoEcuMode=1\nNoEcuTimeoutMs=200\n", "", "TRX4820_J2534");
     uint32_t ch = Connect(6);
-    uint32_t n = 0;
+    j2534::ULONG n = 0;
     ASSERT_EQ(Write(ch, {MakeMsg(6, HexBytes("00 00 07 E0 3E 00")), MakeMsg(6, HexBytes("00 00 07 E0 3E 00"))}, &n), 0);
     EXPECT_EQ(n, 2u);
     EXPECT_NE(Log().find("NoEcuMode: DPDU TX suppressed (VW/ODIS) count=2\r\n"), std::string::npos);
@@ -182,7 +182,7 @@ TEST_F(Traffic, NoEcuModeSuppressesAndTimesOutCleanly) {
 TEST_F(Traffic, SeveralRecordsInOneCall) {
     Start("", "[Faults]\nError=PDUStartComPrimitive@4=0x50\n");
     uint32_t ch = Connect(6);
-    uint32_t n = 0;
+    j2534::ULONG n = 0;
     // An empty record is skipped, not counted.
     ASSERT_EQ(Write(ch, {MakeMsg(6, HexBytes("00 00 07 E0 3E 00")), MakeMsg(6, {}), MakeMsg(6, HexBytes("00 00 07 E0 3E 00"))},
                     &n),
@@ -224,7 +224,7 @@ TEST_F(Traffic, BadInputIsRefusedWithoutTouchingMore) {
     Start("");
     uint32_t ch = Connect(6);
     j2534::PASSTHRU_MSG m = MakeMsg(6, HexBytes("00 00 07 E0 3E 00"));
-    uint32_t n = 1;
+    j2534::ULONG n = 1;
     EXPECT_EQ(d.WriteMsgs(ch, nullptr, &n, 0), 0x04);
     EXPECT_EQ(d.WriteMsgs(ch, &m, nullptr, 0), 0x04);
     EXPECT_EQ(d.ReadMsgs(ch, nullptr, &n, 0), 0x04);

@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
     platform::LibraryHandle lib = platform::LoadLibraryFile(argv[1]);
     if (lib) {
         auto connect = reinterpret_cast<Pt0202ConnectFn>(platform::GetLibrarySymbol(lib, "PassThruConnect"));
-        uint32_t channel = 0;
+        j2534::ULONG channel = 0;
         if (connect) result = "rc=" + std::to_string(connect(j2534::ISO15765, 0, &channel)) + "\n";
     }
     return platform::WriteWholeFile(argv[2], result) ? 0 : 1;

@@ -8,9 +8,9 @@
 
 // The twelve J2534 02.02 entry points.
 extern "C" {
-using Pt0202ConnectFn = int32_t(J2534_API*)(uint32_t ProtocolID, uint32_t Flags, uint32_t* pChannelID);
-using Pt0202SetProgrammingVoltageFn = int32_t(J2534_API*)(uint32_t PinNumber, uint32_t Voltage);
-using Pt0202ReadVersionFn = int32_t(J2534_API*)(char* pFirmwareVersion, char* pDllVersion, char* pApiVersion);
+using Pt0202ConnectFn = long(J2534_API*)(j2534::ULONG ProtocolID, j2534::ULONG Flags, j2534::ULONG* pChannelID);
+using Pt0202SetProgrammingVoltageFn = long(J2534_API*)(j2534::ULONG PinNumber, j2534::ULONG Voltage);
+using Pt0202ReadVersionFn = long(J2534_API*)(char* pFirmwareVersion, char* pDllVersion, char* pApiVersion);
 }
 
 struct AdapterUnderTest {

@@ -25,7 +25,7 @@ struct Recorder {
     bool Exchange(const char* what, uint32_t channel, const j2534::PASSTHRU_MSG& request, const Bytes& answerHead,
                   uint32_t readTimeoutMs) {
         j2534::PASSTHRU_MSG out = request;
-        uint32_t n = 1;
+        j2534::ULONG n = 1;
         if (Note(std::string("PassThruWriteMsgs(") + what + ")", f.WriteMsgs(channel, &out, &n, 100)) != 0) return false;
         for (int i = 0; i < 3; ++i) {
             j2534::PASSTHRU_MSG in = {};
@@ -50,23 +50,23 @@ struct Recorder {
 HostSession RunHostSession(const J2534Functions& f, uint32_t readTimeoutMs) {
     HostSession s;
     Recorder r{f, s};
-    uint32_t dev = 0;
+    j2534::ULONG dev = 0;
     if (r.Note("PassThruOpen", f.Open(nullptr, &dev)) != 0) return s;
-    uint32_t iso = 0, can = 0;
+    j2534::ULONG iso = 0, can = 0;
     const bool isoUp = r.Note("PassThruConnect(ISO15765)", f.Connect(dev, j2534::ISO15765, 0, 500000, &iso)) == 0;
     const bool canUp = r.Note("PassThruConnect(CAN)", f.Connect(dev, j2534::CAN, 0, 500000, &can)) == 0;
     if (isoUp) {
         j2534::PASSTHRU_MSG mask = MakeMsg(j2534::ISO15765, HexBytes("FF FF FF FF"));
         j2534::PASSTHRU_MSG pattern = MakeMsg(j2534::ISO15765, HexBytes("00 00 07 E8"));
         j2534::PASSTHRU_MSG flowControl = MakeMsg(j2534::ISO15765, HexBytes("00 00 07 E0"));
-        uint32_t filterId = 0;
+        j2534::ULONG filterId = 0;
         r.Note("PassThruStartMsgFilter", f.StartMsgFilter(iso, j2534::FLOW_CONTROL_FILTER, &mask, &pattern,
                                                           &flowControl, &filterId));
     }
     if (canUp) {
         // A functional tester present that asks for no answer.
         j2534::PASSTHRU_MSG present = MakeMsg(j2534::CAN, HexBytes("00 00 07 DF 02 3E 80 00 00 00 00 00"));
-        uint32_t msgId = 0;
+        j2534::ULONG msgId = 0;
         r.Note("PassThruStartPeriodicMsg", f.StartPeriodicMsg(can, &present, &msgId, 100));
     }
     if (isoUp)

@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
         auto close = reinterpret_cast<PassThruCloseFn>(platform::GetLibrarySymbol(lib, "PassThruClose"));
         auto lastError = reinterpret_cast<PassThruGetLastErrorFn>(platform::GetLibrarySymbol(lib, "PassThruGetLastError"));
         if (open && close && lastError) {
-            uint32_t id = 0;
+            j2534::ULONG id = 0;
             int32_t rc = open(nullptr, &id);
             char text[80] = {0};
             lastError(text);

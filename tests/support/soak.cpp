@@ -82,7 +82,7 @@ platform::ProcessResources DriverLibraryCycleCost(const std::string& libraryPath
     return LoadCycleCost(libraryPath, [](platform::LibraryHandle lib) {
         J2534Functions f;
         if (!BindJ2534Functions([lib](const char* name) { return platform::GetLibrarySymbol(lib, name); }, &f)) return;
-        uint32_t device = 0;
+        j2534::ULONG device = 0;
         if (f.Open(nullptr, &device) == 0) f.Close(device);
     });
 }

@@ -28,24 +28,24 @@ protected:
         if (d.handle) UnloadDriverCopy(&d);
     }
     uint32_t Connect(uint32_t protocol, uint32_t flags = 0) {
-        uint32_t ch = 0;
+        j2534::ULONG ch = 0;
         EXPECT_EQ(d.Connect(dev, protocol, flags, 500000, &ch), 0) << d.LastError();
         return ch;
     }
     // Writes the messages; returns the code, the count in *count.
-    int32_t Write(uint32_t ch, std::vector<j2534::PASSTHRU_MSG> msgs, uint32_t* count = nullptr, uint32_t timeout = 100) {
-        uint32_t n = static_cast<uint32_t>(msgs.size());
+    int32_t Write(j2534::ULONG ch, std::vector<j2534::PASSTHRU_MSG> msgs, j2534::ULONG* count = nullptr, uint32_t timeout = 100) {
+        j2534::ULONG n = static_cast<uint32_t>(msgs.size());
         int32_t rc = d.WriteMsgs(ch, msgs.data(), &n, timeout);
         if (count) *count = n;
         return rc;
     }
-    int32_t Send(uint32_t ch, uint32_t protocol, const std::string& hex, uint32_t flags = j2534::ISO15765_FRAME_PAD) {
+    int32_t Send(j2534::ULONG ch, uint32_t protocol, const std::string& hex, uint32_t flags = j2534::ISO15765_FRAME_PAD) {
         return Write(ch, {MakeMsg(protocol, HexBytes(hex), flags)});
     }
     // Reads one message; its data in *data (empty when none came).
     int32_t Read(uint32_t ch, Bytes* data, uint32_t timeout = 500) {
         j2534::PASSTHRU_MSG m = {};
-        uint32_t n = 1;
+        j2534::ULONG n = 1;
         int32_t rc = d.ReadMsgs(ch, &m, &n, timeout);
         data->clear();
         if (n == 1) *data = DataOf(m);
@@ -55,7 +55,7 @@ protected:
     std::string Log() const { return d.LogText(); }
 
     DriverUnderTest d;
-    uint32_t dev = 0;
+    j2534::ULONG dev = 0;
 };
 
 // The VIN of the simulated engine ECU as a UDS answer.

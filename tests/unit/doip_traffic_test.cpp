@@ -216,7 +216,7 @@ TEST_F(DoipTest, ReceiveQueueDropsTheOldestBeyondItsBound) {
     for (int i = 0; i < 500; ++i) {
         {
             std::lock_guard<std::mutex> lock(client_->queueLock);
-            if (!client_->receiveQueue.empty() && client_->receiveQueue.back() == Bytes({0xEE, 0xEE})) break;
+            if (!client_->receiveQueue.empty() && client_->receiveQueue.back().data == Bytes({0xEE, 0xEE})) break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

@@ -34,7 +34,7 @@ uint32_t Protocol(const UdsSession& s) { return s.options.rawCan ? j2534::CAN : 
 
 bool Write(UdsSession& s, uint32_t canId, const Bytes& data, std::string* error) {
     j2534::PASSTHRU_MSG m = Message(Protocol(s), canId, data, s.options.rawCan ? 0 : j2534::ISO15765_FRAME_PAD);
-    uint32_t n = 1;
+    j2534::ULONG n = 1;
     int32_t rc = s.lib->WriteMsgs(s.channel, &m, &n, 1000);
     if (rc == j2534::STATUS_NOERROR && n == 1) return true;
     *error = Failure(s, "PassThruWriteMsgs", rc);
@@ -49,7 +49,7 @@ bool ReadAny(UdsSession& s, uint64_t deadlineUs, uint32_t* id, Bytes* data) {
         const uint64_t now = platform::MonotonicUs();
         if (now >= deadlineUs) return false;
         j2534::PASSTHRU_MSG m;
-        uint32_t n = 1;
+        j2534::ULONG n = 1;
         uint32_t wait = static_cast<uint32_t>((deadlineUs - now + 999) / 1000);
         if (s.lib->ReadMsgs(s.channel, &m, &n, wait) != j2534::STATUS_NOERROR || n != 1) continue;
         if (m.DataSize < 5 || m.DataSize > j2534::kMaxDataSize) continue;
@@ -122,7 +122,7 @@ bool OpenUdsSession(J2534Library* lib, const SessionOptions& options, UdsSession
         j2534::PASSTHRU_MSG mask = Message(Protocol(*s), 0x1FFFFFFF, {}, 0);
         j2534::PASSTHRU_MSG pattern = Message(Protocol(*s), ids.second, {}, 0);
         j2534::PASSTHRU_MSG flow = Message(Protocol(*s), ids.first, {}, 0);
-        uint32_t filterId = 0;
+        j2534::ULONG filterId = 0;
         lib->StartMsgFilter(s->channel, options.rawCan ? j2534::PASS_FILTER : j2534::FLOW_CONTROL_FILTER, &mask,
                             &pattern, options.rawCan ? nullptr : &flow, &filterId);
     }

@@ -22,8 +22,8 @@ struct SessionOptions {
 struct UdsSession {
     J2534Library* lib = nullptr;
     SessionOptions options;
-    uint32_t device = 0;
-    uint32_t channel = 0;
+    j2534::ULONG device = 0;
+    j2534::ULONG channel = 0;
     bool open = false;
 };
 
