@@ -59,24 +59,24 @@ protected:
     std::string Trace() const { return ReadFileText(JoinPath(d_.dir, "trace.txt")); }
 
     // Open, ISO 15765 and CAN: every call must succeed.
-    void OpenAndConnect(uint32_t* iso, uint32_t* can) {
-        uint32_t dev = 0;
+    void OpenAndConnect(j2534::ULONG* iso, j2534::ULONG* can) {
+        j2534::ULONG dev = 0;
         ASSERT_EQ(d_.Open(nullptr, &dev), 0) << d_.LastError();
         ASSERT_EQ(d_.Connect(dev, j2534::ISO15765, 0, 500000, iso), 0) << d_.LastError();
         ASSERT_EQ(d_.Connect(dev, j2534::CAN, 0, 500000, can), 0) << d_.LastError();
     }
-    void SendVinRequest(uint32_t iso) {
+    void SendVinRequest(j2534::ULONG iso) {
         j2534::PASSTHRU_MSG request =
             MakeMsg(j2534::ISO15765, HexBytes("00 00 07 E0 22 F1 90"), j2534::ISO15765_FRAME_PAD);
-        uint32_t n = 1;
+        j2534::ULONG n = 1;
         ASSERT_EQ(d_.WriteMsgs(iso, &request, &n, 100), 0) << d_.LastError();
     }
     // The VIN request and its answer.
-    bool VinAnswered(uint32_t iso) {
+    bool VinAnswered(j2534::ULONG iso) {
         SendVinRequest(iso);
         for (int i = 0; i < 5; ++i) {
             j2534::PASSTHRU_MSG in = {};
-            uint32_t n = 1;
+            j2534::ULONG n = 1;
             if (d_.ReadMsgs(iso, &in, &n, 200) != 0 || n != 1) continue;
             const Bytes head = HexBytes("00 00 07 E8 62 F1 90");
             const Bytes data = DataOf(in);
@@ -92,7 +92,7 @@ protected:
 
 TEST_F(OrphanedSession, AReloadReleasesTheOrphanAndComesUpTwiceInARow) {
     Load("orphan_reload", "[General]\nTrace=trace.txt\nTraceEmptyPolls=0\n");
-    uint32_t iso = 0, can = 0;
+    j2534::ULONG iso = 0, can = 0;
     OpenAndConnect(&iso, &can);
     EXPECT_EQ(NotesOf(d_.dir), 1u);
     for (int round = 1; round <= 2; ++round) {
@@ -137,7 +137,7 @@ TEST_F(OrphanedSession, AReloadReleasesTheOrphanAndComesUpTwiceInARow) {
 TEST_F(OrphanedSession, AComPrimitiveInFlightIsCancelled) {
     // The engine takes its time: the request is still running at the unload.
     Load("orphan_inflight", "[General]\nTrace=trace.txt\nTraceEmptyPolls=0\n[Ecu1]\nResponseDelayMs=20000\n");
-    uint32_t iso = 0, can = 0;
+    j2534::ULONG iso = 0, can = 0;
     OpenAndConnect(&iso, &can);
     SendVinRequest(iso);
     const std::vector<std::string> started = Lines(Trace(), "PDUStartComPrimitive ", "22 F1 90");
@@ -159,10 +159,10 @@ TEST_F(OrphanedSession, AComPrimitiveInFlightIsCancelled) {
 
 TEST_F(OrphanedSession, ReadVbattBringsTheBackendUpAfterReleasingTheOrphan) {
     Load("orphan_vbatt", "[General]\nTrace=trace.txt\nTraceEmptyPolls=0\n");
-    uint32_t iso = 0, can = 0;
+    j2534::ULONG iso = 0, can = 0;
     OpenAndConnect(&iso, &can);
     ASSERT_TRUE(ReloadDriverCopy(&d_));
-    uint32_t dev = 0, mv = 0;
+    j2534::ULONG dev = 0, mv = 0;
     ASSERT_EQ(d_.Open(nullptr, &dev), 0);
     ASSERT_EQ(d_.Ioctl(0, j2534::READ_VBATT, nullptr, &mv), 0) << d_.LastError();
     EXPECT_EQ(mv, 12600u);  // the VCI's reading, not the fallback
@@ -179,7 +179,7 @@ TEST_F(OrphanedSession, ACrashInTheTeardownCostsOnlyThatCall) {
         // A session never makes these calls before its close: the first one is the teardown's.
         Load(std::string("orphan_crash_") + fn,
              "[General]\nTrace=trace.txt\nTraceEmptyPolls=0\n[Faults]\nCrash=" + std::string(fn) + "@1\n");
-        uint32_t iso = 0, can = 0;
+        j2534::ULONG iso = 0, can = 0;
         OpenAndConnect(&iso, &can);
         ASSERT_TRUE(VinAnswered(iso));
         ASSERT_EQ(Lines(Trace(), std::string(fn) + " ").size(), 0u);
@@ -202,7 +202,7 @@ TEST_F(OrphanedSession, ACrashInTheTeardownCostsOnlyThatCall) {
 
 TEST_F(OrphanedSession, ACleanCloseLeavesNoNoteAndAReloadAdoptsNothing) {
     Load("orphan_clean", "[General]\nTrace=trace.txt\nTraceEmptyPolls=0\n");
-    uint32_t iso = 0, can = 0;
+    j2534::ULONG iso = 0, can = 0;
     OpenAndConnect(&iso, &can);
     EXPECT_EQ(NotesOf(d_.dir), 1u);
     ASSERT_EQ(d_.Close(0), 0);
