@@ -218,6 +218,8 @@ struct ProcessResources {
     uint64_t memoryBytes = 0;
 };
 ProcessResources CurrentProcessResources();
+// CPU time (user and kernel) the calling thread has used, in microseconds.
+uint64_t ThreadCpuUs();
 
 // ---- Crash guard ---------------------------------------------------------------------------
 // Runs fn(context). A crash inside it (access violation and the like) is caught, the thread

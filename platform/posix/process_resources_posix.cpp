@@ -1,7 +1,8 @@
-// The process's file descriptors and threads from /proc, its heap from the allocator in use.
+// The process's file descriptors and threads from /proc, its heap from the allocator in use, a thread's CPU time.
 #include "platform/platform.h"
 
 #include <dirent.h>
+#include <time.h>
 
 #include <cstdio>
 #include <cstring>
@@ -65,6 +66,12 @@ uint64_t HeapBytesInUse() {
 #endif
 }
 }  // namespace
+
+uint64_t ThreadCpuUs() {
+    timespec t{};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t) != 0) return 0;
+    return static_cast<uint64_t>(t.tv_sec) * 1000000u + static_cast<uint64_t>(t.tv_nsec) / 1000u;
+}
 
 ProcessResources CurrentProcessResources() {
     ProcessResources r;

@@ -1,4 +1,4 @@
-// The process's handles, threads and the bytes in use on its heaps.
+// The process's handles, threads and the bytes in use on its heaps; a thread's CPU time.
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -54,6 +54,13 @@ uint64_t HeapBytesInUse() {
     return total;
 }
 }  // namespace
+
+uint64_t ThreadCpuUs() {
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+    const auto ticks = [](const FILETIME& f) { return (uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+    return (ticks(kernel) + ticks(user)) / 10u;  // 100 ns units
+}
 
 ProcessResources CurrentProcessResources() {
     ProcessResources r;

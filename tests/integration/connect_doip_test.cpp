@@ -274,7 +274,9 @@ TEST_F(ConnectDoip, WaitingAnswersComeInOneRead) {
     for (j2534::ULONG i = 0; i < count; ++i) {
         EXPECT_EQ(answers[i].DataSize, 2u);
         EXPECT_EQ(answers[i].Data[0], 0x7E);
-        if (i > 0) EXPECT_LT(static_cast<uint32_t>(answers[i].Timestamp - answers[i - 1].Timestamp), 0x80000000u);
+        if (i > 0) {
+            EXPECT_LT(static_cast<uint32_t>(answers[i].Timestamp - answers[i - 1].Timestamp), 0x80000000u);
+        }
     }
     count = 10;
     EXPECT_EQ(d.ReadMsgs(ch, answers, &count, 0), j2534::ERR_BUFFER_EMPTY);

@@ -100,7 +100,7 @@ TEST(DeviceStress, TrafficRacesWithDisconnect) {
     ASSERT_EQ(d.Open(nullptr, &dev), 0);
     j2534::ULONG first = 0;
     ASSERT_EQ(d.Connect(dev, 6, 0, 500000, &first), 0);
-    std::atomic<uint32_t> channel{first};
+    std::atomic<uint32_t> channel{static_cast<uint32_t>(first)};
     std::atomic<int> unexpected{0};
     std::atomic<bool> stop{false};
 

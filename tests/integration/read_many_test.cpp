@@ -75,7 +75,9 @@ TEST_F(ReadMany, AnswersOfIso15765ThroughTheVciAndOfTheDriversOwnIsoTp) {
         ASSERT_EQ(got.size(), 3u);
         for (size_t i = 0; i < got.size(); ++i) {
             EXPECT_EQ(DataOf(got[i]), HexBytes("00 00 07 E8 7E 00")) << i;
-            if (i > 0) EXPECT_LT(Elapsed(got[i - 1].Timestamp, got[i].Timestamp), 0x80000000u);
+            if (i > 0) {
+                EXPECT_LT(Elapsed(got[i - 1].Timestamp, got[i].Timestamp), 0x80000000u);
+            }
         }
         EXPECT_EQ(ReadUpTo(ch, 10, 0, &got), j2534::ERR_BUFFER_EMPTY);
     }
