@@ -1,8 +1,8 @@
 // What the driver costs a host per diagnostic round trip: a short UDS request (TesterPresent
 // to 0x7E0) through PassThruWriteMsgs + PassThruReadMsgs of the driver loaded as a host loads
 // it, against the same D-PDU calls made straight on a second copy of the simulated VCI, in one
-// run, with zero-latency simulator timing. Two driver copies run side by side, log off and on;
-// for the log the lines written per round trip are counted too.
+// run, with zero-latency simulator timing. Three driver copies run side by side: log off, log
+// on (with the lines written per round trip counted), and log off with the traffic capture on.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -44,12 +44,14 @@ struct DriverCopy {
     j2534::PASSTHRU_MSG request = {};
     j2534::PASSTHRU_MSG answer = {};
 
-    void Open(bool logging) {
+    void Open(bool logging, bool capture = false) {
         std::string dir;
-        const std::string driverPath =
-            DriverWithVciSim("j2534_round_trip", logging ? "j2534_round_trip_log" : "j2534_round_trip",
-                             "[General]\nTiming=zero\n", std::string("[Logging]\nLogEnabled=") + (logging ? "1" : "0"),
-                             &dir);
+        const std::string driverPath = DriverWithVciSim(
+            "j2534_round_trip",
+            logging ? "j2534_round_trip_log" : capture ? "j2534_round_trip_capture" : "j2534_round_trip",
+            "[General]\nTiming=zero\n",
+            std::string("[Logging]\nLogEnabled=") + (logging ? "1" : "0") + "\n[Capture]\nEnabled=" + (capture ? "1" : "0"),
+            &dir);
         std::string error;
         if (!LoadJ2534Library(driverPath, &lib, &error)) Fail(error);
         if (lib.Open(nullptr, &device) != 0 || lib.Connect(device, j2534::ISO15765, 0, 500000, &channel) != 0)
@@ -89,23 +91,26 @@ int main(int argc, char** argv) {
         !platform::WriteWholeFile(JoinPath(dir, "VciSim.ini"), "[General]\nTiming=zero\n"))
         Fail("cannot prepare " + dir);
     DirectDpduLink* direct = OpenDirectDpduLink(directPath, 0x300B0001);
-    DriverCopy quiet, logged;
+    DriverCopy quiet, logged, captured;
     quiet.Open(false);
     logged.Open(true);
+    captured.Open(false, true);
 
     // Lines are counted over a few round trips, before the log grows big enough to rotate.
     const size_t linesBefore = Lines(logged.logPath);
     logged.RoundTripsUs(100);
     const double linesPerRound = double(Lines(logged.logPath) - linesBefore) / 100;
 
-    double directUs = 1e9, quietUs = 1e9, loggedUs = 1e9;
+    double directUs = 1e9, quietUs = 1e9, loggedUs = 1e9, capturedUs = 1e9;
     for (int chunk = 0; chunk < kChunks; ++chunk) {
         directUs = std::min(directUs, DirectDpduRoundTripUs(direct, kRequest, &IsAnswer, g_chunkRounds));
         quietUs = std::min(quietUs, quiet.RoundTripsUs(g_chunkRounds));
         loggedUs = std::min(loggedUs, logged.RoundTripsUs(g_chunkRounds / 4 + 1));
+        capturedUs = std::min(capturedUs, captured.RoundTripsUs(g_chunkRounds));
     }
     quiet.Close();
     logged.Close();
+    captured.Close();
     CloseDirectDpduLink(direct);
 
     std::printf("round trip of 3E 00 on ISO 15765, zero-latency simulator, fastest of %d chunks of %d\n", kChunks,
@@ -115,5 +120,7 @@ int main(int argc, char** argv) {
     std::printf("J2534 through driver, log on:   %8.2f us  (%.2fx direct), %.1f lines per round trip, %.1f us per line\n",
                 loggedUs, loggedUs / directUs, linesPerRound,
                 linesPerRound > 0 ? (loggedUs - quietUs) / linesPerRound : 0.0);
+    std::printf("J2534 through driver, capture:  %8.2f us  (%.2fx direct), %+.2f us against log off\n", capturedUs,
+                capturedUs / directUs, capturedUs - quietUs);
     return 0;
 }

@@ -102,6 +102,7 @@ PanelSettings ReadPanelSettings(const std::string& ini) {
     s.batteryMilliVolts = platform::ProfileGetInt("BatteryConfig", "DefaultMilliVolts", kDefaultBatteryMilliVolts, ini);
     if (s.batteryMilliVolts < 1) s.batteryMilliVolts = kDefaultBatteryMilliVolts;
     s.ignitionOn = platform::ProfileGetInt("Ignition", "ForceIgnitionOn", 0, ini) != 0;
+    s.capture = ReadSwitch("Capture", "Enabled", ini);
     return s;
 }
 
@@ -128,6 +129,7 @@ void WritePanelSettings(const PanelIniFiles& files, const PanelSettings& s) {
         put("BatteryConfig", "DefaultMilliVolts", std::to_string(s.batteryMilliVolts));
     }
     put("Ignition", "ForceIgnitionOn", flag(s.ignitionOn));
+    put("Capture", "Enabled", flag(s.capture));
     for (const std::string& path : files.all) platform::ProfileFlush(path);
 }
 

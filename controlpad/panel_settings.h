@@ -41,6 +41,7 @@ struct PanelSettings {
     int noEcuTimeoutMs = kDefaultNoEcuTimeoutMs;
     int batteryMilliVolts = kDefaultBatteryMilliVolts;
     bool ignitionOn = false;
+    bool capture = false;  // [Capture] Enabled: the driver records the traffic
 };
 PanelSettings ReadPanelSettings(const std::string& activeIni);
 // Writes the settings' keys to every listed file and flushes them. The bench values and the

@@ -17,6 +17,7 @@ enum ControlId {
     kTimeoutEdit = 1303,
     kBatteryEdit = 1305,
     kIgnitionBox = 1401,
+    kCaptureBox = 1402,
     kProfileList = 1501,
 };
 
@@ -47,6 +48,7 @@ const ControlLayout kControls[] = {
     {L"COMBOBOX", L"", kProfileList, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0, 185, 100, 105, 200},
     {L"STATIC", L"Mode:", 0, SS_LEFT, 0, 320, 104, 45, 18},
     {L"COMBOBOX", L"", kModeList, CBS_DROPDOWNLIST | WS_VSCROLL | WS_DISABLED, 0, 360, 100, 120, 200},
+    {L"BUTTON", L"Capture traffic", kCaptureBox, BS_AUTOCHECKBOX | WS_TABSTOP, 0, 22, 136, 130, 18},
 };
 
 const wchar_t* const kProfiles[] = {L"DEFAULT", L"XENTRY", L"DAS", L"ODIS", L"PIWIS", L"PCMFLASH"};
@@ -98,6 +100,7 @@ void LoadSettings(HWND window, PanelState* st) {
     EnableBenchFields(window, s.bench);
     CheckDlgButton(window, kIgnitionBox, s.ignitionOn ? BST_CHECKED : BST_UNCHECKED);
     StoreIgnition(st->ignition, s.ignitionOn);
+    CheckDlgButton(window, kCaptureBox, s.capture ? BST_CHECKED : BST_UNCHECKED);
     st->loading = false;
 }
 
@@ -112,6 +115,7 @@ void ApplySettings(HWND window, PanelState* st) {
     s.noEcuTimeoutMs = FieldNumber(ControlText(window, kTimeoutEdit), kDefaultNoEcuTimeoutMs);
     s.batteryMilliVolts = FieldNumber(ControlText(window, kBatteryEdit), kDefaultBatteryMilliVolts);
     s.ignitionOn = IsChecked(window, kIgnitionBox);
+    s.capture = IsChecked(window, kCaptureBox);
     WritePanelSettings(st->files, s);
     if (s.bench) {
         ShowNumber(window, kTimeoutEdit, s.noEcuTimeoutMs);
@@ -160,7 +164,7 @@ void OnCreate(HWND window, PanelState* st) {
 }
 
 void OnCommand(HWND window, PanelState* st, int id, int code) {
-    const bool trigger = ((id == kBenchBox || id == kIgnitionBox) && code == BN_CLICKED) ||
+    const bool trigger = ((id == kBenchBox || id == kIgnitionBox || id == kCaptureBox) && code == BN_CLICKED) ||
                          (id == kProfileList && code == CBN_SELCHANGE) ||
                          ((id == kTimeoutEdit || id == kBatteryEdit) && code == EN_KILLFOCUS);
     if (trigger) ApplySettings(window, st);

@@ -77,6 +77,18 @@ bool RemoveFile(const std::string& path);
 // True when the path is absolute in the driver's sense: a drive letter and ':' or a
 // leading '\\' or '/'.
 bool IsAbsolutePath(const std::string& path);
+// The names in a folder (no "." or ".."); false when it cannot be read.
+bool ListDirectory(const std::string& dir, std::vector<std::string>* names);
+
+// A file kept open for appending, shared with readers (and other writers) while it is: for
+// files written block by block over a long time. OpenAppendFile creates it if needed and gives
+// its size; each WriteAppendFile hands its bytes to the system in one call, at the end of the
+// file (false unless every byte was written).
+using FileHandle = intptr_t;
+constexpr FileHandle kInvalidFile = -1;
+FileHandle OpenAppendFile(const std::string& path, uint64_t* size);
+bool WriteAppendFile(FileHandle file, const void* data, size_t size);
+void CloseAppendFile(FileHandle file);
 
 // ---- Environment, time -----------------------------------------------------------------
 bool GetEnv(const char* name, std::string* value);
@@ -87,6 +99,9 @@ struct LocalTime {
 };
 LocalTime GetLocalTime();
 
+// Microseconds since 1970-01-01 00:00 UTC, from the system's calendar clock.
+uint64_t WallClockUs();
+
 // Milliseconds since an arbitrary start (system start on Windows), the 32-bit value wrapping.
 uint32_t TickCount32();
 uint64_t TickCount64();
@@ -96,6 +111,10 @@ void SleepMs(uint32_t ms);
 // Waits about us microseconds, also below a millisecond. On Windows Sleep(1) lasts up to a
 // timer tick (15.6 ms by default), which would cut a transfer paced at 1 ms to a tenth.
 void SleepPreciseUs(uint32_t us);
+// Waits about us microseconds without spinning, between the polls of a loop that may wait for
+// seconds: on Windows a high-resolution timer where there is one (else one timer tick, as
+// SleepMs(1) would).
+void PollPauseUs(uint32_t us);
 
 // Unit tests replace the clock and the sleeps above so that long protocol waits take no real
 // time; null restores the system's. Production code never calls this.

@@ -5,6 +5,7 @@
 
 #include "common/protocols.h"
 #include "driver/api/api_impl.h"
+#include "driver/api/capture_hooks.h"
 #include "driver/api/connect_steps.h"
 #include "driver/api/das_profile.h"
 #include "driver/api/device.h"
@@ -373,6 +374,7 @@ ConnectProfile ProfileForThisCall(const SessionProfile& s) {
 
 void AppendChannel(ChannelContext& ch, j2534::ULONG* pChannelID) {
     *pChannelID = ch.channelId;
+    if (CaptureOn()) CaptureChannelConnected(CaptureChannelOf(ch));
     g_device.channels.emplace(ch.channelId, std::move(ch));
 }
 
@@ -408,5 +410,6 @@ int32_t PassThruDisconnectImpl(uint32_t ChannelID) {
     CloseChannelDoip(ch);
     if (ch.link.OnVci()) Dpdu_CloseLink(ch.link.handle);
     g_device.channels.erase(it);
+    if (CaptureOn()) CaptureChannelDisconnected(ChannelID);
     return j2534::STATUS_NOERROR;
 }

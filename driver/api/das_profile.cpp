@@ -1,9 +1,11 @@
 #include "driver/api/das_profile.h"
 
+#include <cstring>
 #include <string>
 
 #include "common/big_endian.h"
 #include "common/protocols.h"
+#include "driver/api/capture_hooks.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
 #include "driver/log/log.h"
@@ -11,6 +13,18 @@
 #include "platform/platform.h"
 
 namespace {
+// A frame of software ISO-TP as it is; on the VCI's ISO-TP the message without its PCI.
+void CaptureWakeup(const ChannelState& channel, const uint8_t* frame, uint32_t length) {
+    if (channel.link.transport == ChannelTransport::SoftwareIsoTp) {
+        CaptureOut(channel, frame, length, true, CaptureSender::DasWakeup);
+        return;
+    }
+    uint8_t message[6];
+    std::memcpy(message, frame, 4);
+    std::memcpy(message + 4, frame + 5, 2);
+    CaptureOut(channel, message, sizeof message, true, CaptureSender::DasWakeup);
+}
+
 void SendWakeupFrame(const ChannelState& channel, const DpduSendMode& mode, uint32_t txId, uint8_t b0, uint8_t b1,
                      uint8_t b2) {
     uint8_t frame[7];
@@ -20,7 +34,8 @@ void SendWakeupFrame(const ChannelState& channel, const DpduSendMode& mode, uint
     frame[6] = b2;
     LogPrintf("[DAS] Injecting wake-up TX=0x%lX data=%s", static_cast<unsigned long>(txId),
               FormatHexBytes(frame + 4, 3).c_str());
-    Dpdu_Send(channel.link.handle, frame, sizeof frame, 2000, mode);  // the answer is not needed
+    const DpduResult sent = Dpdu_Send(channel.link.handle, frame, sizeof frame, 2000, mode);  // the answer is not needed
+    if (sent.ok() && CaptureOn()) CaptureWakeup(channel, frame, sizeof frame);
     if (g_config.DAS.InjectDelayMs != 0) platform::SleepMs(g_config.DAS.InjectDelayMs);
 }
 }  // namespace

@@ -4,6 +4,7 @@
 #include "driver/api/device.h"
 #include "driver/api/last_error.h"
 #include "driver/api/periodic.h"
+#include "driver/capture/capture.h"
 #include "driver/config/driver_config.h"
 #include "driver/config/host_profile.h"
 #include "driver/log/log.h"
@@ -88,6 +89,7 @@ int32_t PassThruOpenImpl(const void*, j2534::ULONG* pDeviceID) {
     g_device.channels.clear();
     SettleBackendFromEarlierSession();
     LaunchIgnitionHelper();
+    CaptureSessionStart(CaptureSettingsOf(g_config));
     *pDeviceID = kDeviceId;
     return j2534::STATUS_NOERROR;
 }
@@ -98,5 +100,6 @@ int32_t PassThruCloseImpl(uint32_t DeviceID) {
     int32_t rc = CheckDeviceOpen(DeviceID, "PassThruClose");
     EndPeriodicMsgsLocked(lock, 0);
     CleanupDeviceStateLocked();
+    CaptureSessionEnd();
     return rc;
 }

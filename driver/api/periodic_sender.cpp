@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "driver/api/api_impl.h"
+#include "driver/capture/capture.h"
 #include "driver/api/device.h"
 #include "driver/api/periodic.h"
 #include "platform/platform.h"
@@ -35,6 +36,7 @@ bool AnyPeriodicMsgLocked() {
 }
 
 void RunSender(void*) {
+    CaptureMarkThread(CaptureSender::Periodic);
     DuePeriodicMsg due;
     for (;;) {
         bool haveDue = false;

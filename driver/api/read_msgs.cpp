@@ -11,6 +11,7 @@
 #include "common/big_endian.h"
 #include "common/protocols.h"
 #include "driver/api/api_impl.h"
+#include "driver/api/capture_hooks.h"
 #include "driver/api/device.h"
 #include "driver/api/filters.h"
 #include "driver/api/host_message.h"
@@ -157,6 +158,7 @@ struct Reader {
         if (!kept) return Take::Skipped;
         out.DataSize = size;
         out.Timestamp = j2534::TimestampFromUs(payload.receivedUs);
+        if (CaptureOn()) CaptureIn(ch, out.Data, out.DataSize, true, payload.receivedUs);
         return Deliver(ch.iso.expectedRxId != knownRxId ? ch.iso.expectedRxId : 0);
     }
 
@@ -203,6 +205,7 @@ struct Reader {
         out.Timestamp = j2534::TimestampFromUs(receivedUs);
         out.DataSize = static_cast<uint32_t>(std::min<size_t>(data.size(), j2534::kMaxDataSize));
         if (out.DataSize) std::memcpy(out.Data, data.data(), out.DataSize);
+        if (CaptureOn()) CaptureIn(ch, data.data(), static_cast<uint32_t>(data.size()), false, receivedUs);
         return received;
     }
 

@@ -6,6 +6,7 @@
 
 #include "common/big_endian.h"
 #include "common/protocols.h"
+#include "driver/api/capture_hooks.h"
 #include "driver/api/device.h"
 #include "driver/api/last_error.h"
 #include "driver/config/host_profile.h"
@@ -19,32 +20,41 @@ constexpr unsigned kMaxFramesPerImmediateRead = 1024;
 // Slices of a flow control wait, so that a frame a reader hands over is seen soon.
 constexpr uint32_t kHandOverPollMs = 5;
 
-// One frame from the link into frame, with the time it was taken off the link.
-DpduResult ReceiveFrame(uint32_t linkId, std::vector<uint8_t>* frame, uint32_t timeoutMs, uint64_t* receivedUs = nullptr) {
+// One frame from the channel's link into frame, with the time it was taken off the link.
+DpduResult ReceiveFrame(const ChannelState& channel, std::vector<uint8_t>* frame, uint32_t timeoutMs,
+                        uint64_t* receivedUs = nullptr) {
     DpduPayload payload;
-    const DpduResult received = Dpdu_Receive(linkId, &payload, timeoutMs);
+    const DpduResult received = Dpdu_Receive(channel.link.handle, &payload, timeoutMs);
     frame->assign(payload.bytes, payload.bytes + payload.kept());
     if (receivedUs) *receivedUs = payload.receivedUs;
+    if (received.ok() && CaptureOn()) CaptureIn(channel, payload.bytes, payload.kept(), true, payload.receivedUs);
     return received;
 }
 
-DpduResult TakeReadyFrame(uint32_t linkId, std::vector<uint8_t>* frame, uint64_t* receivedUs) {
+DpduResult TakeReadyFrame(const ChannelState& channel, std::vector<uint8_t>* frame, uint64_t* receivedUs) {
     DpduPayload payload;
-    const DpduResult received = Dpdu_TakeReady(linkId, &payload);
+    const DpduResult received = Dpdu_TakeReady(channel.link.handle, &payload);
     frame->assign(payload.bytes, payload.bytes + payload.kept());
     *receivedUs = payload.receivedUs;
+    if (received.ok() && CaptureOn()) CaptureIn(channel, payload.bytes, payload.kept(), true, payload.receivedUs);
     return received;
+}
+
+DpduResult SendFrame(const ChannelState& channel, const uint8_t* frame, uint32_t length, uint32_t timeoutMs,
+                     const DpduSendMode& mode, CaptureSender sender) {
+    DpduResult sent = Dpdu_Send(channel.link.handle, frame, length, timeoutMs, mode);
+    if (sent.ok() && CaptureOn()) CaptureOut(channel, frame, length, true, sender);
+    return sent;
 }
 
 struct LinkIo {
-    uint32_t channelId;
-    uint32_t linkId;
+    const ChannelState* channel;
     const DpduSendMode* mode;
 };
 
 bool SendOnLink(void* context, const uint8_t* frame, uint32_t length, uint32_t timeoutMs, std::string* error) {
     const LinkIo* io = static_cast<LinkIo*>(context);
-    DpduResult sent = Dpdu_Send(io->linkId, frame, length, timeoutMs, *io->mode);
+    DpduResult sent = SendFrame(*io->channel, frame, length, timeoutMs, *io->mode, CaptureThreadSender());
     if (!sent.ok()) *error = sent.text;
     return sent.ok();
 }
@@ -62,11 +72,11 @@ IsoTpFrameIn ReceiveOnLink(void* context, uint32_t timeoutMs, std::vector<uint8_
     const LinkIo* io = static_cast<LinkIo*>(context);
     const uint64_t deadline = platform::TickCount64() + timeoutMs;
     for (;;) {
-        if (TakeHandedOverFrame(io->channelId, frame)) return IsoTpFrameIn::Frame;
+        if (TakeHandedOverFrame(io->channel->channelId, frame)) return IsoTpFrameIn::Frame;
         const uint64_t now = platform::TickCount64();
         const uint32_t slice =
             now >= deadline ? 0 : static_cast<uint32_t>(std::min<uint64_t>(deadline - now, kHandOverPollMs));
-        const DpduResult received = ReceiveFrame(io->linkId, frame, slice);
+        const DpduResult received = ReceiveFrame(*io->channel, frame, slice);
         if (received.ok()) return IsoTpFrameIn::Frame;
         if (!received.text.empty()) {
             *error = received.text;
@@ -137,7 +147,7 @@ int32_t SwIsoTpSendOnChannel(const ChannelState& copy, const DpduSendMode& mode,
         const ChannelContext* live = FindChannel(copy.channelId);
         SwIsoTpIds(copy, live ? *live : copy, &txId, &rxId);
     }
-    LinkIo link{copy.channelId, copy.link.handle, &mode};
+    LinkIo link{&copy, &mode};
     IsoTpFrameIo io{&SendOnLink, &ReceiveOnLink, &link};
     SetAwaitingFlowControl(copy.channelId, true);
     int32_t rc = SwIsoTpSend(io, txId, data, length, canIdInData, timeoutMs, rxId, pcmflashStrip, failure);
@@ -147,7 +157,6 @@ int32_t SwIsoTpSendOnChannel(const ChannelState& copy, const DpduSendMode& mode,
 
 int32_t SwIsoTpReceiveOnChannel(const ChannelState& copy, const DpduSendMode& mode, j2534::PASSTHRU_MSG* msg,
                                 uint32_t* count, uint32_t timeoutMs, SwIsoTpWait wait) {
-    const uint32_t linkId = copy.link.handle;
     const uint64_t start = platform::TickCount64();
     const bool readyOnly = wait == SwIsoTpWait::ReadyFramesOnly;
     std::vector<uint8_t> frame, message;
@@ -160,8 +169,8 @@ int32_t SwIsoTpReceiveOnChannel(const ChannelState& copy, const DpduSendMode& mo
             timeoutMs != 0 && elapsed < timeoutMs ? static_cast<uint32_t>(timeoutMs - elapsed) : 0;
         DpduResult received;
         if (!(frames > 0 && timeUp))
-            received = readyOnly ? TakeReadyFrame(linkId, &frame, &receivedUs)
-                                 : ReceiveFrame(linkId, &frame, remaining, &receivedUs);
+            received = readyOnly ? TakeReadyFrame(copy, &frame, &receivedUs)
+                                 : ReceiveFrame(copy, &frame, remaining, &receivedUs);
         if ((frames > 0 && timeUp) || !received.ok() || frame.empty()) {
             *count = 0;
             if (!received.text.empty()) SetLastErrorText(received.text);
@@ -176,7 +185,7 @@ int32_t SwIsoTpReceiveOnChannel(const ChannelState& copy, const DpduSendMode& mo
             flowControl[5] = flowControl[6] = 0;
         }
         if (action == IsoTpRxAction::SendFlowControl || action == IsoTpRxAction::SendOverflow) {
-            Dpdu_Send(linkId, flowControl, sizeof flowControl, 1000, mode);
+            SendFrame(copy, flowControl, sizeof flowControl, 1000, mode, CaptureSender::AutoFlowControl);
         } else if (action == IsoTpRxAction::Complete) {
             Deliver(copy, rxId, message, receivedUs, msg);
             *count = 1;

@@ -8,6 +8,7 @@
 
 #include "common/protocols.h"
 #include "driver/api/api_impl.h"
+#include "driver/api/capture_hooks.h"
 #include "driver/api/das_profile.h"
 #include "driver/api/device.h"
 #include "driver/api/host_message.h"
@@ -117,7 +118,7 @@ struct Writer {
 
         rc = Translate(hostRecord, msg, plan);
         if (rc != j2534::STATUS_NOERROR) return rc;
-        return plan.softwareIsoTp ? WriteSoftwareIsoTp(msg) : WriteToLink(plan);
+        return plan.softwareIsoTp ? WriteSoftwareIsoTp(msg) : WriteToLink(msg, plan);
     }
 
     int32_t WriteSoftwareIsoTp(const TxMessage& msg) {
@@ -133,7 +134,7 @@ struct Writer {
         return j2534::STATUS_NOERROR;
     }
 
-    int32_t WriteToLink(const TxPlan& plan) {
+    int32_t WriteToLink(const TxMessage& msg, const TxPlan& plan) {
         if (LogActive())
             LogPrintf("Dpdu_Send: bytes=%lu data=%s", static_cast<unsigned long>(plan.length),
                       FormatHexBytes(plan.bytes, plan.length).c_str());
@@ -142,6 +143,7 @@ struct Writer {
             if (!result.text.empty()) SetLastErrorText(result.text);
             return FailWithCount();
         }
+        if (CaptureOn()) CaptureOut(ch, msg.data(), msg.length, msg.canIdInData, Sender());
         ++sent;
         return j2534::STATUS_NOERROR;
     }
@@ -157,9 +159,14 @@ struct Writer {
             if (!error.empty()) SetLastErrorText(error);
             return FailWithCount();
         }
+        if (CaptureOn()) CaptureOut(ch, msg.data(), msg.length, false, Sender());
         ++ch.tx.doipTxCount;
         ++sent;
         return j2534::STATUS_NOERROR;
+    }
+
+    CaptureSender Sender() const {
+        return origin == Origin::DriverFlowControl ? CaptureSender::AutoFlowControl : CaptureThreadSender();
     }
 
     int32_t FailWithCount() {

@@ -80,6 +80,7 @@ using C = DriverConfig;
 // The sections' record types (their members carry the same names).
 using BatteryConfig = decltype(C::BatteryConfig);
 using Bench = decltype(C::Bench);
+using Capture = decltype(C::Capture);
 using CanFd = decltype(C::CanFd);
 using DAS = decltype(C::DAS);
 using DeviceFilter = decltype(C::DeviceFilter);
@@ -155,6 +156,17 @@ const KeyRule<Logging> kLoggingKeys[] = {
                      [](ConfigLoad& l, const std::string& v) { l.c.Logging.LogEnabled = ParseDecimalInt(v) != 0; }),
     Text<Logging>({"LogPath", "LogDir"}, &C::Logging::LogPath),
     Text<Logging>({"LogFile"}, &C::Logging::LogFile),
+};
+
+const KeyRule<Capture> kCaptureKeys[] = {
+    Rule<Capture>({"Enabled", "Enable"},
+                  [](ConfigLoad& l, const std::string& v) {
+                      l.c.Capture.Enabled = ParseBool(v);
+                      l.c.CaptureEnabledExplicit = true;
+                  }),
+    Text<Capture>({"File", "Path"}, &C::Capture::File),
+    Number<Capture>({"MaxSizeKB"}, &C::Capture::MaxSizeKB),
+    Number<Capture>({"Keep"}, &C::Capture::Keep),
 };
 
 const KeyRule<General> kGeneralKeys[] = {
@@ -466,6 +478,7 @@ SectionHandler FindSection(const std::string& s) {
     static const Entry kSections[] = {
         {"BatteryConfig", "Battery", &Section<&C::BatteryConfig, kBatteryKeys>},
         {"Logging", nullptr, &Section<&C::Logging, kLoggingKeys>},
+        {"Capture", nullptr, &Section<&C::Capture, kCaptureKeys>},
         {"General", nullptr, &Section<&C::General, kGeneralKeys>},
         {"Profile", nullptr, &Section<&C::Profile, kProfileKeys>},
         {"DAS", nullptr, &Section<&C::DAS, kDasKeys>},

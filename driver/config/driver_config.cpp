@@ -61,6 +61,14 @@ void ApplyDoipMode(ConfigLoad& l) {
     }
 }
 
+// ORVEX_CAPTURE=path asks for a capture to that file; what the INI says wins.
+void ApplyCaptureEnvironment(DriverConfig& c) {
+    std::string path;
+    if (!platform::GetEnv("ORVEX_CAPTURE", &path) || path.empty()) return;
+    if (!c.CaptureEnabledExplicit) c.Capture.Enabled = true;
+    if (c.Capture.File.empty()) c.Capture.File = path;
+}
+
 void CheckBackendAndLibrary(ConfigLoad& l) {
     DriverConfig& c = l.c;
     if (!c.BackendTypeSet || c.BackendTypeName.empty()) {
@@ -120,6 +128,8 @@ void LoadDriverConfigFrom(const std::string& modulePath, DriverConfig* cfg, std:
 
     ApplyDoipMode(l);
     c.LogFilePath = ResolveLogPath(c.Logging.LogPath, c.Logging.LogFile, moduleDir, baseName);
+    ApplyCaptureEnvironment(c);
+    c.CaptureFilePath = ResolveCapturePath(c.Capture.File, moduleDir, baseName);
 
     if (c.DasProfile && !c.XentryProfile) {
         c.ISOTP.EnableComParams = c.DAS.TryIso15765ComParams;

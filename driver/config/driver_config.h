@@ -43,6 +43,14 @@ struct DriverConfig {
         std::string LogFile;
     } Logging;
 
+    // A capture of the traffic in pcapng; also switched on by the environment (ORVEX_CAPTURE).
+    struct Capture {
+        bool Enabled = false;
+        std::string File;  // empty: Logs\<module base name>.pcapng beside the library
+        uint32_t MaxSizeKB = 65536;
+        uint32_t Keep = 5;
+    } Capture;
+
     struct General {
         bool EnableInstanceLock = true;
     } General;
@@ -235,6 +243,8 @@ struct DriverConfig {
     bool IgnitionOn = true;  // as loaded; the state reported to hosts is the bench module's
     uint32_t FakeVBattMilliVolts = 0;
     std::string LogFilePath;
+    bool CaptureEnabledExplicit = false;  // [Capture] Enabled was given: the environment does not decide
+    std::string CaptureFilePath;          // the capture file, resolved like the log
 };
 
 extern DriverConfig g_config;

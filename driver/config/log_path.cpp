@@ -30,3 +30,10 @@ std::string ResolveLogPath(const std::string& logDir, const std::string& logFile
     return base + "Logs" + sep + file;
 }
 
+
+std::string ResolveCapturePath(const std::string& file, const std::string& moduleDir, const std::string& moduleBaseName) {
+    const std::string name =
+        file.empty() ? std::string("Logs") + platform::kPathSeparator + moduleBaseName + ".pcapng" : file;
+    if (platform::IsAbsolutePath(name) || moduleDir.empty()) return name;
+    return platform::JoinDir(moduleDir, name);
+}

@@ -111,6 +111,9 @@ void CountNoResponse(uint32_t linkId, const DpduLink& link) {
 // Event items without data (status, errors) between two results: a take without waiting looks
 // past this many before it gives up, so that a flood of them cannot hold the caller.
 constexpr unsigned kMostItemsPerTake = 64;
+// Between two polls that found the link's queue empty: short enough that an answer waits little
+// for its reader, long enough that a reader waiting for seconds costs next to no CPU.
+constexpr uint32_t kEmptyPollPauseUs = 500;
 
 enum class Polled { Result, Empty, Other, CommLost };
 
@@ -227,7 +230,7 @@ DpduResult Dpdu_Receive(uint32_t linkId, DpduPayload* out, uint32_t timeoutMs) {
         switch (PollEvent(linkId, link, trx, out, &sawNoResponse, &code)) {
             case Polled::Result: return {};
             case Polled::CommLost: return DpduFailure(DpduStatus::CommLost, "Dpdu_Receive: comm lost", code);
-            case Polled::Empty: platform::SleepMs(1); break;
+            case Polled::Empty: platform::PollPauseUs(kEmptyPollPauseUs); break;
             case Polled::Other: break;
         }
     }

@@ -37,14 +37,6 @@ platform::AppendResult AppendCreatingFolder(const std::string& path, const std::
 // Appends a line; a file that has reached the size limit is renamed away first. True when it was.
 bool AppendRotating(const std::string& path, const std::string& bytes);
 
-std::string TimeStamp() {
-    platform::LocalTime t = platform::GetLocalTime();
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04u%02u%02u_%02u%02u%02u", t.year, t.month, t.day, t.hour, t.minute,
-                  t.second);
-    return buf;
-}
-
 std::string BannerLine() {
     const std::string& dir = g_settings.moduleDir;
     return std::string("Wrapper build: ") + __DATE__ + " " + __TIME__ + " | DLL=" + g_settings.moduleBaseName +
@@ -92,6 +84,14 @@ std::string RotationArchiveName(const std::string& path, const std::string& stam
     return name + ext;
 }
 
+std::string RotationTimeStamp() {
+    platform::LocalTime t = platform::GetLocalTime();
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04u%02u%02u_%02u%02u%02u", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    return buf;
+}
+
 bool RotateLog(const std::string& path, const std::string& stamp) {
     if (path.empty()) return false;
     for (unsigned n = 0; n < 100; ++n) {
@@ -112,7 +112,7 @@ namespace {
 bool AppendRotating(const std::string& path, const std::string& bytes) {
     if (AppendCreatingFolder(path, bytes, kLogRotateBytes) != platform::AppendResult::Full) return false;
     // Should every name be taken, the file keeps its name and goes on growing.
-    const bool rotated = RotateLog(path, TimeStamp());
+    const bool rotated = RotateLog(path, RotationTimeStamp());
     AppendCreatingFolder(path, bytes, platform::kNoSizeLimit);
     return rotated;
 }

@@ -34,6 +34,8 @@ std::string FormatHexBytes(const uint8_t* data, size_t length, bool lowerCase = 
 std::string MirrorLogPath(const std::string& logPath, const std::string& moduleBaseName);
 // Archive name for rotation: stem + "_" + stamp (+ "_" + n when n > 0) + extension.
 std::string RotationArchiveName(const std::string& path, const std::string& stamp, unsigned n);
+// The local time as archive names carry it: YYYYMMDD_HHMMSS.
+std::string RotationTimeStamp();
 // Renames the file to the first free archive name (100 tries). True when it was renamed.
 bool RotateLog(const std::string& path, const std::string& stamp);
 // Directory of the early log ("...\Zelkor-Tech\MIVRA_J2534"), from the environment.

@@ -61,6 +61,8 @@ void SleepUs(uint64_t us) {
 
 void SleepMs(uint32_t ms) { SleepUs(uint64_t(ms) * 1000u); }
 
+void PollPauseUs(uint32_t us) { SleepUs(us); }
+
 void SleepPreciseUs(uint32_t us) {
     if (const TestClock* c = ActiveTestClock()) return c->sleepUs(c->context, us);
     SystemSleepPreciseUs(us);

@@ -1,6 +1,7 @@
 // POSIX implementation of the platform layer (the native build for tests and tools).
 #include "platform/platform.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <link.h>
@@ -8,6 +9,7 @@
 #include <pthread.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -123,6 +125,46 @@ bool IsAbsolutePath(const std::string& p) {
     return !p.empty() && (p[0] == '\\' || p[0] == '/');
 }
 
+bool ListDirectory(const std::string& dir, std::vector<std::string>* names) {
+    DIR* d = opendir(dir.c_str());
+    if (!d) return false;
+    names->clear();
+    while (const struct dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..") names->push_back(name);
+    }
+    closedir(d);
+    return true;
+}
+
+FileHandle OpenAppendFile(const std::string& path, uint64_t* size) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return kInvalidFile;
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        ::close(fd);
+        return kInvalidFile;
+    }
+    *size = static_cast<uint64_t>(st.st_size);
+    return fd;
+}
+
+bool WriteAppendFile(FileHandle file, const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {  // a regular file takes all at once unless the disk fills
+        const ssize_t n = ::write(static_cast<int>(file), p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void CloseAppendFile(FileHandle file) {
+    if (file != kInvalidFile) ::close(static_cast<int>(file));
+}
+
 bool GetEnv(const char* name, std::string* value) {
     const char* v = std::getenv(name);
     if (!v) return false;
@@ -146,6 +188,12 @@ LocalTime GetLocalTime() {
     lt.minute = static_cast<unsigned>(tmv.tm_min);
     lt.second = static_cast<unsigned>(tmv.tm_sec);
     return lt;
+}
+
+uint64_t WallClockUs() {
+    struct timeval tv {};
+    gettimeofday(&tv, nullptr);
+    return static_cast<uint64_t>(tv.tv_sec) * 1000000u + static_cast<uint64_t>(tv.tv_usec);
 }
 
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }

@@ -78,6 +78,11 @@ void SleepMs(uint32_t ms) {
     ::Sleep(ms);
 }
 
+void PollPauseUs(uint32_t us) {
+    if (const TestClock* c = ActiveTestClock()) return c->sleepUs(c->context, us);
+    if (!WaitHighResolution(us)) ::Sleep(1);
+}
+
 void SleepPreciseUs(uint32_t us) {
     if (const TestClock* c = ActiveTestClock()) return c->sleepUs(c->context, us);
     if (us == 0) return;

@@ -143,6 +143,45 @@ bool IsAbsolutePath(const std::string& p) {
     return !p.empty() && (p[0] == '\\' || p[0] == '/');
 }
 
+bool ListDirectory(const std::string& dir, std::vector<std::string>* names) {
+    std::wstring pattern = Widen(dir);
+    if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
+    pattern += L'*';
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    names->clear();
+    do {
+        const std::string name = Narrow(data.cFileName, wcslen(data.cFileName));
+        if (name != "." && name != "..") names->push_back(name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return true;
+}
+
+FileHandle OpenAppendFile(const std::string& path, uint64_t* size) {
+    HANDLE h = CreateFileW(Widen(path).c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return kInvalidFile;
+    LARGE_INTEGER current;
+    if (!GetFileSizeEx(h, &current)) {
+        CloseHandle(h);
+        return kInvalidFile;
+    }
+    *size = static_cast<uint64_t>(current.QuadPart);
+    return reinterpret_cast<FileHandle>(h);
+}
+
+bool WriteAppendFile(FileHandle file, const void* data, size_t size) {
+    DWORD written = 0;
+    return size == 0 || (WriteFile(reinterpret_cast<HANDLE>(file), data, static_cast<DWORD>(size), &written, nullptr) &&
+                         written == size);
+}
+
+void CloseAppendFile(FileHandle file) {
+    if (file != kInvalidFile) CloseHandle(reinterpret_cast<HANDLE>(file));
+}
+
 bool GetEnv(const char* name, std::string* value) {
     std::wstring wname = Widen(name);
     DWORD n = GetEnvironmentVariableW(wname.c_str(), nullptr, 0);
@@ -170,6 +209,13 @@ LocalTime GetLocalTime() {
     lt.minute = st.wMinute;
     lt.second = st.wSecond;
     return lt;
+}
+
+uint64_t WallClockUs() {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    const uint64_t since1601 = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;  // 100 ns
+    return since1601 / 10u - 11644473600000000ull;
 }
 
 uint32_t CurrentThreadId() { return GetCurrentThreadId(); }

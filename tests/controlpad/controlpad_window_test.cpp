@@ -153,6 +153,7 @@ const ExpectedControl kLayout[] = {
     {L"Button", "GENERAL", 0, 10, 78, 480, 96},    {L"Button", "Ignition ON", 1401, 22, 104, 110, 18},
     {L"Static", "Profile:", 0, 125, 104, 50, 18},  {L"ComboBox", nullptr, 1501, 185, 100, 105, 0},
     {L"Static", "Mode:", 0, 320, 104, 45, 18},     {L"ComboBox", nullptr, 1001, 360, 100, 120, 0},
+    {L"Button", "Capture traffic", 1402, 22, 136, 130, 18},
 };
 
 struct LayoutSearch {
@@ -279,6 +280,7 @@ TEST(ControlpadWindow, ShowsTheSettingsAndWritesEveryChange) {
                  {"Bench/NoEcuTimeoutMs", "200"},
                  {"BatteryConfig/DefaultMilliVolts", "13000"},
                  {"Ignition/ForceIgnitionOn", "1"},
+                 {"Capture/Enabled", "0"},
                  {"Odis/UseSendRecvIso15765", "-"}};
     for (const char* key : kXentryKeys) keys[std::string("Xentry/") + key] = "1";
     ExpectKeys(files, keys, "bench checked");

@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "tests/support/driver_under_test.h"
+#include "tests/support/pcapng_reader.h"
 #include "tests/support/temp_dir.h"
 #include "tools/registration.h"
 
@@ -140,4 +141,26 @@ TEST(PassthruTool, FindsRegisteredDriversByName) {
     for (int view : {32, 64})
         for (const std::string& key : {places.key0404, places.key0202, root}) platform::RegistryDeleteKeyIfEmpty(key, view);
 #endif
+}
+
+// --capture turns the driver's capture on for the session; an INI that says Enabled=0 wins.
+TEST(PassthruTool, CaptureOptionWritesThePcapng) {
+    const std::string dir = PrepareDriverFolder("passthru_capture", "Orvex_J2534", kQuickProbeIni, "Timing=zero\n");
+    ASSERT_FALSE(dir.empty());
+    const std::string driver = JoinPath(dir, "Orvex_J2534" + std::string(platform::SharedLibrarySuffix()));
+    const std::string file = JoinPath(dir, "session.pcapng");
+    ToolRun r = Passthru("--capture " + Quote(file) + " " + Quote(driver) + " vin", dir);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    const PcapngFile f = ReadPcapng(ReadFileText(file));
+    EXPECT_EQ(f.error, "");
+    ASSERT_EQ(f.interfaces.size(), 1u);
+    EXPECT_EQ(f.interfaces[0].name, "ch1 ISO15765 500000");
+    EXPECT_EQ(f.packets.size(), 2u);
+
+    const std::string ini = JoinPath(dir, "Orvex_J2534.ini");
+    ASSERT_TRUE(platform::WriteWholeFile(ini, ReadFileText(ini) + "\n[Capture]\nEnabled=0\n"));
+    const std::string second = JoinPath(dir, "second.pcapng");
+    r = Passthru("--capture " + Quote(second) + " " + Quote(driver) + " vin", dir);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_FALSE(platform::GetFileInfo(second).exists);
 }

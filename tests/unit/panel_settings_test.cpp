@@ -93,16 +93,18 @@ TEST(PanelSettingsRead, DefaultsAliasesAndValuesBelowOne) {
     EXPECT_EQ(s.noEcuTimeoutMs, 200);
     EXPECT_EQ(s.batteryMilliVolts, 12100);
     EXPECT_FALSE(s.ignitionOn);
+    EXPECT_FALSE(s.capture);
 
     s = ReadPanelSettings(
         Ini(dir, "set.ini",
             "[Bench]\r\nBenchEnabled=0\r\nEnabled=1\r\nNoEcuTimeoutMs=-3\r\n[Profile]\r\nMode= \tpcmflash\r\n"
-            "[BatteryConfig]\r\nDefaultMilliVolts=0\r\n[Ignition]\r\nForceIgnitionOn=1\r\n"));
+            "[BatteryConfig]\r\nDefaultMilliVolts=0\r\n[Ignition]\r\nForceIgnitionOn=1\r\n[Capture]\r\nEnabled=on\r\n"));
     EXPECT_TRUE(s.bench);  // BenchEnabled=0 falls back to Enabled
     EXPECT_EQ(s.profile, "PCMFLASH");
     EXPECT_EQ(s.noEcuTimeoutMs, 200);
     EXPECT_EQ(s.batteryMilliVolts, 12100);
     EXPECT_TRUE(s.ignitionOn);
+    EXPECT_TRUE(s.capture);
 
     // The driver's own spellings: a bench switch written as a word, a profile under another name.
     s = ReadPanelSettings(
@@ -128,6 +130,7 @@ TEST(PanelSettingsWrite, KeysOfEachChangeInEveryFile) {
     s.noEcuTimeoutMs = 750;
     s.batteryMilliVolts = 13000;
     s.ignitionOn = true;
+    s.capture = true;
     WritePanelSettings(files, s);
     for (const std::string& f : {a, b}) {
         SCOPED_TRACE(f);
@@ -143,6 +146,7 @@ TEST(PanelSettingsWrite, KeysOfEachChangeInEveryFile) {
         EXPECT_EQ(Value(f, "Bench", "NoEcuTimeoutMs"), "750");
         EXPECT_EQ(Value(f, "BatteryConfig", "DefaultMilliVolts"), "13000");
         EXPECT_EQ(Value(f, "Ignition", "ForceIgnitionOn"), "1");
+        EXPECT_EQ(Value(f, "Capture", "Enabled"), "1");
     }
     EXPECT_EQ(Value(a, "Backend", "Type"), "Orvex");
 
@@ -151,6 +155,7 @@ TEST(PanelSettingsWrite, KeysOfEachChangeInEveryFile) {
     s.profile = "PCMFLASH";
     s.noEcuTimeoutMs = 300;
     s.ignitionOn = false;
+    s.capture = false;
     WritePanelSettings(files, s);
     EXPECT_EQ(Value(b, "Profile", "Mode"), "PCMFLASH");
     EXPECT_EQ(Value(b, "PCMflash", "PCMflashEnabled"), "1");
@@ -158,6 +163,7 @@ TEST(PanelSettingsWrite, KeysOfEachChangeInEveryFile) {
     EXPECT_EQ(Value(b, "Bench", "NoEcuTimeoutMs"), "750");
     EXPECT_EQ(Value(b, "Xentry", "UseSendRecvIso15765"), "1");
     EXPECT_EQ(Value(b, "Ignition", "ForceIgnitionOn"), "0");
+    EXPECT_EQ(Value(b, "Capture", "Enabled"), "0");
 
     s.profile = "";  // nothing chosen
     WritePanelSettings(files, s);

@@ -43,6 +43,8 @@ const char kUsage[] =
     "  --baud N       bit rate (default 500000)\n"
     "  --timeout MS   wait for an answer (default 1000)\n"
     "  --address A    download address for flash (default 0)\n"
+    "  --capture FILE record the traffic in FILE (pcapng, for Wireshark), through the\n"
+    "                 driver's ORVEX_CAPTURE; the driver's INI wins when it says otherwise\n"
     "  --registry-key KEY   (Windows) where registered drivers are looked up, below HKLM\n"
     "                       (default SOFTWARE\\PassThruSupport.04.04)\n"
     "  --passthru-dir DIR   (Linux) where registered drivers are looked up (default ~/.passthru)\n";
@@ -179,13 +181,14 @@ int main(int argc, char** argv) {
     uint32_t address = 0;
     bool list = false;
     std::string driverName;
+    std::string capture;
     int i = 1;
     for (; i < argc && std::string(argv[i]).rfind("--", 0) == 0; ++i) {
         const std::string opt = argv[i];
         uint32_t* target = opt == "--tx" ? &options.txId : opt == "--rx" ? &options.rxId : opt == "--baud" ? &options.baud
                          : opt == "--timeout" ? &options.timeoutMs : opt == "--address" ? &address : nullptr;
         std::string* text = opt == "--driver" ? &driverName : opt == "--registry-key" ? &places.key0404
-                          : opt == "--passthru-dir" ? &places.passthruDir : nullptr;
+                          : opt == "--passthru-dir" ? &places.passthruDir : opt == "--capture" ? &capture : nullptr;
         if (opt == "--can") {
             options.rawCan = true;
         } else if (opt == "--list") {
@@ -198,6 +201,11 @@ int main(int argc, char** argv) {
         }
     }
     if (list) return ListDrivers(places);
+    if (!capture.empty()) {
+        // The driver takes a relative path from its own folder; the user means this one.
+        if (!platform::IsAbsolutePath(capture)) capture = platform::JoinDir(platform::CurrentDirectory(), capture);
+        platform::SetEnv("ORVEX_CAPTURE", capture.c_str());
+    }
     if (argc - i < (driverName.empty() ? 2 : 1)) {
         std::fputs(kUsage, stderr);
         return 2;
