@@ -158,6 +158,40 @@ void* GetLibrarySymbol(LibraryHandle lib, const char* name);
 void FreeLibraryFile(LibraryHandle lib);
 // File-name suffix of shared libraries on this platform: ".dll" or ".so".
 const char* SharedLibrarySuffix();
+// The library a load of path would give if it is loaded already, found without loading it and
+// without counting a reference; null when it is not loaded.
+LibraryHandle LoadedLibrary(const std::string& path);
+// Full path of a loaded library; empty when unknown.
+std::string LibraryPath(LibraryHandle lib);
+// Keeps the library (or program) that contains this code in the process until it ends, for a
+// thread of it that is left running where it cannot be waited for.
+void PinThisLibrary();
+
+// ---- Notes that outlive a library -----------------------------------------------------------
+// A small block of memory that only this process sees, in one of numbered slots under a name,
+// which stays when the library that made it is unloaded, so that a later copy of a library in
+// the same process finds what an earlier one left. Windows: a named file mapping of the session's
+// local namespace, which lives while a handle to it is open (a library that goes without
+// releasing its view leaves that handle open, and so the note). POSIX: a shared-memory object,
+// which lives until it is removed. Names carry the process id and the time the process started,
+// so a note of another process (one that ended, one whose id came back, a parent's) is never
+// opened; on POSIX the first note a library creates removes those that ended processes left.
+struct ProcessNote {
+    void* memory = nullptr;  // the note's bytes (zero-filled when it was created)
+    size_t size = 0;
+    uint64_t handle = 0;     // the system's handle behind this view (Windows; 0 on POSIX)
+};
+// Creates a note of size bytes in the first free slot below slotCount. False when none is free
+// or the system refuses.
+bool CreateProcessNote(const std::string& name, uint32_t slotCount, size_t size, ProcessNote* note, uint32_t* slot);
+// Opens the note in slot; false when there is none of at least size bytes.
+bool OpenProcessNote(const std::string& name, uint32_t slot, size_t size, ProcessNote* note);
+// Gives up one view of a note: a view of this library's, or one that a copy which is gone left
+// open (memory and handle are valid anywhere in the process until given up).
+void ReleaseProcessNote(const ProcessNote& view);
+// Takes the note's name away, so that it goes with its last view (POSIX; on Windows a note
+// has no existence beyond its views).
+void RemoveProcessNote(const std::string& name, uint32_t slot);
 
 
 // ---- INI files ---------------------------------------------------------------------------

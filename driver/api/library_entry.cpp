@@ -4,6 +4,7 @@
 #include "driver/config/driver_config.h"
 #include "driver/log/log.h"
 #include "driver/config/module_identity.h"
+#include "driver/dpdu/dpdu_backend.h"
 #include "platform/platform.h"
 
 void LibraryAttach() {
@@ -17,9 +18,10 @@ void LibraryAttach() {
     }
 }
 
-void LibraryDetach(bool) {
+void LibraryDetach(bool processEnding) {
     try {
         ReleaseInstanceLock();
+        if (processEnding) Dpdu_ProcessEnding();
         platform::ThreadTextShutdown();
     } catch (...) {
     }

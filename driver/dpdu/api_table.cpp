@@ -8,6 +8,7 @@
 
 #include "driver/bench/bench.h"
 #include "driver/dpdu/backend_state.h"
+#include "driver/dpdu/session_note.h"
 #include "driver/config/driver_config.h"
 #include "driver/log/log.h"
 #include "driver/config/module_identity.h"
@@ -220,8 +221,11 @@ bool LoadVendorLibrary(const std::vector<std::string>& candidates, std::vector<s
 }
 
 void UnloadVendorLibrary() {
-    std::unique_lock<std::shared_mutex> use(g_backend.libraryUse);
-    UnloadLocked();
+    {
+        std::unique_lock<std::shared_mutex> use(g_backend.libraryUse);
+        UnloadLocked();
+    }
+    NoteReleased();
 }
 
 namespace {
@@ -270,9 +274,18 @@ uint32_t CallPDUConstruct(const char* option) {
     VENDOR_CALL(PDUConstruct, kOccasional, kNoOutput, const_cast<CHAR8*>(option), nullptr);
 }
 uint32_t CallPDUDestruct() { VENDOR_CALL(PDUDestruct, kOccasional, kNoOutput); }
-uint32_t CallPDUModuleConnect(uint32_t hMod) { VENDOR_CALL(PDUModuleConnect, kOccasional, kNoOutput, hMod); }
-uint32_t CallPDUModuleDisconnect(uint32_t hMod) { VENDOR_CALL(PDUModuleDisconnect, kOccasional, kNoOutput, hMod); }
+// The calls that change what the backend holds keep this copy's note of it.
+uint32_t CallPDUModuleConnect(uint32_t hMod) {
+    const uint32_t code = [&] { VENDOR_CALL(PDUModuleConnect, kOccasional, kNoOutput, hMod); }();
+    if (code == PDU_STATUS_NOERROR) NoteModule(hMod, true);
+    return code;
+}
+uint32_t CallPDUModuleDisconnect(uint32_t hMod) {
+    NoteModule(hMod, false);
+    VENDOR_CALL(PDUModuleDisconnect, kOccasional, kNoOutput, hMod);
+}
 uint32_t CallPDUDestroyComLogicalLink(uint32_t hMod, uint32_t hCLL) {
+    NoteLink(hMod, hCLL, false);
     VENDOR_CALL(PDUDestroyComLogicalLink, kOccasional, kNoOutput, hMod, hCLL);
 }
 uint32_t CallPDUConnect(uint32_t hMod, uint32_t hCLL) { VENDOR_CALL(PDUConnect, kOccasional, kNoOutput, hMod, hCLL); }
@@ -287,7 +300,12 @@ uint32_t CallPDUSetComParam(uint32_t hMod, uint32_t hCLL, PDU_PARAM_ITEM* item) 
 }
 uint32_t CallPDUStartComPrimitive(uint32_t hMod, uint32_t hCLL, uint32_t type, uint32_t size, uint8_t* data,
                                   PDU_COP_CTRL_DATA* control, uint32_t* hCoP) {
-    VENDOR_CALL(PDUStartComPrimitive, kEveryMessage, kNoOutput, hMod, hCLL, type, size, data, control, nullptr, hCoP);
+    const uint32_t code = [&] {
+        VENDOR_CALL(PDUStartComPrimitive, kEveryMessage, kNoOutput, hMod, hCLL, type, size, data, control, nullptr,
+                    hCoP);
+    }();
+    if (code == PDU_STATUS_NOERROR && hCoP) NoteComPrimitiveStarted(hMod, hCLL, *hCoP);
+    return code;
 }
 uint32_t CallPDUGetEventItem(uint32_t hMod, uint32_t hCLL, PDU_EVENT_ITEM** item) {
     VENDOR_CALL(PDUGetEventItem, kEveryMessage, item, hMod, hCLL, item);
@@ -355,8 +373,10 @@ uint32_t GuardedIoCtl(uint32_t hMod, uint32_t commandId, PDU_DATA_ITEM* input, P
     return result;
 }
 
-uint32_t GuardedCreateCll(uint32_t hMod, PDU_RSC_DATA* resourceData, uint32_t resourceId, uint32_t* hCLL,
-                          const uint8_t* flagData, uint32_t flagLength, bool allowOrderProbe) {
+namespace {
+
+uint32_t CreateCll(uint32_t hMod, PDU_RSC_DATA* resourceData, uint32_t resourceId, uint32_t* hCLL,
+                   const uint8_t* flagData, uint32_t flagLength, bool allowOrderProbe) {
     if (!Usable(reinterpret_cast<const void*>(g_backend.api.PDUCreateComLogicalLink))) return PDU_ERR_FCT_FAILED;
     const uint32_t tid = platform::CurrentThreadId();
     const bool closing = g_backend.api.closing.load();
@@ -398,6 +418,15 @@ uint32_t GuardedCreateCll(uint32_t hMod, PDU_RSC_DATA* resourceData, uint32_t re
         }
     }
     return first;
+}
+
+}  // namespace
+
+uint32_t GuardedCreateCll(uint32_t hMod, PDU_RSC_DATA* resourceData, uint32_t resourceId, uint32_t* hCLL,
+                          const uint8_t* flagData, uint32_t flagLength, bool allowOrderProbe) {
+    const uint32_t code = CreateCll(hMod, resourceData, resourceId, hCLL, flagData, flagLength, allowOrderProbe);
+    if (code == PDU_STATUS_NOERROR && hCLL) NoteLink(hMod, *hCLL, true);
+    return code;
 }
 
 PDU_DATA_ITEM* NewOwnedUnum32Item(uint32_t value) {

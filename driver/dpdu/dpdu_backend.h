@@ -47,6 +47,9 @@ DpduResult Dpdu_CloseModule(uint32_t moduleId);
 void Dpdu_Shutdown(bool forceUnload = false);
 // The session's KeepToolkitLoaded, which every later shutdown follows.
 void Dpdu_SetKeepToolkitLoaded(bool keep);
+// At process exit, from the unload hook: takes no lock and calls nothing of the vendor's. The
+// session's note goes with the process (on POSIX its name would outlive it).
+void Dpdu_ProcessEnding();
 // Records the loss of the VCI once per initialisation; place may be null.
 void MarkCommLost(const char* place, uint32_t code);
 

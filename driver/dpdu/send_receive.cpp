@@ -14,6 +14,7 @@
 #include "driver/dpdu/api_table.h"
 #include "driver/dpdu/backend_state.h"
 #include "driver/dpdu/dpdu_backend.h"
+#include "driver/dpdu/session_note.h"
 #include "platform/platform.h"
 
 namespace {
@@ -146,6 +147,9 @@ Polled PollEvent(uint32_t linkId, const DpduLink& link, bool trx, DpduPayload* o
             ReleaseItem(item);
             return Polled::Result;
         }
+    } else if (item->ItemType == PDU_IT_STATUS && item->pData) {
+        const T_PDU_STATUS status = *static_cast<const T_PDU_STATUS*>(item->pData);
+        if (status == PDU_COPST_FINISHED || status == PDU_COPST_CANCELLED) NoteComPrimitiveEnded(item->hCop);
     } else if (item->ItemType == PDU_IT_ERROR && item->pData) {
         const PDU_ERROR_DATA* e = static_cast<const PDU_ERROR_DATA*>(item->pData);
         if (e->ErrorCodeId == kNoResponseError && e->ExtraErrorInfoId == kNoResponseExtra && link.iso15765 &&

@@ -11,6 +11,7 @@
 #include "driver/dpdu/doip_presteps.h"
 #include "driver/dpdu/dpdu_backend.h"
 #include "driver/dpdu/module_selection.h"
+#include "driver/dpdu/session_note.h"
 
 namespace {
 
@@ -171,6 +172,7 @@ DpduResult Dpdu_Init() {
     if (g_config.DpduSettings.DllName.empty()) {
         return FailLogged(DpduStatus::Failed, "DpduSettings.DllName not specified in INI", "Dpdu_Init: ERROR: ");
     }
+    ReleaseOrphanedSessions();
     std::vector<std::string> tried;
     if (!LoadVendorLibrary(VendorLibraryCandidates(), &tried)) {
         const std::string list = Join(tried, "; ");
@@ -191,6 +193,7 @@ DpduResult Dpdu_Init() {
         code = CallPDUConstruct(option.value);
         LogPrintf("Dpdu_Init: PDUConstruct returned %s", PduCodeText(code).c_str());
         if (code == PDU_STATUS_NOERROR) {
+            NoteConstructed(g_backend.api.library);
             g_backend.initialised = true;
             g_backend.useCount = 1;
             LogPrintf("Dpdu_Init: D-PDU initialised PASS using option %s", option.label);

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
+#include <link.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -254,5 +255,26 @@ void FreeLibraryFile(LibraryHandle lib) {
 }
 
 const char* SharedLibrarySuffix() { return ".so"; }
+
+LibraryHandle LoadedLibrary(const std::string& path) {
+    // Even without loading, a found library counts one more reference, given back at once.
+    void* lib = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (lib) dlclose(lib);
+    return lib;
+}
+
+std::string LibraryPath(LibraryHandle lib) {
+    link_map* map = nullptr;
+    if (!lib || dlinfo(lib, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name || !*map->l_name) return {};
+    char resolved[PATH_MAX];
+    return realpath(map->l_name, resolved) ? resolved : map->l_name;
+}
+
+void PinThisLibrary() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&PinThisLibrary), &info) == 0 || !info.dli_fname) return;
+    // The reference taken here is never given back.
+    dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+}
 
 }  // namespace platform

@@ -287,4 +287,18 @@ void FreeLibraryFile(LibraryHandle lib) {
 
 const char* SharedLibrarySuffix() { return ".dll"; }
 
+LibraryHandle LoadedLibrary(const std::string& path) {
+    HMODULE mod = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, Widen(path).c_str(), &mod)) return nullptr;
+    return reinterpret_cast<LibraryHandle>(mod);
+}
+
+std::string LibraryPath(LibraryHandle lib) { return lib ? ModuleFileName(static_cast<HMODULE>(lib)) : std::string(); }
+
+void PinThisLibrary() {
+    HMODULE mod = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&PinThisLibrary), &mod);
+}
+
 }  // namespace platform

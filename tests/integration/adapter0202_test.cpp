@@ -232,6 +232,8 @@ TEST_F(Adapter0202, UnloadClosesTheDeviceAndTheDriverGoesWithIt) {
     a.Connect = reinterpret_cast<Pt0202ConnectFn>(platform::GetLibrarySymbol(a.handle, "PassThruConnect"));
     ASSERT_EQ(a.Connect(j2534::CAN, 0, &ch), 0);
     EXPECT_EQ(ch, 1u);
+    // The adapter's close left no session behind for the new driver to release.
+    EXPECT_EQ(Log().find("Orphaned D-PDU session"), std::string::npos);
 }
 
 TEST_F(Adapter0202, AHostThatEndsWithoutCleaningUpEndsNormally) {
