@@ -2,6 +2,7 @@
 // call that is running on the faulting thread; on any other thread, or outside a guarded
 // call, the signal goes on to whatever handler was installed before (or the default action).
 #include "platform/platform.h"
+#include "platform/posix/library_threads.h"
 
 #include <setjmp.h>
 #include <signal.h>
@@ -69,6 +70,17 @@ void EnsureInstalled() {
 std::atomic<bool> g_installedOnce{false};
 
 }  // namespace
+
+void ReleaseCrashHandlers() {
+    if (!g_installedOnce.load(std::memory_order_acquire)) return;
+    std::lock_guard<std::mutex> lock(g_installLock);
+    for (int i = 0; i < kSignalCount; ++i) {
+        struct sigaction current;
+        if (sigaction(kSignals[i], nullptr, &current) != 0) continue;
+        if ((current.sa_flags & SA_SIGINFO) && current.sa_sigaction == &OnCrashSignal)
+            sigaction(kSignals[i], &g_previous[i], nullptr);
+    }
+}
 
 bool RunGuardedQuick(void (*fn)(void*), void* context, uint32_t* exceptionCode) {
     if (exceptionCode) *exceptionCode = 0;

@@ -19,4 +19,5 @@ __attribute__((constructor)) static void OnLibraryLoad() { LibraryAttach(); }
 __attribute__((destructor)) static void OnLibraryUnload() {
     if (!g_processEnding) platform::EndLibraryThreads();
     LibraryDetach(g_processEnding);
+    if (!g_processEnding) platform::ReleaseCrashHandlers();
 }

@@ -1,10 +1,14 @@
 /* A Linux host as one writes it against the J2534 header: records and parameters declared with
  * unsigned long (64 bits here), the library opened with dlopen. Reads the VIN, writes a data
- * identifier and reads it back, and asks GET_CONFIG for the data rate. Prints what it got; exits
- * non-zero at the first failure. Usage: c_host <driver .so> */
+ * identifier and reads it back, and asks GET_CONFIG for the data rate. Like a runtime that uses
+ * faults itself (a JVM), it has a SIGSEGV handler of its own, which must be its own again once the
+ * library is unloaded. Prints what it got; exits non-zero at the first failure.
+ * Usage: c_host <driver .so> */
 #include <dlfcn.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 typedef struct {
     unsigned long ProtocolID, RxStatus, TxFlags, Timestamp, DataSize, ExtraDataIndex;
@@ -62,8 +66,17 @@ static long Request(unsigned long ch, const unsigned char* request, unsigned lon
     return -1;
 }
 
+static void HostFaultHandler(int sig) {
+    (void)sig;
+    _exit(3);
+}
+
 int main(int argc, char** argv) {
     if (argc != 2) return 2;
+    struct sigaction mine;
+    memset(&mine, 0, sizeof mine);
+    mine.sa_handler = HostFaultHandler;
+    sigaction(SIGSEGV, &mine, NULL);
     void* lib = dlopen(argv[1], RTLD_NOW);
     if (!lib) {
         printf("FAILED dlopen: %s\n", dlerror());
@@ -112,5 +125,9 @@ int main(int argc, char** argv) {
     printf("DATA_RATE %lu\n", rate.Value);
     close_(device);
     dlclose(lib);
+    struct sigaction now;
+    sigaction(SIGSEGV, NULL, &now);
+    if ((now.sa_flags & SA_SIGINFO) || now.sa_handler != HostFaultHandler) return Fail("SIGSEGV handler after unload", 0);
+    printf("SIGSEGV handler is the host's again\n");
     return 0;
 }
