@@ -175,7 +175,7 @@ struct Session {
 
     void Connect() {
         const uint32_t protocol = in.Pick(kProtocols);
-        uint32_t channel = 0;
+        j2534::ULONG channel = 0;
         const bool withId = in.Byte() != 0;
         const uint32_t dev = DeviceId();
         const uint32_t flags = in.Pick(kConnectFlags);
@@ -189,7 +189,7 @@ struct Session {
     void Read() {
         const uint32_t offered = in.Byte() % 4;
         std::unique_ptr<j2534::PASSTHRU_MSG[]> msgs(in.Byte() ? new j2534::PASSTHRU_MSG[offered] : nullptr);
-        uint32_t count = offered;
+        j2534::ULONG count = offered;
         const bool withCount = in.Byte() != 0;
         const uint32_t channel = Id(channels);
         const int32_t rc = Checked(PassThruReadMsgs(channel, msgs.get(), withCount ? &count : nullptr, Timeout()));
@@ -203,7 +203,7 @@ struct Session {
         std::unique_ptr<j2534::PASSTHRU_MSG[]> msgs(in.Byte() ? new j2534::PASSTHRU_MSG[offered] : nullptr);
         if (msgs)
             for (uint32_t i = 0; i < offered; ++i) Fill(&msgs[i]);
-        uint32_t count = offered;
+        j2534::ULONG count = offered;
         const bool withCount = in.Byte() != 0;
         const uint32_t channel = Id(channels);
         const int32_t rc = Checked(PassThruWriteMsgs(channel, msgs.get(), withCount ? &count : nullptr, 1 + Timeout()));
@@ -212,7 +212,7 @@ struct Session {
 
     void StartPeriodic() {
         auto msg = OneMessage();
-        uint32_t id = 0;
+        j2534::ULONG id = 0;
         const bool withId = in.Byte() != 0;
         const uint32_t channel = Id(channels);
         if (Checked(PassThruStartPeriodicMsg(channel, msg.get(), withId ? &id : nullptr, in.Pick(kIntervals))) == 0 &&
@@ -225,7 +225,7 @@ struct Session {
         auto mask = OneMessage();
         auto pattern = OneMessage();
         auto flowControl = OneMessage();
-        uint32_t id = 0;
+        j2534::ULONG id = 0;
         const bool withId = in.Byte() != 0;
         const uint32_t channel = Id(channels);
         if (Checked(PassThruStartMsgFilter(channel, type, mask.get(), pattern.get(), flowControl.get(),
@@ -257,7 +257,7 @@ struct Session {
         j2534::SBYTE_ARRAY bytesIn{}, bytesOut{};
         std::unique_ptr<uint8_t[]> inBytes, outBytes;
         std::unique_ptr<j2534::PASSTHRU_MSG> msgIn, msgOut;
-        uint32_t value = 0;
+        j2534::ULONG value = 0;
         void* pIn = nullptr;
         void* pOut = nullptr;
         switch (id) {
@@ -307,7 +307,7 @@ struct Session {
         const uint8_t op = in.Byte() % 16;
         switch (op) {
             case 0: {
-                uint32_t dev = 0;
+                j2534::ULONG dev = 0;
                 const char* name = in.Flag() ? "J2534-1:fuzz" : nullptr;
                 Checked(PassThruOpen(name, in.Byte() ? &dev : nullptr));
                 break;
