@@ -72,8 +72,9 @@ run_setup() {  # arguments...; the exit code in $rc
   (cd "$work/setup" && timeout 300 "$wine" "$setup_name" "$@")
   rc=$?
 }
-# A snapshot of both folders that any write, replacement or removal changes.
-snapshot() { find "$dir32" "$dir64" -printf '%p %s %C@ %i\n' 2>/dev/null | sort; }
+# A snapshot of both folders that any write, replacement or removal changes; the Logs folders
+# are left out, for a running host writes its log there.
+snapshot() { find "$dir32" "$dir64" -path '*/Logs' -prune -o -printf '%p %s %C@ %i\n' 2>/dev/null | sort; }
 
 start=$SECONDS
 timeout 600 "$wine" wineboot -i >/dev/null 2>&1
