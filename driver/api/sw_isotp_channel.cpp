@@ -20,20 +20,14 @@ constexpr unsigned kMaxFramesPerImmediateRead = 1024;
 // Slices of a flow control wait, so that a frame a reader hands over is seen soon.
 constexpr uint32_t kHandOverPollMs = 5;
 
-// One frame from the channel's link into frame, with the time it was taken off the link.
-DpduResult ReceiveFrame(const ChannelState& channel, std::vector<uint8_t>* frame, uint32_t timeoutMs,
-                        uint64_t* receivedUs = nullptr) {
+// One frame from the channel's link into frame (waiting up to timeoutMs, or only one the link
+// already holds), with the time it was taken off the link.
+DpduResult ReceiveFrame(const ChannelState& channel, std::vector<uint8_t>* frame, SwIsoTpWait wait,
+                        uint32_t timeoutMs, uint64_t* receivedUs) {
     DpduPayload payload;
-    const DpduResult received = Dpdu_Receive(channel.link.handle, &payload, timeoutMs);
-    frame->assign(payload.bytes, payload.bytes + payload.kept());
-    if (receivedUs) *receivedUs = payload.receivedUs;
-    if (received.ok() && CaptureOn()) CaptureIn(channel, payload.bytes, payload.kept(), true, payload.receivedUs);
-    return received;
-}
-
-DpduResult TakeReadyFrame(const ChannelState& channel, std::vector<uint8_t>* frame, uint64_t* receivedUs) {
-    DpduPayload payload;
-    const DpduResult received = Dpdu_TakeReady(channel.link.handle, &payload);
+    const DpduResult received = wait == SwIsoTpWait::ReadyFramesOnly
+                                    ? Dpdu_TakeReady(channel.link.handle, &payload)
+                                    : Dpdu_Receive(channel.link.handle, &payload, timeoutMs);
     frame->assign(payload.bytes, payload.bytes + payload.kept());
     *receivedUs = payload.receivedUs;
     if (received.ok() && CaptureOn()) CaptureIn(channel, payload.bytes, payload.kept(), true, payload.receivedUs);
@@ -76,7 +70,8 @@ IsoTpFrameIn ReceiveOnLink(void* context, uint32_t timeoutMs, std::vector<uint8_
         const uint64_t now = platform::TickCount64();
         const uint32_t slice =
             now >= deadline ? 0 : static_cast<uint32_t>(std::min<uint64_t>(deadline - now, kHandOverPollMs));
-        const DpduResult received = ReceiveFrame(*io->channel, frame, slice);
+        uint64_t receivedUs = 0;
+        const DpduResult received = ReceiveFrame(*io->channel, frame, SwIsoTpWait::UpToTimeout, slice, &receivedUs);
         if (received.ok()) return IsoTpFrameIn::Frame;
         if (!received.text.empty()) {
             *error = received.text;
@@ -169,8 +164,7 @@ int32_t SwIsoTpReceiveOnChannel(const ChannelState& copy, const DpduSendMode& mo
             timeoutMs != 0 && elapsed < timeoutMs ? static_cast<uint32_t>(timeoutMs - elapsed) : 0;
         DpduResult received;
         if (!(frames > 0 && timeUp))
-            received = readyOnly ? TakeReadyFrame(copy, &frame, &receivedUs)
-                                 : ReceiveFrame(copy, &frame, remaining, &receivedUs);
+            received = ReceiveFrame(copy, &frame, wait, remaining, &receivedUs);
         if ((frames > 0 && timeUp) || !received.ok() || frame.empty()) {
             *count = 0;
             if (!received.text.empty()) SetLastErrorText(received.text);
