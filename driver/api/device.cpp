@@ -78,17 +78,27 @@ Iso15765Link Iso15765LinkOf(const ChannelState& ch) {
     return link;
 }
 
+namespace {
+void SessionChangedLocked() {
+    g_device.isoRules = Iso15765RulesFor(g_config, g_device.session);
+    g_device.sendMode = DpduSendModeFor(g_device.session);
+}
+}  // namespace
+
 void StartSessionFromConfigLocked() {
     g_device.session = SessionFromConfig(g_config);
+    SessionChangedLocked();
     Dpdu_SetKeepToolkitLoaded(g_device.session.KeepToolkitLoaded);
 }
 
 void DetectHostProfileLocked() {
     DetectHostProfile(g_config, platform::HostExecutablePath(), IsPcmflashHost(), g_device.session);
+    SessionChangedLocked();
 }
 
 void ApplyOpenProfileRulesLocked() {
     ApplyOpenProfileRules(g_config, IsPcmflashHost(), g_device.session);
+    SessionChangedLocked();
     Dpdu_SetKeepToolkitLoaded(g_device.session.KeepToolkitLoaded);
 }
 

@@ -27,6 +27,10 @@ struct DeviceContext {
     std::atomic<uint32_t> lastVbatt{0};            // millivolts; READ_VBATT runs unlocked
     // What the profile rules decided; starts from the configuration when the library loads.
     SessionProfile session;
+    // What the session means for the ISO 15765 translation and for sending, worked out each time
+    // the session changes rather than for every message.
+    Iso15765Rules isoRules;
+    DpduSendMode sendMode;
 };
 
 constexpr uint32_t kDeviceId = 1;

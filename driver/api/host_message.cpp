@@ -24,7 +24,39 @@ void ReadRecord(void* context) {
     std::memcpy(r->data, r->record->Data, size);
     r->done = HostRecordRead::Whole;
 }
+
+uint32_t ClampedWord(j2534::ULONG word) {
+    return (static_cast<uint64_t>(word) >> 32) != 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(word);
+}
+
+struct WriteStartRead {
+    const j2534::ULONG* count;
+    j2534::ULONG word;
+    bool wordRead;
+    RecordRead record;
+};
+void ReadWriteStart(void* context) {
+    WriteStartRead* w = static_cast<WriteStartRead*>(context);
+    std::memcpy(&w->word, w->count, sizeof w->word);
+    w->wordRead = true;
+    ReadRecord(&w->record);
+}
 }  // namespace
+
+HostWriteStart ReadHostWriteStart(const j2534::ULONG* count, const j2534::PASSTHRU_MSG* record,
+                                  j2534::PASSTHRU_MSG* header, uint8_t* data) {
+    WriteStartRead w{count, 0, false, {record, header, data, HostRecordRead::Nothing}};
+    HostWriteStart start;
+    if (platform::RunGuardedQuick(&ReadWriteStart, &w, nullptr)) {
+        start.countRead = true;
+        start.count = ClampedWord(w.word);
+        start.first = w.record.done;
+        return start;
+    }
+    start.countRead = ReadHostWord(count, &start.count);
+    start.first = ReadHostRecord(record, header, data);
+    return start;
+}
 
 HostRecordRead ReadHostRecord(const j2534::PASSTHRU_MSG* record, j2534::PASSTHRU_MSG* header, uint8_t* data) {
     RecordRead r{record, header, data, HostRecordRead::Nothing};
@@ -52,7 +84,7 @@ int32_t CopyHostMessage(const j2534::PASSTHRU_MSG* hostMsg, j2534::PASSTHRU_MSG*
 bool ReadHostWord(const void* from, uint32_t* value) {
     j2534::ULONG word = 0;
     if (!platform::CopyGuarded(&word, from, sizeof word)) return false;
-    *value = (static_cast<uint64_t>(word) >> 32) != 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(word);
+    *value = ClampedWord(word);
     return true;
 }
 

@@ -11,6 +11,17 @@
 enum class HostRecordRead { Nothing, Header, Whole };
 HostRecordRead ReadHostRecord(const j2534::PASSTHRU_MSG* record, j2534::PASSTHRU_MSG* header, uint8_t* data);
 
+// A write's count word and its first record: one guard for both when both can be read, which is
+// what a host almost always hands in; otherwise each as ReadHostWord and ReadHostRecord read it,
+// so that the caller can tell which one failed.
+struct HostWriteStart {
+    bool countRead = false;
+    uint32_t count = 0;
+    HostRecordRead first = HostRecordRead::Nothing;
+};
+HostWriteStart ReadHostWriteStart(const j2534::ULONG* count, const j2534::PASSTHRU_MSG* record,
+                                  j2534::PASSTHRU_MSG* header, uint8_t* data);
+
 // Copies the header and DataSize bytes of data of a host's record (the rest zero), never reading
 // beyond them: a host may hand in a record cut after its data. 0, or ERR_INVALID_MSG with the
 // last error set when the record cannot be read or its DataSize exceeds the record.

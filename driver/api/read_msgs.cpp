@@ -45,6 +45,8 @@ struct Reader {
     uint32_t timeout;
     ChannelState ch;
     SessionProfile session;
+    Iso15765Rules rules;
+    DpduSendMode mode;
     j2534::PASSTHRU_MSG out;  // the message being built; handed to the host when it is returned
     DpduPayload payload;      // what the link of the VCI gave
     bool tookAny = false;     // the first take found something, kept or not
@@ -153,7 +155,7 @@ struct Reader {
         Clear();
         out.ProtocolID = ch.protocolId;
         uint32_t size = 0;
-        const bool kept = RestoreRxCanId(Iso15765LinkOf(ch), ch.iso, Iso15765RulesFor(g_config, session),
+        const bool kept = RestoreRxCanId(Iso15765LinkOf(ch), ch.iso, rules,
                                          payload.bytes, payload.length, out.Data, &size);
         if (!kept) return Take::Skipped;
         out.DataSize = size;
@@ -214,7 +216,7 @@ struct Reader {
         const ChannelTransport transport = ch.link.transport;
         if (transport == ChannelTransport::NativeDoip) return ReadDoip(count);
         if (UsesSoftwareIsoTp())
-            return SwIsoTpReceiveOnChannel(ch, DpduSendModeFor(session), &out, count, timeout,
+            return SwIsoTpReceiveOnChannel(ch, mode, &out, count, timeout,
                                            SwIsoTpWait::UpToTimeout);
         return ReadDpdu(count);
     }
@@ -231,7 +233,7 @@ struct Reader {
         }
         if (UsesSoftwareIsoTp()) {
             uint32_t count = 0;
-            SwIsoTpReceiveOnChannel(ch, DpduSendModeFor(session), &out, &count, 0, SwIsoTpWait::ReadyFramesOnly);
+            SwIsoTpReceiveOnChannel(ch, mode, &out, &count, 0, SwIsoTpWait::ReadyFramesOnly);
             return count == 1 ? Take::Message : Take::Nothing;
         }
         if (!ch.link.OnVci()) return Take::Nothing;
@@ -306,6 +308,8 @@ int32_t PassThruReadMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, j253
         if (!live) return j2534::ERR_INVALID_CHANNEL_ID;
         r.ch = *live;
         r.session = g_device.session;
+        r.rules = g_device.isoRules;
+        r.mode = g_device.sendMode;
     }
 
     if (r.ch.link.transport == ChannelTransport::NativeDoip && !r.ch.link.doip) {
@@ -323,6 +327,7 @@ int32_t PassThruReadMsgsImpl(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, j253
         count += r.ReadReady(pMsg + count, offered - count);
         if (count > 0) rc = j2534::STATUS_NOERROR;
     }
-    WriteHostWord(pNumMsgs, count);
+    // The host's word already holds the count when every offered place was filled.
+    if (count != offered) WriteHostWord(pNumMsgs, count);
     return rc;
 }

@@ -51,16 +51,14 @@ struct Writer {
     bool moduleOpen = false;
     Iso15765Rules rules;
     DpduSendMode mode;
+    j2534::PASSTHRU_MSG header;  // of the record being written; its data go straight into the message
     uint32_t sent = 0;
     bool reportCount = false;  // a transport failure: the host still learns how many went out
 
-    // The host's record into msg: STATUS_NOERROR with *skip for an empty one, else the code
-    // that ends the call.
-    int32_t TakeRecord(const j2534::PASSTHRU_MSG* hostRecord, TxMessage& msg, bool* skip) {
-        j2534::PASSTHRU_MSG header;
+    // The host's record, as read into header and msg, checked: STATUS_NOERROR with *skip for an
+    // empty one, else the code that ends the call.
+    int32_t TakeRecord(HostRecordRead read, TxMessage& msg, bool* skip) {
         *skip = false;
-        // The data land behind room for a forced CAN-id prefix, as ResetTxMessage places them.
-        const HostRecordRead read = ReadHostRecord(hostRecord, &header, msg.buffer + 4);
         if (read == HostRecordRead::Nothing) {
             SetLastErrorText("Invalid message: record not readable");
             return j2534::ERR_INVALID_MSG;
@@ -104,9 +102,9 @@ struct Writer {
         return rc;
     }
 
-    int32_t Write(j2534::PASSTHRU_MSG* hostRecord, TxMessage& msg, TxPlan& plan) {
+    int32_t Write(j2534::PASSTHRU_MSG* hostRecord, HostRecordRead read, TxMessage& msg, TxPlan& plan) {
         bool skip = false;
-        int32_t rc = TakeRecord(hostRecord, msg, &skip);
+        int32_t rc = TakeRecord(read, msg, &skip);
         if (rc != j2534::STATUS_NOERROR || skip) return rc;
         if (ch.link.transport == ChannelTransport::NativeDoip) return WriteDoip(msg);
 
@@ -191,6 +189,8 @@ int32_t TakeSnapshot(Writer& w) {
     if (!live) return j2534::ERR_INVALID_CHANNEL_ID;
     w.ch = *live;
     w.session = g_device.session;
+    w.rules = g_device.isoRules;
+    w.mode = g_device.sendMode;
     return j2534::STATUS_NOERROR;
 }
 
@@ -219,8 +219,11 @@ int32_t WriteMessages(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, j2534::ULON
     w.origin = origin;
     int32_t rc = TakeSnapshot(w);
     if (rc != j2534::STATUS_NOERROR) return rc;
-    uint32_t count = 0;
-    if (!ReadHostWord(pNumMsgs, &count)) {
+    // The data land behind room for a forced CAN-id prefix, as ResetTxMessage places them.
+    TxMessage msg;
+    const HostWriteStart start = ReadHostWriteStart(pNumMsgs, pMsg, &w.header, msg.buffer + 4);
+    const uint32_t count = start.count;
+    if (!start.countRead) {
         SetLastErrorText("Invalid message count pointer");
         return j2534::ERR_INVALID_MSG;
     }
@@ -231,15 +234,16 @@ int32_t WriteMessages(uint32_t ChannelID, j2534::PASSTHRU_MSG* pMsg, j2534::ULON
     if (LogActive()) LogPrintf("WriteMsgs COUNT: %lu", static_cast<unsigned long>(count));
     if (count == 0) return j2534::ERR_NULL_PARAMETER;
 
-    w.rules = Iso15765RulesFor(g_config, w.session);
-    w.mode = DpduSendModeFor(w.session);
-    TxMessage msg;
     TxPlan plan;
     const ChannelTxRecords before{w.ch.iso, w.ch.tx};
-    for (uint32_t i = 0; i < count && rc == j2534::STATUS_NOERROR; ++i) rc = w.Write(pMsg + i, msg, plan);
+    for (uint32_t i = 0; i < count && rc == j2534::STATUS_NOERROR; ++i) {
+        const HostRecordRead read = i == 0 ? start.first : ReadHostRecord(pMsg + i, &w.header, msg.buffer + 4);
+        rc = w.Write(pMsg + i, read, msg, plan);
+    }
     WriteBackChannelState(before, w.ch);
     if (rc == j2534::STATUS_NOERROR) {
-        WriteCount(pNumMsgs, w.sent);
+        // The host's word already holds the count when every message went out.
+        if (w.sent != count) WriteCount(pNumMsgs, w.sent);
         return w.sent > 0 ? j2534::STATUS_NOERROR : j2534::ERR_FAILED;
     }
     if (w.reportCount) WriteCount(pNumMsgs, w.sent);
