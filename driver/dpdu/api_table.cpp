@@ -1,5 +1,6 @@
 #include "driver/dpdu/api_table.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -307,8 +308,70 @@ uint32_t CallPDUStartComPrimitive(uint32_t hMod, uint32_t hCLL, uint32_t type, u
     if (code == PDU_STATUS_NOERROR && hCoP) NoteComPrimitiveStarted(hMod, hCLL, *hCoP);
     return code;
 }
-uint32_t CallPDUGetEventItem(uint32_t hMod, uint32_t hCLL, PDU_EVENT_ITEM** item) {
-    VENDOR_CALL(PDUGetEventItem, kEveryMessage, item, hMod, hCLL, item);
+
+namespace {
+
+constexpr const char* kGetEventItem = "PDUGetEventItem";
+constexpr const char* kDestroyItem = "PDUDestroyItem";
+
+struct EventTake {
+    PDUGetEventItemFn get;
+    PDUDestroyItemFn destroy;
+    uint32_t hMod;
+    uint32_t hCLL;
+    EventItemCopy* copy;
+    uint8_t* data;
+    size_t capacity;
+    const char* call;  // the one under way, for the line a crash writes
+    uint32_t code;
+};
+
+void CopyEventItem(const PDU_EVENT_ITEM& item, EventItemCopy* copy, uint8_t* data, size_t capacity) {
+    copy->type = item.ItemType;
+    copy->hCop = item.hCop;
+    if (!item.pData) return;
+    if (item.ItemType == PDU_IT_RESULT) {
+        const PDU_RESULT_DATA* result = static_cast<const PDU_RESULT_DATA*>(item.pData);
+        if (result->NumDataBytes == 0 || !result->pDataBytes) return;
+        copy->detail = true;
+        copy->dataLength = result->NumDataBytes;
+        std::memcpy(data, result->pDataBytes, std::min<size_t>(result->NumDataBytes, capacity));
+    } else if (item.ItemType == PDU_IT_STATUS) {
+        copy->detail = true;
+        copy->status = *static_cast<const T_PDU_STATUS*>(item.pData);
+    } else if (item.ItemType == PDU_IT_ERROR) {
+        const PDU_ERROR_DATA* e = static_cast<const PDU_ERROR_DATA*>(item.pData);
+        copy->detail = true;
+        copy->errorCode = e->ErrorCodeId;
+        copy->extraError = e->ExtraErrorInfoId;
+    }
+}
+
+void RunEventTake(void* p) {
+    EventTake* t = static_cast<EventTake*>(p);
+    PDU_EVENT_ITEM* item = nullptr;
+    t->code = t->get(t->hMod, t->hCLL, &item);
+    if (!item) return;
+    if (t->code == PDU_STATUS_NOERROR) CopyEventItem(*item, t->copy, t->data, t->capacity);
+    t->call = kDestroyItem;
+    if (t->destroy) t->destroy(reinterpret_cast<PDU_ITEM*>(item));
+}
+
+}  // namespace
+
+uint32_t CallPDUGetEventItemCopy(uint32_t hMod, uint32_t hCLL, EventItemCopy* copy, uint8_t* data,
+                                 size_t capacity) {
+    *copy = EventItemCopy{};
+    std::shared_lock<std::shared_mutex> use(g_backend.libraryUse);
+    if (!Usable(reinterpret_cast<const void*>(g_backend.api.PDUGetEventItem))) return PDU_ERR_FCT_FAILED;
+    EventTake take{g_backend.api.PDUGetEventItem, g_backend.api.PDUDestroyItem, hMod, hCLL, copy, data, capacity,
+                   kGetEventItem, PDU_ERR_FCT_FAILED};
+    uint32_t exceptionCode = 0;
+    if (platform::RunGuardedQuick(&RunEventTake, &take, &exceptionCode)) return take.code;
+    LogPrintf("%s exception=0x%X", take.call, exceptionCode);
+    if (take.call == kDestroyItem) return take.code;  // what the item said was taken before
+    *copy = EventItemCopy{};
+    return PDU_ERR_INVALID_PARAMETERS;
 }
 uint32_t CallPDUGetModuleIds(PDU_MODULE_ITEM** list) { VENDOR_CALL(PDUGetModuleIds, kOccasional, list, list); }
 uint32_t CallPDUGetResourceIds(uint32_t hMod, PDU_RSC_DATA* template_, PDU_RSC_ID_ITEM** list) {

@@ -56,7 +56,22 @@ uint32_t CallPDUGetComParam(uint32_t hMod, uint32_t hCLL, uint32_t paramId, PDU_
 uint32_t CallPDUSetComParam(uint32_t hMod, uint32_t hCLL, PDU_PARAM_ITEM* item);
 uint32_t CallPDUStartComPrimitive(uint32_t hMod, uint32_t hCLL, uint32_t type, uint32_t size, uint8_t* data,
                                   PDU_COP_CTRL_DATA* control, uint32_t* hCoP);
-uint32_t CallPDUGetEventItem(uint32_t hMod, uint32_t hCLL, PDU_EVENT_ITEM** item);
+// What one event item said, copied out of it. The item went back to the library (PDUDestroyItem)
+// within the same guarded call: one guard per poll, and a bad pointer in an item is a crash in
+// PDUGetEventItem like any other.
+struct EventItemCopy {
+    T_PDU_IT type = 0;  // 0: no item was handed out
+    uint32_t hCop = 0;
+    bool detail = false;     // the item had its data (for a result: bytes), copied below
+    T_PDU_STATUS status = 0; // PDU_IT_STATUS
+    uint32_t errorCode = 0;  // PDU_IT_ERROR
+    uint32_t extraError = 0;
+    uint32_t dataLength = 0;  // PDU_IT_RESULT: NumDataBytes, of which at most the capacity were copied
+};
+// PDUGetEventItem of a link (or of the module, hCLL = PDU_HANDLE_UNDEF) with PDUDestroyItem after
+// it; a result's bytes go to data. The code is PDUGetEventItem's; the copy is empty unless it is 0.
+uint32_t CallPDUGetEventItemCopy(uint32_t hMod, uint32_t hCLL, EventItemCopy* copy, uint8_t* data,
+                                 size_t capacity);
 uint32_t CallPDUGetModuleIds(PDU_MODULE_ITEM** list);
 uint32_t CallPDUGetResourceIds(uint32_t hMod, PDU_RSC_DATA* template_, PDU_RSC_ID_ITEM** list);
 

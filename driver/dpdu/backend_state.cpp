@@ -17,15 +17,35 @@ bool LookupModule(uint32_t moduleId, uint32_t* hMod) {
     return true;
 }
 
+void LinksChangedLocked() { g_backend.linksVersion.fetch_add(1, std::memory_order_release); }
+
 void EraseLinkLocked(uint32_t linkId) {
     g_backend.links.erase(linkId);
     g_backend.linkNames.erase(linkId);
+    LinksChangedLocked();
 }
 
+namespace {
+// The link this thread looked up last: every message looks up the same one, and the table's
+// lock is then an atomic operation per message that changes nothing.
+struct RecentLink {
+    uint64_t version = 0;
+    uint32_t id = 0;
+    DpduLink link;
+};
+thread_local RecentLink t_recentLink;
+}  // namespace
+
 bool LookupLink(uint32_t linkId, DpduLink* copy) {
+    RecentLink& recent = t_recentLink;
+    if (recent.id == linkId && recent.version == g_backend.linksVersion.load(std::memory_order_acquire)) {
+        if (copy) *copy = recent.link;
+        return true;
+    }
     std::lock_guard<std::mutex> lock(g_backend.tableLock);
     auto it = g_backend.links.find(linkId);
     if (it == g_backend.links.end()) return false;
+    recent = RecentLink{g_backend.linksVersion.load(std::memory_order_relaxed), linkId, it->second};
     if (copy) *copy = it->second;
     return true;
 }

@@ -74,6 +74,9 @@ struct DpduBackend {
     std::mutex tableLock;
     std::map<uint32_t, uint32_t> moduleTable;  // module id -> hMod
     std::map<uint32_t, DpduLink> links;        // link id -> link
+    // Counts the changes of links, each made under tableLock: a lookup that finds the count as
+    // it was at its last lookup on this thread takes that link again without the lock.
+    std::atomic<uint64_t> linksVersion{1};
     std::map<uint32_t, std::string> linkNames; // link id -> logical-link name, for the log
     uint32_t nextLinkId = 0;
     std::mutex moduleOpenLock;
@@ -92,6 +95,8 @@ bool LookupModule(uint32_t moduleId, uint32_t* hMod);
 bool LookupLink(uint32_t linkId, DpduLink* copy);
 // Forgets a link id: caller holds tableLock.
 void EraseLinkLocked(uint32_t linkId);
+// Every other change of links says so: caller holds tableLock.
+void LinksChangedLocked();
 // Disconnects and destroys one link in the vendor library (the record is the caller's).
 void DestroyVendorLink(uint32_t hMod, uint32_t hCLL);
 

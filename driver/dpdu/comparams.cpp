@@ -150,5 +150,6 @@ bool Dpdu_SetIso15765Ids(uint32_t linkId, uint32_t txId, uint32_t rxId) {
     auto it = g_backend.links.find(linkId);
     if (it == g_backend.links.end()) return false;
     it->second.payloadOnly = true;
+    LinksChangedLocked();
     return true;
 }

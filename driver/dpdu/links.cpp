@@ -282,6 +282,7 @@ DpduResult Dpdu_OpenLink(uint32_t moduleId, const std::string& logicalLinkName, 
         id = ++g_backend.nextLinkId;
         g_backend.links[id] = link;
         g_backend.linkNames[id] = logicalLinkName;
+        LinksChangedLocked();
     }
     LogPrintf("OpenLink resourceId PASS (%u)", usedId);
     LogPrintf("OpenLink resourceId: PASS (%u)", usedId);

@@ -121,47 +121,39 @@ enum class Polled { Result, Empty, Other, CommLost };
 // else (counted or logged), or the loss of the VCI (the backend is then shut down).
 Polled PollEvent(uint32_t linkId, const DpduLink& link, bool trx, DpduPayload* out, bool* sawNoResponse,
                  uint32_t* code) {
-    PDU_EVENT_ITEM* item = nullptr;
-    *code = CallPDUGetEventItem(link.hMod, link.hCLL, &item);
+    EventItemCopy item;
+    *code = CallPDUGetEventItemCopy(link.hMod, link.hCLL, &item, out->bytes, sizeof out->bytes);
     if (MeansCommLost(*code)) {
-        ReleaseItem(item);
         MarkCommLost("GetEventItem", *code);
         Dpdu_Shutdown();
         return Polled::CommLost;
     }
-    if (*code != PDU_STATUS_NOERROR || !item) {
-        ReleaseItem(item);
+    if (*code != PDU_STATUS_NOERROR || item.type == 0) {
         if (trx && *code == PDU_ERR_EVENT_QUEUE_EMPTY) {
-            PDU_EVENT_ITEM* moduleItem = nullptr;
-            CallPDUGetEventItem(link.hMod, PDU_HANDLE_UNDEF, &moduleItem);
-            ReleaseItem(moduleItem);
+            EventItemCopy moduleItem;
+            uint8_t ignored[1];
+            CallPDUGetEventItemCopy(link.hMod, PDU_HANDLE_UNDEF, &moduleItem, ignored, 0);
         }
         return Polled::Empty;
     }
-    if (item->ItemType == PDU_IT_RESULT) {
-        const PDU_RESULT_DATA* result = static_cast<const PDU_RESULT_DATA*>(item->pData);
-        if (result && result->NumDataBytes > 0 && result->pDataBytes) {
-            out->receivedUs = platform::MonotonicUs();
-            out->length = result->NumDataBytes;
-            std::memcpy(out->bytes, result->pDataBytes, std::min<size_t>(out->length, sizeof out->bytes));
-            ReleaseItem(item);
-            return Polled::Result;
-        }
-    } else if (item->ItemType == PDU_IT_STATUS && item->pData) {
-        const T_PDU_STATUS status = *static_cast<const T_PDU_STATUS*>(item->pData);
-        if (status == PDU_COPST_FINISHED || status == PDU_COPST_CANCELLED) NoteComPrimitiveEnded(item->hCop);
-    } else if (item->ItemType == PDU_IT_ERROR && item->pData) {
-        const PDU_ERROR_DATA* e = static_cast<const PDU_ERROR_DATA*>(item->pData);
-        if (e->ErrorCodeId == kNoResponseError && e->ExtraErrorInfoId == kNoResponseExtra && link.iso15765 &&
+    if (!item.detail) return Polled::Other;
+    if (item.type == PDU_IT_RESULT) {
+        out->receivedUs = platform::MonotonicUs();
+        out->length = item.dataLength;
+        return Polled::Result;
+    }
+    if (item.type == PDU_IT_STATUS) {
+        if (item.status == PDU_COPST_FINISHED || item.status == PDU_COPST_CANCELLED) NoteComPrimitiveEnded(item.hCop);
+    } else if (item.type == PDU_IT_ERROR) {
+        if (item.errorCode == kNoResponseError && item.extraError == kNoResponseExtra && link.iso15765 &&
             !g_backend.api.closing.load()) {
             *sawNoResponse = true;
             CountNoResponse(linkId, link);
         } else {
-            LogPrintf("Dpdu_Receive: CoP error event hCoP=%u errId=0x%X (%u) extra=0x%X (%u)", item->hCop,
-                      e->ErrorCodeId, e->ErrorCodeId, e->ExtraErrorInfoId, e->ExtraErrorInfoId);
+            LogPrintf("Dpdu_Receive: CoP error event hCoP=%u errId=0x%X (%u) extra=0x%X (%u)", item.hCop,
+                      item.errorCode, item.errorCode, item.extraError, item.extraError);
         }
     }
-    ReleaseItem(item);
     return Polled::Other;
 }
 
@@ -223,16 +215,17 @@ DpduResult Dpdu_Receive(uint32_t linkId, DpduPayload* out, uint32_t timeoutMs) {
     if (!LookupLink(linkId, &link)) return DpduFailure(DpduStatus::Failed, "Dpdu_Receive: invalid link handle");
     const bool trx = CurrentBackendType() == BackendType::TRX4820;
     bool sawNoResponse = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs ? timeoutMs : 1);
-    // The first poll needs no look at the clock: the deadline lies ahead.
-    for (bool first = true; first || std::chrono::steady_clock::now() < deadline; first = false) {
+    // The clock is read only once the first poll found no result: an answer that is already
+    // there costs no look at it.
+    std::chrono::steady_clock::time_point deadline;
+    for (bool first = true;; first = false) {
         uint32_t code = 0;
-        switch (PollEvent(linkId, link, trx, out, &sawNoResponse, &code)) {
-            case Polled::Result: return {};
-            case Polled::CommLost: return DpduFailure(DpduStatus::CommLost, "Dpdu_Receive: comm lost", code);
-            case Polled::Empty: platform::PollPauseUs(kEmptyPollPauseUs); break;
-            case Polled::Other: break;
-        }
+        const Polled polled = PollEvent(linkId, link, trx, out, &sawNoResponse, &code);
+        if (polled == Polled::Result) return {};
+        if (polled == Polled::CommLost) return DpduFailure(DpduStatus::CommLost, "Dpdu_Receive: comm lost", code);
+        if (first) deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs ? timeoutMs : 1);
+        if (polled == Polled::Empty) platform::PollPauseUs(kEmptyPollPauseUs);
+        if (std::chrono::steady_clock::now() >= deadline) break;
     }
     return DpduFailure(DpduStatus::Timeout, sawNoResponse ? "Dpdu_Receive: no response (0x105/0x208)" : "");
 }

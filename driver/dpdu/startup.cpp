@@ -291,6 +291,7 @@ void Dpdu_Shutdown(bool forceUnload) {
         std::lock_guard<std::mutex> lock(g_backend.tableLock);
         links.swap(g_backend.links);
         g_backend.linkNames.clear();
+        LinksChangedLocked();
         modules.swap(g_backend.moduleTable);
     }
     for (const auto& entry : links) DestroyVendorLink(entry.second.hMod, entry.second.hCLL);

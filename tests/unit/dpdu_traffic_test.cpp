@@ -2,6 +2,7 @@
 // no-response events, comm loss, battery voltage, crashes inside the vendor library, and the
 // item accounting over a whole session.
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
@@ -363,6 +364,66 @@ TEST_F(DpduTest, CrashesInTrafficCallsBecome0x50AndTrafficGoesOn) {
     EXPECT_NE(log.find("PDUGetEventItem exception=0x"), std::string::npos);
     EXPECT_NE(log.find("PDUDestroyItem exception=0x"), std::string::npos);
     EXPECT_FALSE(Dpdu_IsCommLost());
+}
+
+// A library that hands out an event item whose data pointer leads nowhere: reading the item is
+// part of the guarded call, so the host sees a failed poll, never the crash.
+namespace {
+T_PDU_ERROR PDU_CALL GiveItemWithBadData(UNUM32, UNUM32, PDU_EVENT_ITEM** item) {
+    static PDU_RESULT_DATA result = {};
+    static PDU_EVENT_ITEM event = {};
+    result.NumDataBytes = 8;
+    result.pDataBytes = reinterpret_cast<UNUM8*>(static_cast<uintptr_t>(0x10));
+    event.ItemType = PDU_IT_RESULT;
+    event.pData = &result;
+    *item = &event;
+    return PDU_STATUS_NOERROR;
+}
+std::atomic<int> g_destroyedFakeItems{0};
+T_PDU_ERROR PDU_CALL CountDestroyedItem(PDU_ITEM*) {
+    ++g_destroyedFakeItems;
+    return PDU_STATUS_NOERROR;
+}
+}  // namespace
+
+TEST_F(DpduTest, AnEventItemThatCannotBeReadIsACrashInTheVendorCall) {
+    UseScenario("dpdu_bad_item", "");
+    uint32_t linkId = OpenLink(InitAndOpenModule(), "ISO15765");
+    const PDUGetEventItemFn realGet = g_backend.api.PDUGetEventItem;
+    const PDUDestroyItemFn realDestroy = g_backend.api.PDUDestroyItem;
+    g_backend.api.PDUGetEventItem = &GiveItemWithBadData;
+    g_backend.api.PDUDestroyItem = &CountDestroyedItem;
+    g_destroyedFakeItems = 0;
+    std::vector<uint8_t> data;
+    std::string error;
+    EXPECT_FALSE(Ok(Receive(linkId, &data, 0), &error));
+    EXPECT_TRUE(data.empty());
+    EXPECT_EQ(g_destroyedFakeItems.load(), 0);  // an item that crashed is not handed back
+    g_backend.api.PDUGetEventItem = realGet;
+    g_backend.api.PDUDestroyItem = realDestroy;
+    EXPECT_NE(Log().find("PDUGetEventItem exception=0x"), std::string::npos);
+    ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x3E, 0x00}));
+    EXPECT_TRUE(Ok(Receive(linkId, &data, 500), &error)) << error;
+    EXPECT_FALSE(Dpdu_IsCommLost());
+}
+
+// Each thread remembers the link it used last; a change made on another thread (here the link's
+// close, then a new link) must still be seen at once.
+TEST_F(DpduTest, ALinkClosedOnAnotherThreadIsGoneForThisOne) {
+    UseScenario("dpdu_link_closed_elsewhere", "");
+    const uint32_t moduleId = InitAndOpenModule();
+    const uint32_t linkId = OpenLink(moduleId, "ISO15765");
+    ASSERT_TRUE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x3E, 0x00}));
+    std::string closeError = "not run";
+    std::thread([&] { Ok(Dpdu_CloseLink(linkId), &closeError); }).join();
+    EXPECT_EQ(closeError, "");
+    std::string error;
+    EXPECT_FALSE(Send(linkId, {0x00, 0x00, 0x07, 0xE0, 0x3E, 0x00}, 100, &error));
+    EXPECT_EQ(error, "Dpdu_Send: invalid link handle");
+    uint32_t next = 0;
+    std::thread([&] { next = OpenLink(moduleId, "ISO15765"); }).join();
+    ASSERT_NE(next, 0u);
+    EXPECT_TRUE(Send(next, {0x00, 0x00, 0x07, 0xE0, 0x3E, 0x00}));
 }
 
 TEST_F(DpduTest, CrashesInStartUpAndTearDownCallsBecome0x50) {
