@@ -32,20 +32,18 @@ uint32_t ClampedWord(j2534::ULONG word) {
 struct WriteStartRead {
     const j2534::ULONG* count;
     j2534::ULONG word;
-    bool wordRead;
     RecordRead record;
 };
 void ReadWriteStart(void* context) {
     WriteStartRead* w = static_cast<WriteStartRead*>(context);
     std::memcpy(&w->word, w->count, sizeof w->word);
-    w->wordRead = true;
     ReadRecord(&w->record);
 }
 }  // namespace
 
 HostWriteStart ReadHostWriteStart(const j2534::ULONG* count, const j2534::PASSTHRU_MSG* record,
                                   j2534::PASSTHRU_MSG* header, uint8_t* data) {
-    WriteStartRead w{count, 0, false, {record, header, data, HostRecordRead::Nothing}};
+    WriteStartRead w{count, 0, {record, header, data, HostRecordRead::Nothing}};
     HostWriteStart start;
     if (platform::RunGuardedQuick(&ReadWriteStart, &w, nullptr)) {
         start.countRead = true;

@@ -235,6 +235,12 @@ TEST_F(Traffic, BadInputIsRefusedWithoutTouchingMore) {
     n = 1;
     EXPECT_EQ(d.WriteMsgs(ch, reinterpret_cast<j2534::PASSTHRU_MSG*>(uintptr_t(0x8000)), &n, 0), 0x04);
     EXPECT_EQ(d.LastError(), "PassThruWriteMsgs: pMsg pointer too small (ABI mismatch)");
+    // A count the driver cannot read, in the first page that no system maps, next to a good record.
+    j2534::ULONG* unreadable = reinterpret_cast<j2534::ULONG*>(uintptr_t(0x100));
+    EXPECT_EQ(d.WriteMsgs(ch, &m, unreadable, 0), 0x0A);
+    EXPECT_EQ(d.LastError(), "Invalid message count pointer");
+    EXPECT_EQ(d.ReadMsgs(ch, &m, unreadable, 0), 0x0A);
+    EXPECT_EQ(d.LastError(), "Invalid message count pointer");
 
     m.DataSize = 4129;
     n = 1;
