@@ -37,7 +37,7 @@ struct WriteStartRead {
 void ReadWriteStart(void* context) {
     WriteStartRead* w = static_cast<WriteStartRead*>(context);
     std::memcpy(&w->word, w->count, sizeof w->word);
-    ReadRecord(&w->record);
+    if (w->word != 0) ReadRecord(&w->record);  // a count of 0 hands over no record to read
 }
 }  // namespace
 
@@ -52,7 +52,7 @@ HostWriteStart ReadHostWriteStart(const j2534::ULONG* count, const j2534::PASSTH
         return start;
     }
     start.countRead = ReadHostWord(count, &start.count);
-    start.first = ReadHostRecord(record, header, data);
+    if (start.count != 0) start.first = ReadHostRecord(record, header, data);
     return start;
 }
 

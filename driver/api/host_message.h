@@ -11,9 +11,9 @@
 enum class HostRecordRead { Nothing, Header, Whole };
 HostRecordRead ReadHostRecord(const j2534::PASSTHRU_MSG* record, j2534::PASSTHRU_MSG* header, uint8_t* data);
 
-// A write's count word and its first record: one guard for both when both can be read, which is
-// what a host almost always hands in; otherwise each as ReadHostWord and ReadHostRecord read it,
-// so that the caller can tell which one failed.
+// A write's count word and, when the count is not 0, its first record: one guard for both when
+// both can be read, which is what a host almost always hands in; otherwise each as ReadHostWord
+// and ReadHostRecord read it, so that the caller can tell which one failed.
 struct HostWriteStart {
     bool countRead = false;
     uint32_t count = 0;

@@ -1,6 +1,7 @@
 // Requests and answers through PassThruWriteMsgs and PassThruReadMsgs on links where the VCI
 // does ISO-TP itself, per host profile, with the bytes the simulated VCI was given.
 #include <chrono>
+#include <memory>
 
 #include "tests/support/traffic_fixture.h"
 
@@ -232,6 +233,9 @@ TEST_F(Traffic, BadInputIsRefusedWithoutTouchingMore) {
     n = 0;
     EXPECT_EQ(d.WriteMsgs(ch, &m, &n, 0), 0x04);
     EXPECT_EQ(d.ReadMsgs(ch, &m, &n, 0), 0x04);
+    // A count of 0 hands over no record, and none is read (the sanitizer build would see it).
+    std::unique_ptr<j2534::PASSTHRU_MSG[]> none(new j2534::PASSTHRU_MSG[0]);
+    EXPECT_EQ(d.WriteMsgs(ch, none.get(), &n, 0), 0x04);
     n = 1;
     EXPECT_EQ(d.WriteMsgs(ch, reinterpret_cast<j2534::PASSTHRU_MSG*>(uintptr_t(0x8000)), &n, 0), 0x04);
     EXPECT_EQ(d.LastError(), "PassThruWriteMsgs: pMsg pointer too small (ABI mismatch)");
